@@ -1,0 +1,293 @@
+"""Colour and tone adjustments for JPEG, PNG and BMP files.
+
+Every function takes an input path and an output path (``str`` or
+``os.PathLike``) plus keyword parameters, writes the output in the format its
+extension names (.jpg/.jpeg, .png, .bmp; anything else keeps the input's), and
+raises :class:`velmora.Error` with the library's one-line message on failure::
+
+    import velmora
+    velmora.sepia("in.jpg", "out.png")
+    velmora.levels("in.jpg", "out.png", black=16, white=235, gamma=1.2)
+    velmora.curves("in.jpg", "out.jpg", points=[(0, 0), (128, 200), (255, 255)])
+
+The shared library is found through, in order: the path in the environment
+variable ``VELMORA_LIBRARY``; a copy next to this package; a build tree of the
+repository (``build/*/src`` or ``build/*/bin``); the system's loader.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import ctypes.util
+import os
+import sys
+import threading
+from pathlib import Path
+from typing import Optional, Sequence, Tuple, Union
+
+__all__ = [
+    "Error", "library_path", "grayscale", "sepia", "invert", "brightness", "contrast",
+    "gamma", "levels", "auto_levels", "curves", "vignette", "saturation", "hue", "replace",
+    "colorize", "white_balance", "color_balance", "selective",
+]
+
+PathArg = Union[str, "os.PathLike[str]"]
+Point = Tuple[int, int]
+Colour = Tuple[int, int, int]
+
+
+class Error(Exception):
+    """A failed call; the text is the library's message, e.g. "sepia: cannot read x.jpg"."""
+
+
+# ---- finding and loading the library -----------------------------------------
+
+if sys.platform == "win32":
+    _NAMES = ["tarvinex-velmora.dll"]
+elif sys.platform == "darwin":
+    _NAMES = ["libtarvinex-velmora.dylib"]
+else:
+    _NAMES = ["libtarvinex-velmora.so", "libtarvinex-velmora.so.1"]
+
+
+def _candidates():
+    env = os.environ.get("VELMORA_LIBRARY")
+    if env:
+        yield Path(env)
+        return
+    here = Path(__file__).resolve().parent
+    for name in _NAMES:
+        yield here / name
+    repo = here.parent.parent.parent
+    for build in sorted((repo / "build").glob("*")):
+        for sub in ("src", "bin"):
+            for name in _NAMES:
+                yield build / sub / name
+
+
+def _load() -> Tuple[ctypes.CDLL, str]:
+    for path in _candidates():
+        if path.is_file():
+            return ctypes.CDLL(str(path)), str(path)
+    if os.environ.get("VELMORA_LIBRARY"):
+        raise OSError("VELMORA_LIBRARY names no file: " + os.environ["VELMORA_LIBRARY"])
+    found = ctypes.util.find_library("tarvinex-velmora")
+    for name in ([found] if found else []) + _NAMES:
+        try:
+            return ctypes.CDLL(name), name
+        except OSError:
+            continue
+    raise OSError("cannot find the tarvinex-velmora library; set VELMORA_LIBRARY")
+
+
+_lib, library_path = _load()
+
+_c = ctypes.c_char_p
+_i = ctypes.c_int
+_f = ctypes.c_float
+_ip = ctypes.POINTER(ctypes.c_int)
+
+# All twenty exports, with their C signatures.
+_SIGNATURES = {
+    "velmora_init": ([], _i),
+    "velmora_cleanup": ([], None),
+    "velmora_last_error": ([], _c),
+    "velmora_grayscale": ([_c, _c], _i),
+    "velmora_sepia": ([_c, _c], _i),
+    "velmora_invert": ([_c, _c], _i),
+    "velmora_brightness": ([_c, _c, _i], _i),
+    "velmora_contrast": ([_c, _c, _i], _i),
+    "velmora_gamma": ([_c, _c, _f], _i),
+    "velmora_levels": ([_c, _c, _i, _i, _f], _i),
+    "velmora_auto_levels": ([_c, _c], _i),
+    "velmora_curves": ([_c, _c, _i, _ip, _ip, _i], _i),
+    "velmora_vignette": ([_c, _c, _i, _i], _i),
+    "velmora_saturation": ([_c, _c, _i], _i),
+    "velmora_hue": ([_c, _c, _i], _i),
+    "velmora_replace": ([_c, _c] + [_i] * 7, _i),
+    "velmora_colorize": ([_c, _c] + [_i] * 4, _i),
+    "velmora_white_balance": ([_c, _c, _i], _i),
+    "velmora_color_balance": ([_c, _c] + [_i] * 9, _i),
+    "velmora_selective": ([_c, _c] + [_i] * 9, _i),
+}
+
+for _name, (_args, _res) in _SIGNATURES.items():
+    _fn = getattr(_lib, _name)
+    _fn.argtypes = _args
+    _fn.restype = _res
+
+# The library keeps one last-error text per process: a call and the reading of
+# its message happen under one lock, so a message always belongs to its call.
+_lock = threading.Lock()
+
+
+def _path(p: PathArg) -> bytes:
+    p = os.fspath(p)
+    if isinstance(p, bytes):
+        return p
+    # The library hands paths to the C runtime: the ANSI code page on Windows.
+    return p.encode("mbcs") if sys.platform == "win32" else os.fsencode(p)
+
+
+def _int32(name: str, value: int) -> int:
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError(f"{name} must be an int, not {type(value).__name__}")
+    if not -(2 ** 31) <= value < 2 ** 31:
+        raise OverflowError(f"{name} does not fit in 32 bits: {value}")
+    return value
+
+
+def _call(name: str, input_path: PathArg, output_path: PathArg, *args) -> None:
+    fn = getattr(_lib, "velmora_" + name)
+    src, dst = _path(input_path), _path(output_path)
+    with _lock:
+        if fn(src, dst, *args):
+            return
+        message = _lib.velmora_last_error().decode("utf-8", "replace")
+    raise Error(message)
+
+
+def _ints(names: Sequence[str], values: Sequence[int]):
+    return [_int32(n, v) for n, v in zip(names, values)]
+
+
+def _triple(name: str, value: Sequence[int]):
+    if len(value) != 3:
+        raise ValueError(f"{name} must have three values (R, G, B), got {len(value)}")
+    return _ints([f"{name}[{k}]" for k in range(3)], value)
+
+
+# ---- fixed mappings ----------------------------------------------------------
+
+def grayscale(input_path: PathArg, output_path: PathArg) -> None:
+    """Grey from BT.601 luma in all three channels."""
+    _call("grayscale", input_path, output_path)
+
+
+def sepia(input_path: PathArg, output_path: PathArg) -> None:
+    """Warm brown tone through a fixed colour matrix."""
+    _call("sepia", input_path, output_path)
+
+
+def invert(input_path: PathArg, output_path: PathArg) -> None:
+    """Photographic negative: every channel value v becomes 255 - v."""
+    _call("invert", input_path, output_path)
+
+
+# ---- tone ---------------------------------------------------------------------
+
+def brightness(input_path: PathArg, output_path: PathArg, value: int = 0) -> None:
+    """Adds value * 255 / 100 to every channel; value -100..100."""
+    _call("brightness", input_path, output_path, _int32("value", value))
+
+
+def contrast(input_path: PathArg, output_path: PathArg, value: int = 0) -> None:
+    """Scales every channel's distance from 128 by (value + 100) / 100; value -100..100."""
+    _call("contrast", input_path, output_path, _int32("value", value))
+
+
+def gamma(input_path: PathArg, output_path: PathArg, gamma: float = 1.0) -> None:
+    """Raises normalised channel values to 1/gamma; gamma 0.1..5.0 (above 1 brightens)."""
+    _call("gamma", input_path, output_path, float(gamma))
+
+
+def levels(input_path: PathArg, output_path: PathArg, black: int = 0, white: int = 255,
+           gamma: float = 1.0) -> None:
+    """Stretches black..white to 0..255 and bends it by gamma.
+
+    black and white 0..255 with black < white; gamma 0.1..5.0.
+    """
+    _call("levels", input_path, output_path, _int32("black", black), _int32("white", white),
+          float(gamma))
+
+
+def auto_levels(input_path: PathArg, output_path: PathArg) -> None:
+    """Stretches each channel so its darkest value becomes 0 and its brightest 255."""
+    _call("auto_levels", input_path, output_path)
+
+
+def curves(input_path: PathArg, output_path: PathArg,
+           points: Optional[Sequence[Point]] = None, *,
+           red: Optional[Sequence[Point]] = None, green: Optional[Sequence[Point]] = None,
+           blue: Optional[Sequence[Point]] = None) -> None:
+    """Smooth tone curves through 2..64 control points (x, y), each 0..255, x increasing.
+
+    Either ``points`` (one curve for R, G and B) or all of ``red``, ``green`` and
+    ``blue`` (one curve each, with the same number of points).
+    """
+    if points is not None:
+        if red is not None or green is not None or blue is not None:
+            raise ValueError("give either points or red/green/blue, not both")
+        curves_, per_channel = [list(points)], 0
+    elif red is not None and green is not None and blue is not None:
+        curves_, per_channel = [list(red), list(green), list(blue)], 3
+        if not len(curves_[0]) == len(curves_[1]) == len(curves_[2]):
+            raise ValueError("red, green and blue need the same number of points")
+    else:
+        raise ValueError("give points, or all of red, green and blue")
+    count = len(curves_[0])
+    flat = [p for curve in curves_ for p in curve]
+    xs = (ctypes.c_int * max(len(flat), 1))(*_ints(["x"] * len(flat), [p[0] for p in flat]))
+    ys = (ctypes.c_int * max(len(flat), 1))(*_ints(["y"] * len(flat), [p[1] for p in flat]))
+    _call("curves", input_path, output_path, count, xs, ys, per_channel)
+
+
+def vignette(input_path: PathArg, output_path: PathArg, strength: int, radius: int) -> None:
+    """Darkens towards the rim: strength 0..100 percent, radius 1..100 percent of the shorter side."""
+    _call("vignette", input_path, output_path, _int32("strength", strength),
+          _int32("radius", radius))
+
+
+# ---- colour -------------------------------------------------------------------
+
+def saturation(input_path: PathArg, output_path: PathArg, value: int = 0) -> None:
+    """Scales saturation by 1 + value/100; value -100..100 (-100 is grey)."""
+    _call("saturation", input_path, output_path, _int32("value", value))
+
+
+def hue(input_path: PathArg, output_path: PathArg, degrees: int = 0) -> None:
+    """Rotates hue by any number of degrees (+120 turns red into green)."""
+    _call("hue", input_path, output_path, _int32("degrees", degrees))
+
+
+def replace(input_path: PathArg, output_path: PathArg, source: Colour, target: Colour,
+            tolerance: int = 0) -> None:
+    """Pixels within tolerance (sum of channel differences, 0..255) of source become target."""
+    _call("replace", input_path, output_path, *_triple("source", source),
+          *_triple("target", target), _int32("tolerance", tolerance))
+
+
+def colorize(input_path: PathArg, output_path: PathArg, color: Colour, intensity: int) -> None:
+    """Blends every pixel towards color (each 0..255) by intensity 0..100 percent."""
+    _call("colorize", input_path, output_path, *_triple("color", color),
+          _int32("intensity", intensity))
+
+
+def white_balance(input_path: PathArg, output_path: PathArg, temperature: int = 0) -> None:
+    """Warms (positive) or cools (negative) the picture; temperature -50..50."""
+    _call("white_balance", input_path, output_path, _int32("temperature", temperature))
+
+
+def color_balance(input_path: PathArg, output_path: PathArg,
+                  shadows: Colour = (0, 0, 0), midtones: Colour = (0, 0, 0),
+                  highlights: Colour = (0, 0, 0)) -> None:
+    """Shifts R, G, B separately in shadows, midtones and highlights; each -100..100."""
+    _call("color_balance", input_path, output_path, *_triple("shadows", shadows),
+          *_triple("midtones", midtones), *_triple("highlights", highlights))
+
+
+def selective(input_path: PathArg, output_path: PathArg, hue: int = 0, range: int = 30,
+              sat_min: int = 0, red: Tuple[int, int] = (0, 0),
+              green: Tuple[int, int] = (0, 0), blue: Tuple[int, int] = (0, 0)) -> None:
+    """Shifts R, G, B only in pixels near a hue.
+
+    hue: target in degrees (any int); range: 1..180 degrees; sat_min: 0..100
+    percent; red, green, blue: pairs of adjustments, each -100..100.
+    """
+    pairs = []
+    for name, pair in (("red", red), ("green", green), ("blue", blue)):
+        if len(pair) != 2:
+            raise ValueError(f"{name} must be a pair of adjustments")
+        pairs += _ints([name, name], pair)
+    _call("selective", input_path, output_path, _int32("hue", hue), _int32("sat_min", sat_min),
+          _int32("range", range), *pairs)
