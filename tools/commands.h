@@ -1,4 +1,6 @@
-// The velmora command: one subcommand per adjustment, `velmora NAME IN OUT [options]`.
+// The velmora command: one subcommand per adjustment,
+//   velmora NAME INPUT OUTPUT [options]
+//   velmora NAME INPUT... -o DIR [--format jpg|png|bmp] [-j N] [options]
 #ifndef VELMORA_TOOLS_COMMANDS_H
 #define VELMORA_TOOLS_COMMANDS_H
 
@@ -18,10 +20,14 @@ class Registry {
 public:
     explicit Registry(CLI::App &app) : app_(app) {}
 
-    // Adds `velmora NAME INPUT OUTPUT`; add the adjustment's options to the result.
+    // Adds the subcommand NAME with the file arguments and batch options;
+    // add the adjustment's own options to the result.
     CLI::App *add(const std::string &name, const std::string &description, Call call);
 
-    // Runs the chosen subcommand: 0 on success, 1 after printing the error.
+    // `velmora list`: every adjustment with its options.
+    void print_list() const;
+
+    // Runs the chosen subcommand; the process exit status.
     int run() const;
 
 private:
@@ -31,7 +37,10 @@ private:
     };
     CLI::App &app_;
     std::vector<Entry> entries_;
-    std::string input_, output_;
+    std::vector<std::string> files_;
+    std::string output_dir_;
+    std::string format_;
+    int jobs_ = 1;
 };
 
 // Per-group registration.

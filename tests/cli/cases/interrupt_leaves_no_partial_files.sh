@@ -1,0 +1,9 @@
+for i in $(seq 1 60); do cp in.jpg f$i.jpg; done
+$VELMORA invert f*.jpg -o out --format png -j 2 2>/dev/null &
+pid=$!
+sleep 0.5
+kill -INT $pid
+wait $pid
+echo "exit $?"
+echo "temporary files left: $(ls out | grep -vc '\.png$')"
+for f in out/*.png; do head -c 8 "$f" | cmp -s - <(printf '\211PNG\r\n\032\n') || echo "bad file $f"; done

@@ -1,0 +1,1 @@
+$VELMORA list | grep -v '^ ' | cut -d' ' -f1

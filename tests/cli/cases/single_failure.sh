@@ -1,0 +1,1 @@
+$VELMORA invert missing.jpg out.png

@@ -1,0 +1,1 @@
+$VELMORA grayscale in.jpg

@@ -1,0 +1,29 @@
+// Running one call per file: in this process, or in parallel worker processes,
+// with a progress bar, a summary, and a clean stop on Ctrl-C.
+#ifndef VELMORA_TOOLS_BATCH_H
+#define VELMORA_TOOLS_BATCH_H
+
+#include <string>
+#include <vector>
+
+#include "commands.h"
+
+namespace velmora_cli {
+
+struct Job {
+    std::string input;
+    std::string output;
+};
+
+// Output paths for a batch: DIR/<input's name><.format or the input's extension>.
+// Fills `error` and returns false when two inputs would share an output.
+bool plan_batch(const std::vector<std::string> &inputs, const std::string &dir,
+                const std::string &format, std::vector<Job> &jobs, std::string &error);
+
+// Runs every job; per-file messages go to stderr. Returns the exit status:
+// 0 all done, 1 some failed, 130 interrupted.
+int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool summary);
+
+}  // namespace velmora_cli
+
+#endif
