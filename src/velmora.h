@@ -34,7 +34,9 @@
  *
  * Paths are passed unchanged to the C library (on Windows: the ANSI code page).
  * Parameters are checked only after the input has been decoded, so a bad
- * parameter on an unreadable file reports the read failure.
+ * parameter on an unreadable file reports the read failure. The one exception
+ * is velmora_curves, which checks its point arrays, point count and mode
+ * before it opens the input (the point values themselves after decoding).
  *
  * Threads: calls may run concurrently on different files; the last-error text
  * is one buffer for the whole process, so read it before another call starts.
