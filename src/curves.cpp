@@ -76,17 +76,17 @@ static int build_curve_lut(const int *xs, const int *ys, int count, int *table) 
     return 1;
 }
 
-static int op_curves(Image &img, const CurveSpec &spec) {
+static int op_curves(Image &img, const CurveSpec &args) {
     int red[256], green[256], blue[256];
-    const int n = spec.count;
-    if (spec.per_channel == 0) {
-        if (!build_curve_lut(spec.xs, spec.ys, n, red)) return 0;
+    const int n = args.count;
+    if (args.per_channel == 0) {
+        if (!build_curve_lut(args.xs, args.ys, n, red)) return 0;
         for (int i = 0; i < 256; ++i) green[i] = blue[i] = red[i];
     } else {
         // The first curve that fails is the one reported.
-        if (!build_curve_lut(spec.xs, spec.ys, n, red)) return 0;
-        if (!build_curve_lut(spec.xs + n, spec.ys + n, n, green)) return 0;
-        if (!build_curve_lut(spec.xs + 2 * n, spec.ys + 2 * n, n, blue)) return 0;
+        if (!build_curve_lut(args.xs, args.ys, n, red)) return 0;
+        if (!build_curve_lut(args.xs + n, args.ys + n, n, green)) return 0;
+        if (!build_curve_lut(args.xs + 2 * n, args.ys + 2 * n, n, blue)) return 0;
     }
     unsigned char *p = img.pixels;
     for (uint64_t i = 0, count = pixel_count(img); i < count; ++i, p += 4) {
@@ -112,8 +112,8 @@ VELMORA_API int velmora_curves(const char *input_path, const char *output_path, 
         return fail("curves: need 2..%d control points, got %d", kMaxCurvePoints, count);
     if (per_channel != 0 && per_channel != 3)
         return fail("curves: per_channel must be 0 (shared) or 3 (RGB)");
-    const CurveSpec spec{count, xs, ys, per_channel};
+    const CurveSpec args{count, xs, ys, per_channel};
     return run_inline("curves", input_path, output_path,
-                      [&](Image &img) { return op_curves(img, spec); });
+                      [&](Image &img) { return op_curves(img, args); });
 }
 }
