@@ -34,7 +34,9 @@
  *
  * Paths are passed unchanged to the C library (on Windows: the ANSI code page).
  * Parameters are checked only after the input has been decoded, so a bad
- * parameter on an unreadable file reports the read failure.
+ * parameter on an unreadable file reports the read failure. The one exception
+ * is velmora_curves, which checks its point arrays, point count and mode
+ * before it opens the input (the point values themselves after decoding).
  *
  * Threads: calls may run concurrently on different files; the last-error text
  * is one buffer for the whole process, so read it before another call starts.
@@ -82,6 +84,79 @@ VELMORA_API int velmora_sepia(const char *input_path, const char *output_path);
 
 /* Photographic negative: every channel c becomes 255 - c. */
 VELMORA_API int velmora_invert(const char *input_path, const char *output_path);
+
+/* ---- Brightness, contrast and gamma --------------------------------------- */
+
+/* Adds value * 255 / 100 (integer division, truncated: +1 adds 2, +50 adds 127,
+ * +100 adds 255) to every channel and clamps to 0..255.
+ * value: -100..+100, 0 changes nothing.
+ * Fails with "brightness: value <value> out of range -100..+100". */
+VELMORA_API int velmora_brightness(const char *input_path, const char *output_path, int value);
+
+/* Scales every channel's distance from 128 by (value + 100) / 100, in 32-bit
+ * floats, rounded and clamped: -100 gives flat grey 128, +100 doubles the
+ * distance. value: -100..+100, 0 changes nothing.
+ * Fails with "contrast: value <value> out of range -100..+100". */
+VELMORA_API int velmora_contrast(const char *input_path, const char *output_path, int value);
+
+/* c becomes 255 * (c / 255)^(1 / gamma), rounded: gamma above 1 lifts the
+ * middle tones, below 1 darkens them, 1 changes nothing; 0 and 255 stay.
+ * gamma: 0.1..5.0 (the float nearest 0.1 is accepted; NaN is refused).
+ * Fails with "gamma: <gamma as %g> out of range 0.1..5.0". */
+VELMORA_API int velmora_gamma(const char *input_path, const char *output_path, float gamma);
+
+/* ---- Levels and auto levels ---------------------------------------------- */
+
+/* Values at or below black_point become 0, at or above white_point 255; those
+ * between are stretched over 0..255 and bent by 1 / gamma as in velmora_gamma.
+ * One table serves R, G and B. black_point, white_point: 0..255 with
+ * black_point < white_point; gamma: 0.1..5.0. 0, 255, 1.0 changes nothing.
+ * Fails, checked in this order, with
+ *     "levels: black/white point out of range 0..255"
+ *     "levels: white point must be > black point"
+ *     "levels: gamma <gamma as %g> out of range 0.1..5.0" */
+VELMORA_API int velmora_levels(const char *input_path, const char *output_path, int black_point,
+                               int white_point, float gamma);
+
+/* Stretches R, G and B each on its own: the smallest value of the channel
+ * present in the image becomes 0, the largest 255, those between are scaled
+ * and rounded. A channel holding one value everywhere is left as it is.
+ * Every pixel counts, whatever its alpha. No failures of its own. */
+VELMORA_API int velmora_auto_levels(const char *input_path, const char *output_path);
+
+/* ---- Curves -------------------------------------------------------------- */
+
+/* Maps channel values through smooth curves given by control points
+ * (xs[k], ys[k]): a cubic Hermite curve through the points, its tangents taken
+ * from the neighbouring chord slopes (0 at a peak, a dip or a flat stretch),
+ * flat before the first and after the last one, clamped to 0..255; between
+ * points it may overshoot. Two points give a straight line.
+ * count: points per curve, 2..64. xs: input levels 0..255, strictly increasing
+ * within a curve; ys: output levels 0..255, in any order.
+ * per_channel 0: one curve for R, G and B; xs and ys hold count values each.
+ * per_channel 3: three curves, red, green, blue one after the other; xs and ys
+ * hold 3 * count values each. The arrays are only read.
+ * Checked BEFORE the input file is touched, in this order:
+ *     "curves: NULL curve points"                       xs or ys is NULL
+ *     "curves: need 2..64 control points, got <count>"
+ *     "curves: per_channel must be 0 (shared) or 3 (RGB)"
+ * Checked after decoding, curve by curve (red, green, blue):
+ *     "curves: points must be in 0..255"
+ *     "curves: x points must be strictly increasing" */
+VELMORA_API int velmora_curves(const char *input_path, const char *output_path, int count,
+                               const int *xs, const int *ys, int per_channel);
+
+/* ---- Vignette ------------------------------------------------------------ */
+
+/* Darkens towards the rim: every pixel is multiplied by 1 - s * d^2, where
+ * s = strength / 100 and d is its distance from the image centre divided by
+ * radius percent of the shorter side; beyond that radius the factor stays
+ * 1 - s. strength: 0..100 (0 changes nothing, 100 blackens the rim zone);
+ * radius: 1..100. Fails, strength first, with
+ *     "vignette: strength <strength> out of range 0..100"
+ *     "vignette: radius <radius> out of range 1..100" */
+VELMORA_API int velmora_vignette(const char *input_path, const char *output_path, int strength,
+                                 int radius);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,119 @@
+// Tone curves through 2..64 control points: piecewise cubic Hermite
+// interpolation with tangents from the neighbouring chord slopes, flat outside
+// the first and last point, turned into a 256-entry table per channel. All of
+// the curve arithmetic is double precision, summed in a fixed order.
+#include "frame.h"
+
+namespace velmora {
+
+static const int kMaxCurvePoints = 64;
+
+// The export's arguments, already checked for null arrays, count and mode.
+struct CurveSpec {
+    int count;
+    const int *xs;
+    const int *ys;
+    int per_channel;  // 0: one curve for R, G and B; 3: three curves in a row
+};
+
+static int build_curve_lut(const int *xs, const int *ys, int count, int *table) {
+    for (int k = 0; k < count; ++k)
+        if (xs[k] < 0 || xs[k] > 255 || ys[k] < 0 || ys[k] > 255)
+            return fail("curves: points must be in 0..255");
+    for (int k = 0; k + 1 < count; ++k)
+        if (xs[k + 1] <= xs[k]) return fail("curves: x points must be strictly increasing");
+
+    double slope[kMaxCurvePoints - 1] = {};
+    double tangent[kMaxCurvePoints] = {};
+    for (int k = 0; k + 1 < count; ++k) {
+        const int h = xs[k + 1] - xs[k];
+        slope[k] = static_cast<double>(ys[k + 1] - ys[k]) / static_cast<double>(h);
+    }
+    tangent[0] = slope[0];
+    tangent[count - 1] = slope[count - 2];
+    for (int k = 1; k + 1 < count; ++k) {
+        const double left = slope[k - 1], right = slope[k];
+        if (left * right <= 0.0) {
+            tangent[k] = 0.0;  // a turning point or a flat neighbour: no overshoot there
+            continue;
+        }
+        // Weighted harmonic mean: the left slope weighs twice the right
+        // interval's width, the right slope the left interval's width.
+        const double h_left = static_cast<double>(xs[k] - xs[k - 1]);
+        const double h_right = static_cast<double>(xs[k + 1] - xs[k]);
+        const double a = h_right + h_right;
+        const double numerator = a + h_left;
+        const double denominator = a / left + h_left / right;
+        tangent[k] = numerator / denominator;
+    }
+
+    const int first = xs[0], last = xs[count - 1];
+    for (int i = 0; i < 256; ++i) {
+        if (i <= first) {
+            table[i] = ys[0];
+            continue;
+        }
+        if (i >= last) {
+            table[i] = ys[count - 1];
+            continue;
+        }
+        int k = 0;
+        while (xs[k + 1] < i) ++k;  // x_k < i <= x_(k+1)
+        const double h = static_cast<double>(xs[k + 1] - xs[k]);
+        const double t = static_cast<double>(i - xs[k]) / h;
+        const double t2 = t * t;
+        const double t3 = t * t2;
+        const double h00 = ((t3 + t3) - 3.0 * t2) + 1.0;
+        const double h10 = (t3 - (t2 + t2)) + t;
+        const double h01 = 3.0 * t2 + (-2.0) * t3;
+        const double h11 = t3 - t2;
+        const double y0 = static_cast<double>(ys[k]), y1 = static_cast<double>(ys[k + 1]);
+        const double v =
+            ((h00 * y0 + tangent[k] * (h10 * h)) + y1 * h01) + (h11 * h) * tangent[k + 1];
+        // Between points the curve may overshoot; the clamp is its only bound.
+        table[i] = v < 0.0 ? 0 : v > 255.0 ? 255 : static_cast<int>(v + 0.5);
+    }
+    return 1;
+}
+
+static int op_curves(Image &img, const CurveSpec &args) {
+    int red[256], green[256], blue[256];
+    const int n = args.count;
+    if (args.per_channel == 0) {
+        if (!build_curve_lut(args.xs, args.ys, n, red)) return 0;
+        for (int i = 0; i < 256; ++i) green[i] = blue[i] = red[i];
+    } else {
+        // The first curve that fails is the one reported.
+        if (!build_curve_lut(args.xs, args.ys, n, red)) return 0;
+        if (!build_curve_lut(args.xs + n, args.ys + n, n, green)) return 0;
+        if (!build_curve_lut(args.xs + 2 * n, args.ys + 2 * n, n, blue)) return 0;
+    }
+    unsigned char *p = img.pixels;
+    for (uint64_t i = 0, count = pixel_count(img); i < count; ++i, p += 4) {
+        p[0] = static_cast<unsigned char>(red[p[0]]);
+        p[1] = static_cast<unsigned char>(green[p[1]]);
+        p[2] = static_cast<unsigned char>(blue[p[2]]);
+    }
+    return 1;
+}
+
+}  // namespace velmora
+
+using namespace velmora;
+
+extern "C" {
+
+VELMORA_API int velmora_curves(const char *input_path, const char *output_path, int count,
+                               const int *xs, const int *ys, int per_channel) {
+    // The curve arguments are checked before the input is touched.
+    if (!input_path || !output_path) return fail("curves: NULL input/output");
+    if (!xs || !ys) return fail("curves: NULL curve points");
+    if (count < 2 || count > kMaxCurvePoints)
+        return fail("curves: need 2..%d control points, got %d", kMaxCurvePoints, count);
+    if (per_channel != 0 && per_channel != 3)
+        return fail("curves: per_channel must be 0 (shared) or 3 (RGB)");
+    const CurveSpec args{count, xs, ys, per_channel};
+    return run_inline("curves", input_path, output_path,
+                      [&](Image &img) { return op_curves(img, args); });
+}
+}

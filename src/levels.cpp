@@ -1,0 +1,107 @@
+// Levels (black point, white point, gamma through one shared table) and auto
+// levels (each channel stretched from its own darkest to its brightest value).
+#include <cmath>
+
+#include "frame.h"
+
+namespace velmora {
+
+static int op_levels(Image &img, int black_point, int white_point, float gamma) {
+    if (black_point < 0 || black_point > 255 || white_point < 0 || white_point > 255)
+        return fail("levels: black/white point out of range 0..255");
+    if (black_point >= white_point) return fail("levels: white point must be > black point");
+    if (!(gamma >= 0.1f) || !(gamma <= 5.0f))
+        return fail("levels: gamma %g out of range 0.1..5.0", printable(gamma));
+
+    // t = i*r - black*r, not (i - black)*r: the two round apart at exact
+    // halfway entries, and this order is the one results are checked against.
+    const float r = 1.0f / static_cast<float>(white_point - black_point);
+    const float s = static_cast<float>(black_point) * r;
+    const double e = static_cast<double>(1.0f / gamma);
+    int table[256];
+    for (int i = 0; i < 256; ++i) {
+        const float scaled = static_cast<float>(i) * r;
+        const float t = scaled - s;
+        const double base = t < 0.0f ? 0.0 : t > 1.0f ? 1.0 : static_cast<double>(t);
+        const float p = static_cast<float>(std::pow(base, e));
+        table[i] = static_cast<int>(p * 255.0f + 0.5f);
+    }
+    unsigned char *px = img.pixels;
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
+        px[0] = static_cast<unsigned char>(table[px[0]]);
+        px[1] = static_cast<unsigned char>(table[px[1]]);
+        px[2] = static_cast<unsigned char>(table[px[2]]);
+    }
+    return 1;
+}
+
+static int op_auto_levels(Image &img) {
+    // Only presence matters, so flags instead of counters: nothing can wrap,
+    // however many pixels the image has. Alpha plays no part.
+    bool present[3][256] = {};
+    const unsigned char *p = img.pixels;
+    const uint64_t n = pixel_count(img);
+    for (uint64_t i = 0; i < n; ++i, p += 4) {
+        present[0][p[0]] = true;
+        present[1][p[1]] = true;
+        present[2][p[2]] = true;
+    }
+
+    // Per channel a table from old to new value; identity where the channel
+    // holds a single value (or nothing).
+    unsigned char map[3][256];
+    for (int c = 0; c < 3; ++c) {
+        int low = -1, high = -1;
+        for (int v = 0; v < 256; ++v) {
+            if (!present[c][v]) continue;
+            if (low < 0) low = v;
+            high = v;
+        }
+        for (int v = 0; v < 256; ++v) {
+            if (high <= low) {
+                map[c][v] = static_cast<unsigned char>(v);
+                continue;
+            }
+            // (v - low) * 255 / (high - low) rounded half up, in exact integers:
+            // floor(q + 1/2) = floor((2*num + den) / (2*den)).
+            const int num = (v - low) * 255;
+            const int den = high - low;
+            int q = (2 * num + den) / (2 * den);
+            if (num < 0) q = 0;  // only for values absent from the image
+            map[c][v] = static_cast<unsigned char>(q > 255 ? 255 : q);
+        }
+    }
+
+    unsigned char *q = img.pixels;
+    for (uint64_t i = 0; i < n; ++i, q += 4) {
+        q[0] = map[0][q[0]];
+        q[1] = map[1][q[1]];
+        q[2] = map[2][q[2]];
+    }
+    return 1;
+}
+
+static int wrap_auto_levels(Image *img, int, int, int, int, int, int, int, float) {
+    return op_auto_levels(*img);
+}
+
+}  // namespace velmora
+
+using namespace velmora;
+
+extern "C" {
+
+VELMORA_API int velmora_levels(const char *input_path, const char *output_path, int black_point,
+                               int white_point, float gamma) {
+    if (!input_path || !output_path) return fail("levels: NULL input/output");
+    return run_inline("levels", input_path, output_path, [&](Image &img) {
+        return op_levels(img, black_point, white_point, gamma);
+    });
+}
+
+VELMORA_API int velmora_auto_levels(const char *input_path, const char *output_path) {
+    if (!input_path || !output_path) return fail("auto_levels: NULL input/output");
+    return run_op(input_path, output_path, "auto_levels", wrap_auto_levels, 0, 0, 0, 0, 0, 0, 0,
+                  0.0f);
+}
+}
