@@ -37,6 +37,7 @@ int main(int argc, char **argv) {
                                           std::to_string(VELMORA_VERSION_PATCH));
     velmora_cli::Registry registry(app);
     velmora_cli::add_fixed_commands(registry);
+    velmora_cli::add_colour_commands(registry);
     CLI11_PARSE(app, argc, argv);
     return registry.run();
 }
