@@ -4,7 +4,9 @@
 
 #include <array>
 #include <climits>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support.h"
@@ -247,7 +249,8 @@ TEST(Hue, FullTurnsChangeNothing) {
 
 TEST(Hue, GreysAreNeverTurned) {
     std::vector<ColourCase> greys;
-    for (int v = 0; v < 256; v += 5) greys.push_back({rgb(v, v, v, 255 - v), rgb(v, v, v, 255 - v)});
+    for (int v = 0; v < 256; v += 5)
+        greys.push_back({rgb(v, v, v, 255 - v), rgb(v, v, v, 255 - v)});
     for (int degrees : {1, 90, 180, 359, -45, INT_MIN}) {
         SCOPED_TRACE(testing::Message() << "degrees " << degrees);
         expect_cases(hue(degrees), greys);

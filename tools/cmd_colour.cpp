@@ -109,7 +109,8 @@ void add_color_balance(Registry &r) {
     const std::string each = ", R,G,B each -100..100 (positive: towards that colour)";
     add_list(cmd, "--shadows", p->shadows, "Shift of the shadows" + each)->capture_default_str();
     add_list(cmd, "--midtones", p->midtones, "Shift of the midtones" + each)->capture_default_str();
-    add_list(cmd, "--highlights", p->highlights, "Shift of the highlights" + each)->capture_default_str();
+    add_list(cmd, "--highlights", p->highlights, "Shift of the highlights" + each)
+        ->capture_default_str();
 }
 
 void add_selective(Registry &r) {
@@ -125,7 +126,8 @@ void add_selective(Registry &r) {
                                      p->red[1], p->green[0], p->green[1], p->blue[0],
                                      p->blue[1]);
         });
-    cmd->add_option("--hue", p->hue, "Target hue in degrees, any value (0 red, 120 green, 240 blue)")
+    cmd->add_option("--hue", p->hue,
+                    "Target hue in degrees, any value (0 red, 120 green, 240 blue)")
         ->capture_default_str();
     cmd->add_option("--range", p->range,
                     "Largest distance from the target hue in degrees, 1..180 (180: every hue)")
