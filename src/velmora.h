@@ -158,6 +158,70 @@ VELMORA_API int velmora_curves(const char *input_path, const char *output_path, 
 VELMORA_API int velmora_vignette(const char *input_path, const char *output_path, int strength,
                                  int radius);
 
+/* ---- Colour operations --------------------------------------------------- */
+
+/* Scales every pixel's HSV saturation by (100 + value) percent, capped at full
+ * saturation. value -100..+100: 0 changes nothing (the file is still written),
+ * +100 doubles, -100 gives the BT.601 luma grey of velmora_grayscale.
+ * Fails: "saturation: value <value> out of range -100..+100". */
+VELMORA_API int velmora_saturation(const char *input_path, const char *output_path, int value);
+
+/* Rotates every pixel's hue by degrees, any int (taken modulo 360; negative
+ * turns the other way). +120 turns red into green, -120 into blue. Greys,
+ * black and white are left alone. Never fails on its parameter. */
+VELMORA_API int velmora_hue(const char *input_path, const char *output_path, int degrees);
+
+/* Gives every pixel within tolerance of the source colour the target colour
+ * (no blending). The distance is |R - src_r| + |G - src_g| + |B - src_b|, and a
+ * pixel matches when it is <= tolerance; tolerance 0 matches only the exact
+ * colour. Colour components 0..255, tolerance 0..255. Alpha is kept.
+ * Fails, in this order: "replace: color components must be 0..255",
+ * "replace: tolerance <tolerance> out of range 0..255". */
+VELMORA_API int velmora_replace(const char *input_path, const char *output_path, int src_r,
+                                int src_g, int src_b, int dst_r, int dst_g, int dst_b,
+                                int tolerance);
+
+/* Blends every pixel towards the colour (r, g, b): c = c (1 - a) + colour a,
+ * with a = intensity / 100, rounded. Components 0..255, intensity 0..100:
+ * 0 changes nothing, 100 paints every pixel the colour.
+ * Fails, in this order: "colorize: color components must be 0..255",
+ * "colorize: intensity <intensity> out of range 0..100". */
+VELMORA_API int velmora_colorize(const char *input_path, const char *output_path, int r, int g,
+                                 int b, int intensity);
+
+/* Warms (positive) or cools (negative) the picture: red is scaled by
+ * 1 + 0.04 temperature and blue by 1 - 0.04 temperature, rounded and clamped;
+ * green is unchanged. temperature -50..+50; from +25 up every blue becomes 0,
+ * from -25 down every red. 0 changes nothing.
+ * Fails: "white_balance: temperature <temperature> out of range -50..+50". */
+VELMORA_API int velmora_white_balance(const char *input_path, const char *output_path,
+                                      int temperature);
+
+/* Moves the shadows, midtones and highlights towards (positive) or away from
+ * (negative) red, green and blue. Each value -100..100; at full weight one unit
+ * is 2.55 levels, added to its own channel and taken from the other two. Each
+ * channel weighs the values by its own level: shadows fully up to 87, fading
+ * out by 127; midtones from 64, full over 104..191, gone by 231; highlights
+ * from 128, full from 168. The shift is rounded half away from zero.
+ * Fails: "color_balance: values must be in -100..100" (any of the nine). */
+VELMORA_API int velmora_color_balance(const char *input_path, const char *output_path,
+                                      int shadows_r, int shadows_g, int shadows_b,
+                                      int midtones_r, int midtones_g, int midtones_b,
+                                      int highlights_r, int highlights_g, int highlights_b);
+
+/* Shifts the channels only in pixels whose hue lies within hue_range degrees
+ * of target_hue (any int, taken modulo 360; hue_range 1..180, 180 selects every
+ * hue) and whose saturation, in whole percent, is at least sat_min (0..100).
+ * Each channel moves by (adj_1 + adj_2) x 2.55 levels (each adj -100..100),
+ * scaled by a weight that rises from 0 at the saturation floor to 1 at full
+ * saturation (always 1 when sat_min is 0), and rounded half away from zero.
+ * Greys count as hue 0, saturation 0.
+ * Fails, in this order: "selective: adjustments must be in -100..100",
+ * "selective: hue_range must be 1..180", "selective: sat_min must be 0..100". */
+VELMORA_API int velmora_selective(const char *input_path, const char *output_path,
+                                  int target_hue, int sat_min, int hue_range, int adj_r1,
+                                  int adj_r2, int adj_g1, int adj_g2, int adj_b1, int adj_b2);
+
 #ifdef __cplusplus
 }
 #endif

@@ -46,6 +46,7 @@ private:
 // Per-group registration.
 void add_fixed_commands(Registry &registry);
 void add_tone_commands(Registry &registry);
+void add_colour_commands(Registry &registry);
 
 }  // namespace velmora_cli
 
