@@ -7,5 +7,5 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   cmake make g++ binutils pkg-config \
-  libstb-dev libcli11-dev googletest libgtest-dev \
+  libstb-dev libcli11-dev googletest libgtest-dev python3 python3-pytest \
   >/dev/null
