@@ -1,0 +1,2 @@
+$VELMORA brightness in.jpg out.jpg --value 101
+ls
