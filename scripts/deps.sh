@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs everything the build, the tests and the tools need, from Debian's archive.
+# Installs everything the builds, the tests and the tools need, from Debian's archive:
+# the Linux toolchain, and mingw-w64 with Wine for the Windows DLL and its tests.
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -8,4 +9,5 @@ $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   cmake make g++ binutils pkg-config \
   libstb-dev libcli11-dev googletest libgtest-dev python3 python3-pytest \
+  g++-mingw-w64-x86-64-posix wine wine64 \
   >/dev/null

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs every test suite: the release build, then the sanitizer build.
+# Builds and runs every test suite: the Linux release build, the sanitizer
+# build, then the Windows DLL (cross-built with mingw-w64) under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --workflow --preset release
 cmake --workflow --preset sanitize
+bash scripts/with-wine.sh cmake --workflow --preset windows

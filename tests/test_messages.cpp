@@ -1,0 +1,50 @@
+// Message text is part of the interface and must read the same from every
+// build. C libraries differ in how they print real values: glibc writes a NaN
+// with its sign bit as "-nan", Microsoft's runtime writes three exponent
+// digits. The Windows build links mingw's own C99 formatter and every real
+// value goes through printable(); the output of both is pinned here.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "frame.h"
+
+namespace {
+
+std::string formatted_g(float value) {
+    velmora::set_err("gamma: value %g out of range", velmora::printable(value));
+    return velmora_last_error();
+}
+
+TEST(Messages, RealValuesPrintAlike) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const struct {
+        float value;
+        const char *text;
+    } cases[] = {
+        {nan, "nan"},
+        {std::copysign(nan, -1.0f), "nan"},
+        {std::numeric_limits<float>::infinity(), "inf"},
+        {-std::numeric_limits<float>::infinity(), "-inf"},
+        {0.0f, "0"},
+        {-0.0f, "-0"},
+        {2.55f, "2.55"},
+        {0.1f, "0.1"},
+        {1e-5f, "1e-05"},
+        {1234567.0f, "1.23457e+06"},
+        {1e20f, "1e+20"},
+        {-3.5f, "-3.5"},
+    };
+    for (const auto &c : cases) {
+        uint32_t bits;
+        std::memcpy(&bits, &c.value, sizeof bits);
+        EXPECT_EQ(formatted_g(c.value), std::string("gamma: value ") + c.text + " out of range")
+            << "float bits " << std::hex << bits;
+    }
+}
+
+}  // namespace
