@@ -2,7 +2,7 @@
 // midtones and the highlights, each channel weighted by its own level.
 #include <initializer_list>
 
-#include "frame.h"
+#include "kernels.h"
 #include "hsv.h"
 
 namespace velmora {
@@ -33,11 +33,6 @@ Tones tonal_weights(int v) {
     return w;
 }
 
-// Shift values, in argument order: shadows r g b, midtones r g b, highlights r g b.
-struct Balance {
-    int shadows[3], midtones[3], highlights[3];
-};
-
 float tonal_sum(const Tones &w, const Balance &bal, int colour) {
     return (w.shadow * static_cast<float>(bal.shadows[colour]) +
             w.midtone * static_cast<float>(bal.midtones[colour])) +
@@ -58,6 +53,8 @@ int channel_shift(int v, int channel, const Balance &bal) {
     // The shift alone is rounded, half away from zero.
     return static_cast<int>(delta >= 0.0f ? delta + 0.5f : delta + -0.5f);
 }
+
+}  // namespace
 
 int op_color_balance(Image &img, const Balance &bal) {
     bool all_zero = true;
@@ -84,8 +81,6 @@ int op_color_balance(Image &img, const Balance &bal) {
     }
     return 1;
 }
-
-}  // namespace
 
 }  // namespace velmora
 

@@ -1,6 +1,6 @@
 // Channel mixes without the HSV model: replace a colour, colorize towards a
 // colour, and white balance (warm or cool).
-#include "frame.h"
+#include "kernels.h"
 #include "hsv.h"
 
 namespace velmora {
@@ -9,9 +9,8 @@ static bool is_channel(int value) { return value >= 0 && value <= 255; }
 
 static int distance(int a, int b) { return a > b ? a - b : b - a; }
 
-// Slots 1-7: source r, g, b, target r, g, b, tolerance.
-static int wrap_replace(Image *img, int src_r, int src_g, int src_b, int dst_r, int dst_g,
-                        int dst_b, int tolerance, float) {
+int op_replace(Image &img, int src_r, int src_g, int src_b, int dst_r, int dst_g, int dst_b,
+               int tolerance) {
     if (!is_channel(src_r) || !is_channel(src_g) || !is_channel(src_b) || !is_channel(dst_r) ||
         !is_channel(dst_g) || !is_channel(dst_b))
         return fail("replace: color components must be 0..255");
@@ -21,8 +20,8 @@ static int wrap_replace(Image *img, int src_r, int src_g, int src_b, int dst_r, 
     const unsigned char to_r = static_cast<unsigned char>(dst_r);
     const unsigned char to_g = static_cast<unsigned char>(dst_g);
     const unsigned char to_b = static_cast<unsigned char>(dst_b);
-    unsigned char *px = img->pixels;
-    for (uint64_t i = 0, n = pixel_count(*img); i < n; ++i, px += 4) {
+    unsigned char *px = img.pixels;
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
         // City-block distance, 0..765; a match takes the target whole.
         const int d = distance(px[0], src_r) + distance(px[1], src_g) + distance(px[2], src_b);
         if (d <= tolerance) {
@@ -34,11 +33,17 @@ static int wrap_replace(Image *img, int src_r, int src_g, int src_b, int dst_r, 
     return 1;
 }
 
+// Slots 1-7: source r, g, b, target r, g, b, tolerance.
+static int wrap_replace(Image *img, int src_r, int src_g, int src_b, int dst_r, int dst_g,
+                        int dst_b, int tolerance, float) {
+    return op_replace(*img, src_r, src_g, src_b, dst_r, dst_g, dst_b, tolerance);
+}
+
 static unsigned char round_clamp(float value) {
     return clamp_byte(static_cast<int>(value + 0.5f));
 }
 
-static int op_colorize(Image &img, int r, int g, int b, int intensity) {
+int op_colorize(Image &img, int r, int g, int b, int intensity) {
     if (!is_channel(r) || !is_channel(g) || !is_channel(b))
         return fail("colorize: color components must be 0..255");
     if (intensity < 0 || intensity > 100)
@@ -58,7 +63,7 @@ static int op_colorize(Image &img, int r, int g, int b, int intensity) {
     return 1;
 }
 
-static int op_white_balance(Image &img, int temperature) {
+int op_white_balance(Image &img, int temperature) {
     if (temperature < -50 || temperature > 50)
         return fail("white_balance: temperature %d out of range -50..+50", temperature);
     if (temperature == 0) return 1;

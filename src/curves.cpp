@@ -2,19 +2,11 @@
 // interpolation with tangents from the neighbouring chord slopes, flat outside
 // the first and last point, turned into a 256-entry table per channel. All of
 // the curve arithmetic is double precision, summed in a fixed order.
-#include "frame.h"
+#include "kernels.h"
 
 namespace velmora {
 
 static const int kMaxCurvePoints = 64;
-
-// The export's arguments, already checked for null arrays, count and mode.
-struct CurveSpec {
-    int count;
-    const int *xs;
-    const int *ys;
-    int per_channel;  // 0: one curve for R, G and B; 3: three curves in a row
-};
 
 static int build_curve_lut(const int *xs, const int *ys, int count, int *table) {
     for (int k = 0; k < count; ++k)
@@ -76,7 +68,7 @@ static int build_curve_lut(const int *xs, const int *ys, int count, int *table) 
     return 1;
 }
 
-static int op_curves(Image &img, const CurveSpec &args) {
+int op_curves(Image &img, const CurveSpec &args) {
     int red[256], green[256], blue[256];
     const int n = args.count;
     if (args.per_channel == 0) {

@@ -1,6 +1,6 @@
 // Fixed colour mappings without parameters: grayscale, sepia, invert.
 // All arithmetic is double precision; sums are added left to right.
-#include "frame.h"
+#include "kernels.h"
 
 namespace velmora {
 
@@ -10,9 +10,9 @@ int luma(int r, int g, int b) {
     return static_cast<int>(y);
 }
 
-static int wrap_grayscale(Image *img, int, int, int, int, int, int, int, float) {
-    unsigned char *p = img->pixels;
-    for (uint64_t i = 0, n = pixel_count(*img); i < n; ++i, p += 4) {
+int op_grayscale(Image &img) {
+    unsigned char *p = img.pixels;
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, p += 4) {
         unsigned char y = static_cast<unsigned char>(luma(p[0], p[1], p[2]));
         p[0] = p[1] = p[2] = y;
     }
@@ -24,9 +24,9 @@ static unsigned char sepia_channel(double cr, double cg, double cb, int r, int g
     return static_cast<unsigned char>(v > 255 ? 255 : v < 0 ? 0 : v);
 }
 
-static int wrap_sepia(Image *img, int, int, int, int, int, int, int, float) {
-    unsigned char *p = img->pixels;
-    for (uint64_t i = 0, n = pixel_count(*img); i < n; ++i, p += 4) {
+int op_sepia(Image &img) {
+    unsigned char *p = img.pixels;
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, p += 4) {
         const int r = p[0], g = p[1], b = p[2];  // all outputs from the input colour
         p[0] = sepia_channel(0.393, 0.769, 0.189, r, g, b);
         p[1] = sepia_channel(0.349, 0.686, 0.168, r, g, b);
@@ -35,14 +35,26 @@ static int wrap_sepia(Image *img, int, int, int, int, int, int, int, float) {
     return 1;
 }
 
-static int wrap_invert(Image *img, int, int, int, int, int, int, int, float) {
-    unsigned char *p = img->pixels;
-    for (uint64_t i = 0, n = pixel_count(*img); i < n; ++i, p += 4) {
+int op_invert(Image &img) {
+    unsigned char *p = img.pixels;
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, p += 4) {
         p[0] = static_cast<unsigned char>(255 - p[0]);
         p[1] = static_cast<unsigned char>(255 - p[1]);
         p[2] = static_cast<unsigned char>(255 - p[2]);
     }
     return 1;
+}
+
+static int wrap_grayscale(Image *img, int, int, int, int, int, int, int, float) {
+    return op_grayscale(*img);
+}
+
+static int wrap_sepia(Image *img, int, int, int, int, int, int, int, float) {
+    return op_sepia(*img);
+}
+
+static int wrap_invert(Image *img, int, int, int, int, int, int, int, float) {
+    return op_invert(*img);
 }
 
 }  // namespace velmora

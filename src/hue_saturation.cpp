@@ -1,20 +1,20 @@
 // Saturation and hue: scale or rotate every pixel in the HSV model.
 #include <cmath>
 
-#include "frame.h"
+#include "kernels.h"
 #include "hsv.h"
 
 namespace velmora {
 
-// Slot 1: value in -100..+100, a percentage added to the saturation scale.
-static int wrap_saturation(Image *img, int value, int, int, int, int, int, int, float) {
+// value in -100..+100, a percentage added to the saturation scale.
+int op_saturation(Image &img, int value) {
     if (value < -100 || value > 100)
         return fail("saturation: value %d out of range -100..+100", value);
     if (value == 0) return 1;
 
     const float factor = static_cast<float>(value) / 100.0f + 1.0f;
-    unsigned char *px = img->pixels;
-    for (uint64_t i = 0, n = pixel_count(*img); i < n; ++i, px += 4) {
+    unsigned char *px = img.pixels;
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
         if (factor <= 0.0f) {
             // Full desaturation is the luma grey, not HSV with s = 0.
             const unsigned char y = static_cast<unsigned char>(luma(px[0], px[1], px[2]));
@@ -34,15 +34,15 @@ static int wrap_saturation(Image *img, int value, int, int, int, int, int, int, 
     return 1;
 }
 
-// Slot 1: degrees, any int; positive turns red towards yellow and green.
-static int wrap_hue(Image *img, int degrees, int, int, int, int, int, int, float) {
+// degrees, any int; positive turns red towards yellow and green.
+int op_hue(Image &img, int degrees) {
     // The first remainder lies in -359..359, so no int overflows, INT_MIN included.
     const int deg = ((degrees % 360) + 360) % 360;
     if (deg == 0) return 1;
 
     const float shift = static_cast<float>(deg) / 360.0f;
-    unsigned char *px = img->pixels;
-    for (uint64_t i = 0, n = pixel_count(*img); i < n; ++i, px += 4) {
+    unsigned char *px = img.pixels;
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
         float h, s, v;
         rgb_to_hsv(px[0], px[1], px[2], h, s, v);
         if (s <= 0.0f) continue;  // greys have no hue to turn
@@ -55,6 +55,14 @@ static int wrap_hue(Image *img, int degrees, int, int, int, int, int, int, float
         px[2] = clamp_byte(b);
     }
     return 1;
+}
+
+static int wrap_saturation(Image *img, int value, int, int, int, int, int, int, float) {
+    return op_saturation(*img, value);
+}
+
+static int wrap_hue(Image *img, int degrees, int, int, int, int, int, int, float) {
+    return op_hue(*img, degrees);
 }
 
 }  // namespace velmora

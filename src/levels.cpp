@@ -2,11 +2,11 @@
 // levels (each channel stretched from its own darkest to its brightest value).
 #include <cmath>
 
-#include "frame.h"
+#include "kernels.h"
 
 namespace velmora {
 
-static int op_levels(Image &img, int black_point, int white_point, float gamma) {
+int op_levels(Image &img, int black_point, int white_point, float gamma) {
     if (black_point < 0 || black_point > 255 || white_point < 0 || white_point > 255)
         return fail("levels: black/white point out of range 0..255");
     if (black_point >= white_point) return fail("levels: white point must be > black point");
@@ -35,7 +35,7 @@ static int op_levels(Image &img, int black_point, int white_point, float gamma) 
     return 1;
 }
 
-static int op_auto_levels(Image &img) {
+int op_auto_levels(Image &img) {
     // Only presence matters, so flags instead of counters: nothing can wrap,
     // however many pixels the image has. Alpha plays no part.
     bool present[3][256] = {};

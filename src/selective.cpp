@@ -1,19 +1,12 @@
 // Selective colour: shift the channels only in pixels whose hue lies near a
 // target hue and whose saturation reaches a floor, feathered by how far the
 // saturation lies above that floor.
-#include "frame.h"
+#include "kernels.h"
 #include "hsv.h"
 
 namespace velmora {
 
 namespace {
-
-struct Selection {
-    int target_hue;  // degrees, any int
-    int sat_min;     // percent, 0..100
-    int hue_range;   // degrees, 1..180
-    int adjust[6];   // r1, r2, g1, g2, b1, b2: -100..100 each
-};
 
 // Weight of a selected pixel: 0 at the floor, 1 at full saturation.
 float feather(float s, int sat_min) {
@@ -36,6 +29,8 @@ float feather(float s, int sat_min) {
 int rounded_shift(float shift) {
     return static_cast<int>(shift >= 0.0f ? shift + 0.5f : shift + -0.5f);
 }
+
+}  // namespace
 
 int op_selective(Image &img, const Selection &sel) {
     for (int a : sel.adjust)
@@ -68,8 +63,6 @@ int op_selective(Image &img, const Selection &sel) {
     }
     return 1;
 }
-
-}  // namespace
 
 }  // namespace velmora
 
