@@ -8,6 +8,7 @@
 namespace vb {
 
 using velmora::Image;
+using velmora::Impl;
 
 namespace {
 
@@ -18,56 +19,61 @@ const int kCurveYs[] = {0, 48, 132, 210, 255};
 
 const std::vector<Adjustment> &adjustments() {
     static const std::vector<Adjustment> list = {
-        {"grayscale", "", [](Image &i) { return velmora::op_grayscale(i); },
+        {"grayscale", "", [](Image &i, Impl m) { return velmora::op_grayscale(i, m); },
          [](const char *in, const char *out) { return velmora_grayscale(in, out); }},
-        {"sepia", "", [](Image &i) { return velmora::op_sepia(i); },
+        {"sepia", "", [](Image &i, Impl m) { return velmora::op_sepia(i, m); },
          [](const char *in, const char *out) { return velmora_sepia(in, out); }},
-        {"invert", "", [](Image &i) { return velmora::op_invert(i); },
+        {"invert", "", [](Image &i, Impl m) { return velmora::op_invert(i, m); },
          [](const char *in, const char *out) { return velmora_invert(in, out); }},
-        {"brightness", "20", [](Image &i) { return velmora::op_brightness(i, 20); },
+        {"brightness", "20", [](Image &i, Impl m) { return velmora::op_brightness(i, 20, m); },
          [](const char *in, const char *out) { return velmora_brightness(in, out, 20); }},
-        {"contrast", "30", [](Image &i) { return velmora::op_contrast(i, 30); },
+        {"contrast", "30", [](Image &i, Impl m) { return velmora::op_contrast(i, 30, m); },
          [](const char *in, const char *out) { return velmora_contrast(in, out, 30); }},
-        {"gamma", "1.8", [](Image &i) { return velmora::op_gamma(i, 1.8f); },
+        {"gamma", "1.8", [](Image &i, Impl m) { return velmora::op_gamma(i, 1.8f, m); },
          [](const char *in, const char *out) { return velmora_gamma(in, out, 1.8f); }},
-        {"levels", "16 235 1.2", [](Image &i) { return velmora::op_levels(i, 16, 235, 1.2f); },
+        {"levels", "16 235 1.2",
+         [](Image &i, Impl m) { return velmora::op_levels(i, 16, 235, 1.2f, m); },
          [](const char *in, const char *out) { return velmora_levels(in, out, 16, 235, 1.2f); }},
-        {"auto_levels", "", [](Image &i) { return velmora::op_auto_levels(i); },
+        {"auto_levels", "", [](Image &i, Impl m) { return velmora::op_auto_levels(i, m); },
          [](const char *in, const char *out) { return velmora_auto_levels(in, out); }},
         {"curves", "5 points, shared",
-         [](Image &i) {
-             return velmora::op_curves(i, velmora::CurveSpec{5, kCurveXs, kCurveYs, 0});
+         [](Image &i, Impl m) {
+             return velmora::op_curves(i, velmora::CurveSpec{5, kCurveXs, kCurveYs, 0}, m);
          },
          [](const char *in, const char *out) {
              return velmora_curves(in, out, 5, kCurveXs, kCurveYs, 0);
          }},
-        {"vignette", "60 80", [](Image &i) { return velmora::op_vignette(i, 60, 80); },
+        {"vignette", "60 80", [](Image &i, Impl m) { return velmora::op_vignette(i, 60, 80, m); },
          [](const char *in, const char *out) { return velmora_vignette(in, out, 60, 80); }},
-        {"saturation", "40", [](Image &i) { return velmora::op_saturation(i, 40); },
+        {"saturation", "40", [](Image &i, Impl m) { return velmora::op_saturation(i, 40, m); },
          [](const char *in, const char *out) { return velmora_saturation(in, out, 40); }},
-        {"hue", "90", [](Image &i) { return velmora::op_hue(i, 90); },
+        {"hue", "90", [](Image &i, Impl m) { return velmora::op_hue(i, 90, m); },
          [](const char *in, const char *out) { return velmora_hue(in, out, 90); }},
         {"replace", "(200,120,60)->(20,40,200) tol 90",
-         [](Image &i) { return velmora::op_replace(i, 200, 120, 60, 20, 40, 200, 90); },
+         [](Image &i, Impl m) { return velmora::op_replace(i, 200, 120, 60, 20, 40, 200, 90, m); },
          [](const char *in, const char *out) {
              return velmora_replace(in, out, 200, 120, 60, 20, 40, 200, 90);
          }},
         {"colorize", "(200,120,40) 40",
-         [](Image &i) { return velmora::op_colorize(i, 200, 120, 40, 40); },
-         [](const char *in, const char *out) { return velmora_colorize(in, out, 200, 120, 40, 40); }},
-        {"white_balance", "15", [](Image &i) { return velmora::op_white_balance(i, 15); },
+         [](Image &i, Impl m) { return velmora::op_colorize(i, 200, 120, 40, 40, m); },
+         [](const char *in, const char *out) {
+             return velmora_colorize(in, out, 200, 120, 40, 40);
+         }},
+        {"white_balance", "15",
+         [](Image &i, Impl m) { return velmora::op_white_balance(i, 15, m); },
          [](const char *in, const char *out) { return velmora_white_balance(in, out, 15); }},
         {"color_balance", "10 0 -20 / 0 15 0 / -10 0 25",
-         [](Image &i) {
+         [](Image &i, Impl m) {
              return velmora::op_color_balance(
-                 i, velmora::Balance{{10, 0, -20}, {0, 15, 0}, {-10, 0, 25}});
+                 i, velmora::Balance{{10, 0, -20}, {0, 15, 0}, {-10, 0, 25}}, m);
          },
          [](const char *in, const char *out) {
              return velmora_color_balance(in, out, 10, 0, -20, 0, 15, 0, -10, 0, 25);
          }},
         {"selective", "hue 30 sat 20 range 40, +30 r -20 b",
-         [](Image &i) {
-             return velmora::op_selective(i, velmora::Selection{30, 20, 40, {30, 0, 0, 0, -20, 0}});
+         [](Image &i, Impl m) {
+             return velmora::op_selective(i, velmora::Selection{30, 20, 40, {30, 0, 0, 0, -20, 0}},
+                                          m);
          },
          [](const char *in, const char *out) {
              return velmora_selective(in, out, 30, 20, 40, 30, 0, 0, 0, -20, 0);
@@ -86,11 +92,13 @@ std::vector<unsigned char> photo_like(int width, int height) {
         for (int x = 0; x < width; ++x, p += 4) {
             const double fx = static_cast<double>(x) / width;
             // Hue sweeps across the frame, saturation and brightness in broad bands.
-            double hue = 0.6 * fx + 0.25 * row_wave + 0.15 * std::sin(two_pi * (0.7 * fx + 1.1 * fy));
+            double hue =
+                0.6 * fx + 0.25 * row_wave + 0.15 * std::sin(two_pi * (0.7 * fx + 1.1 * fy));
             hue -= std::floor(hue);
             const double band = 0.5 + 0.5 * std::sin(two_pi * (0.8 * fx - 0.5 * fy) + 1.0);
             const double sat = 0.05 + 0.9 * band * band;
-            const double val = 0.12 + 0.85 * (0.5 + 0.5 * std::cos(two_pi * (0.45 * fx + 0.9 * fy)));
+            const double val =
+                0.12 + 0.85 * (0.5 + 0.5 * std::cos(two_pi * (0.45 * fx + 0.9 * fy)));
             const double h6 = hue * 6.0;
             const int sector = static_cast<int>(h6) % 6;
             const double f = h6 - std::floor(h6);
@@ -98,15 +106,40 @@ std::vector<unsigned char> photo_like(int width, int height) {
                          rise = val * (1.0 - sat * (1.0 - f));
             double rgb[3];
             switch (sector) {
-            case 0: rgb[0] = val; rgb[1] = rise; rgb[2] = lo; break;
-            case 1: rgb[0] = fall; rgb[1] = val; rgb[2] = lo; break;
-            case 2: rgb[0] = lo; rgb[1] = val; rgb[2] = rise; break;
-            case 3: rgb[0] = lo; rgb[1] = fall; rgb[2] = val; break;
-            case 4: rgb[0] = rise; rgb[1] = lo; rgb[2] = val; break;
-            default: rgb[0] = val; rgb[1] = lo; rgb[2] = fall; break;
+                case 0:
+                    rgb[0] = val;
+                    rgb[1] = rise;
+                    rgb[2] = lo;
+                    break;
+                case 1:
+                    rgb[0] = fall;
+                    rgb[1] = val;
+                    rgb[2] = lo;
+                    break;
+                case 2:
+                    rgb[0] = lo;
+                    rgb[1] = val;
+                    rgb[2] = rise;
+                    break;
+                case 3:
+                    rgb[0] = lo;
+                    rgb[1] = fall;
+                    rgb[2] = val;
+                    break;
+                case 4:
+                    rgb[0] = rise;
+                    rgb[1] = lo;
+                    rgb[2] = val;
+                    break;
+                default:
+                    rgb[0] = val;
+                    rgb[1] = lo;
+                    rgb[2] = fall;
+                    break;
             }
             // Grain of a few levels, from a hash of the position.
-            uint32_t h = static_cast<uint32_t>(x) * 0x9E3779B1u ^ static_cast<uint32_t>(y) * 0x85EBCA77u;
+            uint32_t h =
+                static_cast<uint32_t>(x) * 0x9E3779B1u ^ static_cast<uint32_t>(y) * 0x85EBCA77u;
             h ^= h >> 15;
             h *= 0x2C1B3C6Du;
             h ^= h >> 12;

@@ -12,9 +12,9 @@ namespace vb {
 
 struct Adjustment {
     const char *name;
-    const char *settings;                                  // for the report
-    int (*kernel)(velmora::Image &img);                    // the typed kernel, in memory
-    int (*call)(const char *input, const char *output);   // the export, file to file
+    const char *settings;                                    // for the report
+    int (*kernel)(velmora::Image &img, velmora::Impl impl);  // the typed kernel, in memory
+    int (*call)(const char *input, const char *output);      // the export, file to file
 };
 
 // Every adjustment, with settings that make it do real work.

@@ -81,10 +81,8 @@ struct Format {
 };
 
 const Format kFormats[] = {
-    {"jpeg", "velmora-bench/photo-6000x4000-v1.jpg", "velmora-bench/out.jpg",
-     velmora::FORMAT_JPEG},
-    {"png", "velmora-bench/photo-6000x4000-v1.png", "velmora-bench/out.png",
-     velmora::FORMAT_PNG},
+    {"jpeg", "velmora-bench/photo-6000x4000-v1.jpg", "velmora-bench/out.jpg", velmora::FORMAT_JPEG},
+    {"png", "velmora-bench/photo-6000x4000-v1.png", "velmora-bench/out.png", velmora::FORMAT_PNG},
 };
 
 long long file_size(const char *path) {

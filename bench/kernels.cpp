@@ -1,5 +1,6 @@
 // Kernel throughput: each adjustment's pixel pass on an in-memory picture,
-// at an awkward size that fits the caches and at 24 megapixels.
+// at an awkward size that fits the caches and at 24 megapixels, for the
+// scalar reference and for the fast pass.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -26,7 +27,8 @@ const std::vector<unsigned char> &source(const Size &size) {
     return found->second;
 }
 
-void run_kernel(benchmark::State &state, const vb::Adjustment &adj, const Size &size) {
+void run_kernel(benchmark::State &state, const vb::Adjustment &adj, velmora::Impl impl,
+                const Size &size) {
     const std::vector<unsigned char> &original = source(size);
     std::vector<unsigned char> work(original);
     velmora::Image img{size.width, size.height, work.data()};
@@ -35,7 +37,7 @@ void run_kernel(benchmark::State &state, const vb::Adjustment &adj, const Size &
         state.PauseTiming();
         std::memcpy(work.data(), original.data(), original.size());
         state.ResumeTiming();
-        if (!adj.kernel(img)) {
+        if (!adj.kernel(img, impl)) {
             state.SkipWithError("kernel refused its parameters");
             break;
         }
@@ -50,12 +52,18 @@ void run_kernel(benchmark::State &state, const vb::Adjustment &adj, const Size &
 
 int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
+    const std::pair<const char *, velmora::Impl> impls[] = {{"scalar", velmora::Impl::scalar},
+                                                            {"fast", velmora::Impl::fast}};
     for (const vb::Adjustment &adj : vb::adjustments())
-        for (const Size &size : kSizes)
-            benchmark::RegisterBenchmark(
-                (std::string("kernel/") + adj.name + "/scalar/" + size.label).c_str(),
-                [&adj, &size](benchmark::State &state) { run_kernel(state, adj, size); })
-                ->Unit(benchmark::kMillisecond);
+        for (const auto &impl : impls)
+            for (const Size &size : kSizes)
+                benchmark::RegisterBenchmark(
+                    (std::string("kernel/") + adj.name + "/" + impl.first + "/" + size.label)
+                        .c_str(),
+                    [&adj, impl, &size](benchmark::State &state) {
+                        run_kernel(state, adj, impl.second, size);
+                    })
+                    ->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -68,7 +68,7 @@ static int build_curve_lut(const int *xs, const int *ys, int count, int *table) 
     return 1;
 }
 
-int op_curves(Image &img, const CurveSpec &args) {
+int op_curves(Image &img, const CurveSpec &args, Impl impl) {
     int red[256], green[256], blue[256];
     const int n = args.count;
     if (args.per_channel == 0) {
@@ -79,6 +79,16 @@ int op_curves(Image &img, const CurveSpec &args) {
         if (!build_curve_lut(args.xs, args.ys, n, red)) return 0;
         if (!build_curve_lut(args.xs + n, args.ys + n, n, green)) return 0;
         if (!build_curve_lut(args.xs + 2 * n, args.ys + 2 * n, n, blue)) return 0;
+    }
+    if (impl == Impl::fast) {
+        ChannelTables t;
+        for (int v = 0; v < 256; ++v) {
+            t.red[v] = static_cast<unsigned char>(red[v]);
+            t.green[v] = static_cast<unsigned char>(green[v]);
+            t.blue[v] = static_cast<unsigned char>(blue[v]);
+        }
+        apply_tables(img, t);
+        return 1;
     }
     unsigned char *p = img.pixels;
     for (uint64_t i = 0, count = pixel_count(img); i < count; ++i, p += 4) {

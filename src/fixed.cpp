@@ -10,7 +10,7 @@ int luma(int r, int g, int b) {
     return static_cast<int>(y);
 }
 
-int op_grayscale(Image &img) {
+int op_grayscale(Image &img, Impl) {
     unsigned char *p = img.pixels;
     for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, p += 4) {
         unsigned char y = static_cast<unsigned char>(luma(p[0], p[1], p[2]));
@@ -24,7 +24,7 @@ static unsigned char sepia_channel(double cr, double cg, double cb, int r, int g
     return static_cast<unsigned char>(v > 255 ? 255 : v < 0 ? 0 : v);
 }
 
-int op_sepia(Image &img) {
+int op_sepia(Image &img, Impl) {
     unsigned char *p = img.pixels;
     for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, p += 4) {
         const int r = p[0], g = p[1], b = p[2];  // all outputs from the input colour
@@ -35,7 +35,7 @@ int op_sepia(Image &img) {
     return 1;
 }
 
-int op_invert(Image &img) {
+int op_invert(Image &img, Impl) {
     unsigned char *p = img.pixels;
     for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, p += 4) {
         p[0] = static_cast<unsigned char>(255 - p[0]);

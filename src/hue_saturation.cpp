@@ -7,7 +7,7 @@
 namespace velmora {
 
 // value in -100..+100, a percentage added to the saturation scale.
-int op_saturation(Image &img, int value) {
+int op_saturation(Image &img, int value, Impl) {
     if (value < -100 || value > 100)
         return fail("saturation: value %d out of range -100..+100", value);
     if (value == 0) return 1;
@@ -35,7 +35,7 @@ int op_saturation(Image &img, int value) {
 }
 
 // degrees, any int; positive turns red towards yellow and green.
-int op_hue(Image &img, int degrees) {
+int op_hue(Image &img, int degrees, Impl) {
     // The first remainder lies in -359..359, so no int overflows, INT_MIN included.
     const int deg = ((degrees % 360) + 360) % 360;
     if (deg == 0) return 1;

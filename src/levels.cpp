@@ -6,7 +6,7 @@
 
 namespace velmora {
 
-int op_levels(Image &img, int black_point, int white_point, float gamma) {
+int op_levels(Image &img, int black_point, int white_point, float gamma, Impl impl) {
     if (black_point < 0 || black_point > 255 || white_point < 0 || white_point > 255)
         return fail("levels: black/white point out of range 0..255");
     if (black_point >= white_point) return fail("levels: white point must be > black point");
@@ -26,6 +26,10 @@ int op_levels(Image &img, int black_point, int white_point, float gamma) {
         const float p = static_cast<float>(std::pow(base, e));
         table[i] = static_cast<int>(p * 255.0f + 0.5f);
     }
+    if (impl == Impl::fast) {
+        apply_level_formula(img, [&](int v) { return static_cast<unsigned char>(table[v]); });
+        return 1;
+    }
     unsigned char *px = img.pixels;
     for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
         px[0] = static_cast<unsigned char>(table[px[0]]);
@@ -35,7 +39,7 @@ int op_levels(Image &img, int black_point, int white_point, float gamma) {
     return 1;
 }
 
-int op_auto_levels(Image &img) {
+int op_auto_levels(Image &img, Impl impl) {
     // Only presence matters, so flags instead of counters: nothing can wrap,
     // however many pixels the image has. Alpha plays no part.
     bool present[3][256] = {};
@@ -49,7 +53,8 @@ int op_auto_levels(Image &img) {
 
     // Per channel a table from old to new value; identity where the channel
     // holds a single value (or nothing).
-    unsigned char map[3][256];
+    ChannelTables map;
+    unsigned char *const maps[3] = {map.red, map.green, map.blue};
     for (int c = 0; c < 3; ++c) {
         int low = -1, high = -1;
         for (int v = 0; v < 256; ++v) {
@@ -59,7 +64,7 @@ int op_auto_levels(Image &img) {
         }
         for (int v = 0; v < 256; ++v) {
             if (high <= low) {
-                map[c][v] = static_cast<unsigned char>(v);
+                maps[c][v] = static_cast<unsigned char>(v);
                 continue;
             }
             // (v - low) * 255 / (high - low) rounded half up, in exact integers:
@@ -68,15 +73,19 @@ int op_auto_levels(Image &img) {
             const int den = high - low;
             int q = (2 * num + den) / (2 * den);
             if (num < 0) q = 0;  // only for values absent from the image
-            map[c][v] = static_cast<unsigned char>(q > 255 ? 255 : q);
+            maps[c][v] = static_cast<unsigned char>(q > 255 ? 255 : q);
         }
     }
 
+    if (impl == Impl::fast) {
+        apply_tables(img, map);
+        return 1;
+    }
     unsigned char *q = img.pixels;
     for (uint64_t i = 0; i < n; ++i, q += 4) {
-        q[0] = map[0][q[0]];
-        q[1] = map[1][q[1]];
-        q[2] = map[2][q[2]];
+        q[0] = map.red[q[0]];
+        q[1] = map.green[q[1]];
+        q[2] = map.blue[q[2]];
     }
     return 1;
 }

@@ -32,7 +32,7 @@ int rounded_shift(float shift) {
 
 }  // namespace
 
-int op_selective(Image &img, const Selection &sel) {
+int op_selective(Image &img, const Selection &sel, Impl) {
     for (int a : sel.adjust)
         if (a < -100 || a > 100) return fail("selective: adjustments must be in -100..100");
     if (sel.hue_range < 1 || sel.hue_range > 180)

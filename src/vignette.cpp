@@ -7,7 +7,7 @@
 
 namespace velmora {
 
-int op_vignette(Image &img, int strength, int radius) {
+int op_vignette(Image &img, int strength, int radius, Impl) {
     if (strength < 0 || strength > 100)
         return fail("vignette: strength %d out of range 0..100", strength);
     if (radius < 1 || radius > 100) return fail("vignette: radius %d out of range 1..100", radius);
