@@ -130,14 +130,27 @@ TEST(TableKernels, AutoLevels) {
     for (const auto &r : spans)
         for (const auto &g : spans)
             for (const auto &b : {spans[1], spans[4], spans[6]}) {
-                Pixels px(300, 1);
-                for (int k = 0; k < 300; ++k)
+                Pixels px(299, 1);
+                for (int k = 0; k < 299; ++k)
                     px.set(k, r[0] + k % (r[1] - r[0] + 1), g[1] - k % (g[1] - g[0] + 1),
                            b[0] + (k * 7) % (b[1] - b[0] + 1), k & 255);
                 EXPECT_TRUE(same_bytes(px, [](Image &i, Impl m) { return op_auto_levels(i, m); }))
                     << "red " << r[0] << ".." << r[1] << ", green " << g[0] << ".." << g[1]
                     << ", blue " << b[0] << ".." << b[1];
             }
+}
+
+TEST(TableKernels, AutoLevelsFindsExtremesAnywhere) {
+    // Seven pixels: the fast pass takes four together and the last three one
+    // by one; each extreme sits once in either part.
+    for (int at = 0; at < 7; ++at) {
+        Pixels px(7, 1);
+        for (int k = 0; k < 7; ++k) px.set(k, 100, 100, 100, 0);
+        px.set(at, 3, 250, 100, 255);
+        px.set((at + 3) % 7, 200, 60, 101, 255);
+        EXPECT_TRUE(same_bytes(px, [](Image &i, Impl m) { return op_auto_levels(i, m); }))
+            << "extremes at " << at << " and " << (at + 3) % 7;
+    }
 }
 
 TEST(TableKernels, Colorize) {
