@@ -3,8 +3,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "velmora.h"
-
 namespace vb {
 
 using velmora::Image;
@@ -19,64 +17,37 @@ const int kCurveYs[] = {0, 48, 132, 210, 255};
 
 const std::vector<Adjustment> &adjustments() {
     static const std::vector<Adjustment> list = {
-        {"grayscale", "", [](Image &i, Impl m) { return velmora::op_grayscale(i, m); },
-         [](const char *in, const char *out) { return velmora_grayscale(in, out); }},
-        {"sepia", "", [](Image &i, Impl m) { return velmora::op_sepia(i, m); },
-         [](const char *in, const char *out) { return velmora_sepia(in, out); }},
-        {"invert", "", [](Image &i, Impl m) { return velmora::op_invert(i, m); },
-         [](const char *in, const char *out) { return velmora_invert(in, out); }},
-        {"brightness", "20", [](Image &i, Impl m) { return velmora::op_brightness(i, 20, m); },
-         [](const char *in, const char *out) { return velmora_brightness(in, out, 20); }},
-        {"contrast", "30", [](Image &i, Impl m) { return velmora::op_contrast(i, 30, m); },
-         [](const char *in, const char *out) { return velmora_contrast(in, out, 30); }},
-        {"gamma", "1.8", [](Image &i, Impl m) { return velmora::op_gamma(i, 1.8f, m); },
-         [](const char *in, const char *out) { return velmora_gamma(in, out, 1.8f); }},
+        {"grayscale", "", [](Image &i, Impl m) { return velmora::op_grayscale(i, m); }},
+        {"sepia", "", [](Image &i, Impl m) { return velmora::op_sepia(i, m); }},
+        {"invert", "", [](Image &i, Impl m) { return velmora::op_invert(i, m); }},
+        {"brightness", "20", [](Image &i, Impl m) { return velmora::op_brightness(i, 20, m); }},
+        {"contrast", "30", [](Image &i, Impl m) { return velmora::op_contrast(i, 30, m); }},
+        {"gamma", "1.8", [](Image &i, Impl m) { return velmora::op_gamma(i, 1.8f, m); }},
         {"levels", "16 235 1.2",
-         [](Image &i, Impl m) { return velmora::op_levels(i, 16, 235, 1.2f, m); },
-         [](const char *in, const char *out) { return velmora_levels(in, out, 16, 235, 1.2f); }},
-        {"auto_levels", "", [](Image &i, Impl m) { return velmora::op_auto_levels(i, m); },
-         [](const char *in, const char *out) { return velmora_auto_levels(in, out); }},
+         [](Image &i, Impl m) { return velmora::op_levels(i, 16, 235, 1.2f, m); }},
+        {"auto_levels", "", [](Image &i, Impl m) { return velmora::op_auto_levels(i, m); }},
         {"curves", "5 points, shared",
          [](Image &i, Impl m) {
              return velmora::op_curves(i, velmora::CurveSpec{5, kCurveXs, kCurveYs, 0}, m);
-         },
-         [](const char *in, const char *out) {
-             return velmora_curves(in, out, 5, kCurveXs, kCurveYs, 0);
          }},
-        {"vignette", "60 80", [](Image &i, Impl m) { return velmora::op_vignette(i, 60, 80, m); },
-         [](const char *in, const char *out) { return velmora_vignette(in, out, 60, 80); }},
-        {"saturation", "40", [](Image &i, Impl m) { return velmora::op_saturation(i, 40, m); },
-         [](const char *in, const char *out) { return velmora_saturation(in, out, 40); }},
-        {"hue", "90", [](Image &i, Impl m) { return velmora::op_hue(i, 90, m); },
-         [](const char *in, const char *out) { return velmora_hue(in, out, 90); }},
+        {"vignette", "60 80", [](Image &i, Impl m) { return velmora::op_vignette(i, 60, 80, m); }},
+        {"saturation", "40", [](Image &i, Impl m) { return velmora::op_saturation(i, 40, m); }},
+        {"hue", "90", [](Image &i, Impl m) { return velmora::op_hue(i, 90, m); }},
         {"replace", "(200,120,60)->(20,40,200) tol 90",
-         [](Image &i, Impl m) { return velmora::op_replace(i, 200, 120, 60, 20, 40, 200, 90, m); },
-         [](const char *in, const char *out) {
-             return velmora_replace(in, out, 200, 120, 60, 20, 40, 200, 90);
-         }},
+         [](Image &i, Impl m) { return velmora::op_replace(i, 200, 120, 60, 20, 40, 200, 90, m); }},
         {"colorize", "(200,120,40) 40",
-         [](Image &i, Impl m) { return velmora::op_colorize(i, 200, 120, 40, 40, m); },
-         [](const char *in, const char *out) {
-             return velmora_colorize(in, out, 200, 120, 40, 40);
-         }},
+         [](Image &i, Impl m) { return velmora::op_colorize(i, 200, 120, 40, 40, m); }},
         {"white_balance", "15",
-         [](Image &i, Impl m) { return velmora::op_white_balance(i, 15, m); },
-         [](const char *in, const char *out) { return velmora_white_balance(in, out, 15); }},
+         [](Image &i, Impl m) { return velmora::op_white_balance(i, 15, m); }},
         {"color_balance", "10 0 -20 / 0 15 0 / -10 0 25",
          [](Image &i, Impl m) {
              return velmora::op_color_balance(
                  i, velmora::Balance{{10, 0, -20}, {0, 15, 0}, {-10, 0, 25}}, m);
-         },
-         [](const char *in, const char *out) {
-             return velmora_color_balance(in, out, 10, 0, -20, 0, 15, 0, -10, 0, 25);
          }},
         {"selective", "hue 30 sat 20 range 40, +30 r -20 b",
          [](Image &i, Impl m) {
              return velmora::op_selective(i, velmora::Selection{30, 20, 40, {30, 0, 0, 0, -20, 0}},
                                           m);
-         },
-         [](const char *in, const char *out) {
-             return velmora_selective(in, out, 30, 20, 40, 30, 0, 0, 0, -20, 0);
          }},
     };
     return list;

@@ -14,7 +14,6 @@ struct Adjustment {
     const char *name;
     const char *settings;                                    // for the report
     int (*kernel)(velmora::Image &img, velmora::Impl impl);  // the typed kernel, in memory
-    int (*call)(const char *input, const char *output);      // the export, file to file
 };
 
 // Every adjustment, with settings that make it do real work.

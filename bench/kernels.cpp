@@ -43,6 +43,7 @@ void run_kernel(benchmark::State &state, const vb::Adjustment &adj, velmora::Imp
         }
         benchmark::ClobberMemory();
     }
+    state.SetLabel(adj.settings);
     const double megapixels = static_cast<double>(size.width) * size.height * 1e-6;
     state.counters["Mpx"] =
         benchmark::Counter(megapixels, benchmark::Counter::kIsIterationInvariantRate);

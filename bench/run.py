@@ -19,13 +19,16 @@ import sys
 ORDER = ["grayscale", "sepia", "invert", "brightness", "contrast", "gamma", "levels",
          "auto_levels", "curves", "vignette", "saturation", "hue", "replace", "colorize",
          "white_balance", "color_balance", "selective"]
+LOAD_AT_START = os.getloadavg()
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
-def build(build_dir, jobs):
+def build(build_dir, jobs, scalar_exports):
     subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
                     "-DVELMORA_BUILD_BENCH=ON", "-DVELMORA_BUILD_TESTS=OFF",
-                    "-DVELMORA_BUILD_TOOLS=OFF"], check=True, stdout=subprocess.DEVNULL)
+                    "-DVELMORA_BUILD_TOOLS=OFF",
+                    "-DVELMORA_SCALAR_KERNELS=%s" % ("ON" if scalar_exports else "OFF")],
+                   check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", build_dir, "-j", str(jobs), "--target",
                     "velmora_bench_kernels", "velmora_bench_files"], check=True,
                    stdout=subprocess.DEVNULL)
@@ -81,12 +84,15 @@ def main():
     parser.add_argument("--quick", action="store_true",
                         help="one repetition, and JPEG only for the file runs")
     parser.add_argument("--no-build", action="store_true")
+    parser.add_argument("--scalar-exports", action="store_true",
+                        help="file runs with the scalar reference kernels (the figures before "
+                             "the fast passes)")
     parser.add_argument("-j", "--jobs", type=int, default=2)
     args = parser.parse_args()
     reps = 1 if args.quick else args.repetitions
 
     if not args.no_build:
-        build(args.build_dir, args.jobs)
+        build(args.build_dir, args.jobs, args.scalar_exports)
     kernels = medians(run(args.build_dir, "velmora_bench_kernels", reps, ".", "kernels.json"))
     files = medians(run(args.build_dir, "velmora_bench_files", reps,
                         "file/jpeg/" if args.quick else ".", "files.json"))
@@ -96,23 +102,27 @@ def main():
                    key=lambda i: i != "scalar")
     sizes = ["1237x811", "6000x4000"]
 
-    header = ["adjustment"]
+    settings = {}
+    for name, b in kernels.items():
+        settings.setdefault(name.split("/")[1], b.get("label", ""))
+
+    header = ["adjustment", "settings"]
     for size in sizes:
         for impl in impls:
-            header.append("%s %s Mpx/s" % (impl, size))
+            header.append("%s %s Mpx/s" % (impl, "24 MP" if size == "6000x4000" else size))
     if len(impls) == 2:
-        header.append("speed-up 24 MP")
+        header.append("speed-up")
     formats = [f for f in ("jpeg", "png") if "file/%s/floor" % f in files]
     for f in formats:
-        header += ["%s ms" % f.upper(), "x floor"]
+        header += ["%s ms" % f.upper(), "x floor", "x pass-through"]
     rows = []
     floor = {f: ms(files["file/%s/floor" % f]) for f in formats}
-    row = ["(codec floor)"] + [""] * (len(header) - 1 - 2 * len(formats))
+    row = ["(codec floor: no adjustment)", ""] + [""] * (len(header) - 2 - 3 * len(formats))
     for f in formats:
-        row += ["%.0f" % floor[f], "1.000"]
+        row += ["%.0f" % floor[f], "", "1.000"]
     rows.append(row)
     for adjustment in names:
-        row = [adjustment]
+        row = [adjustment, settings.get(adjustment, "")]
         for size in sizes:
             for impl in impls:
                 row.append(fmt(kernel_rate(kernels, adjustment, impl, size), ".0f"))
@@ -122,12 +132,12 @@ def main():
             row.append(fmt(fast / slow if slow and fast else None, ".1f"))
         for f in formats:
             b = files.get("file/%s/%s" % (f, adjustment))
-            row += [fmt(ms(b) if b else None, ".0f"),
+            row += [fmt(ms(b) if b else None, ".0f"), fmt(b["x_floor"] if b else None, ".3f"),
                     fmt(ms(b) / floor[f] if b else None, ".3f")]
         rows.append(row)
 
     widths = [max(len(r[i]) for r in [header] + rows) for i in range(len(header))]
-    line = lambda r: "| " + " | ".join(c.ljust(w) if i == 0 else c.rjust(w)
+    line = lambda r: "| " + " | ".join(c.ljust(w) if i < 2 else c.rjust(w)
                                        for i, (c, w) in enumerate(zip(r, widths))) + " |"
     print(line(header))
     print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
@@ -137,20 +147,28 @@ def main():
     # Peak heap of one call against what it must hold: the file bytes, one
     # pixel buffer and one encoded output.
     print()
-    print("| format | file MiB | pixels MiB | output MiB | sum | peak heap, floor | "
-          "peak heap, largest adjustment |")
-    print("|---|---|---|---|---|---|---|")
+    print("| format | file | pixels | output | file + pixels + output | peak, read + decode | "
+          "peak, adjustment | peak, encode + write | peak of any call |")
+    print("|---|---|---|---|---|---|---|---|---|")
     for f in formats:
+        runs = [files[n] for n in files if n.startswith("file/%s/" % f)]
         fl = files["file/%s/floor" % f]
-        adj = [files[n] for n in files if n.startswith("file/%s/" % f) and not n.endswith("floor")]
-        largest = max(adj, key=lambda b: b["heap_MiB"]) if adj else fl
+        top = lambda key: max(b[key] for b in runs)
         total = fl["file_MiB"] + fl["pixels_MiB"] + fl["out_MiB"]
-        print("| %s | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f (%s) |" % (
-            f.upper(), fl["file_MiB"], fl["pixels_MiB"], fl["out_MiB"], total, fl["heap_MiB"],
-            largest["heap_MiB"], largest["run_name"].split("/")[2]))
+        print("| %s | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f |" % (
+            f.upper(), fl["file_MiB"], fl["pixels_MiB"], fl["out_MiB"], total,
+            top("heap_decode_MiB"), top("heap_kernel_MiB"), top("heap_encode_MiB"),
+            top("heap_MiB")))
     print()
-    print("Medians of %d repetition(s); 24 MP = 6000x4000; machine: %d CPU(s), load at start %s."
-          % (reps, os.cpu_count(), ", ".join("%.2f" % l for l in os.getloadavg())))
+    print("MiB of heap held at once by the library during one call (largest over all "
+          "adjustments and repetitions).")
+    print("x floor: the call's time over the same call without the adjustment's own time "
+          "(the same decode, encode and write of the same pixels).")
+    print("x pass-through: the call's time over the codec floor row (no adjustment, "
+          "so the encoder sees the original picture).")
+    print("Medians of %d repetition(s) of process CPU time; 24 MP = 6000x4000; %d CPU(s), "
+          "load at start %s." % (reps, os.cpu_count(),
+                                 ", ".join("%.2f" % l for l in LOAD_AT_START)))
 
 
 if __name__ == "__main__":
