@@ -2,7 +2,7 @@
 // midtones and the highlights, each channel weighted by its own level.
 #include <initializer_list>
 
-#include "frame.h"
+#include "kernels.h"
 #include "hsv.h"
 
 namespace velmora {
@@ -33,11 +33,6 @@ Tones tonal_weights(int v) {
     return w;
 }
 
-// Shift values, in argument order: shadows r g b, midtones r g b, highlights r g b.
-struct Balance {
-    int shadows[3], midtones[3], highlights[3];
-};
-
 float tonal_sum(const Tones &w, const Balance &bal, int colour) {
     return (w.shadow * static_cast<float>(bal.shadows[colour]) +
             w.midtone * static_cast<float>(bal.midtones[colour])) +
@@ -59,7 +54,9 @@ int channel_shift(int v, int channel, const Balance &bal) {
     return static_cast<int>(delta >= 0.0f ? delta + 0.5f : delta + -0.5f);
 }
 
-int op_color_balance(Image &img, const Balance &bal) {
+}  // namespace
+
+int op_color_balance(Image &img, const Balance &bal, Impl impl) {
     bool all_zero = true;
     for (const int *group : {bal.shadows, bal.midtones, bal.highlights}) {
         for (int c = 0; c < 3; ++c) {
@@ -72,20 +69,22 @@ int op_color_balance(Image &img, const Balance &bal) {
 
     // A channel's result depends only on its own old level, so one table of
     // 256 results per channel covers every pixel.
-    unsigned char table[3][256];
+    ChannelTables t;
+    unsigned char *const tables[3] = {t.red, t.green, t.blue};
     for (int c = 0; c < 3; ++c)
-        for (int v = 0; v < 256; ++v) table[c][v] = clamp_byte(v + channel_shift(v, c, bal));
-
+        for (int v = 0; v < 256; ++v) tables[c][v] = clamp_byte(v + channel_shift(v, c, bal));
+    if (impl == Impl::fast) {
+        apply_tables(img, t);
+        return 1;
+    }
     unsigned char *px = img.pixels;
     for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
-        px[0] = table[0][px[0]];
-        px[1] = table[1][px[1]];
-        px[2] = table[2][px[2]];
+        px[0] = t.red[px[0]];
+        px[1] = t.green[px[1]];
+        px[2] = t.blue[px[2]];
     }
     return 1;
 }
-
-}  // namespace
 
 }  // namespace velmora
 

@@ -1,6 +1,6 @@
 // Channel mixes without the HSV model: replace a colour, colorize towards a
 // colour, and white balance (warm or cool).
-#include "frame.h"
+#include "kernels.h"
 #include "hsv.h"
 
 namespace velmora {
@@ -9,9 +9,8 @@ static bool is_channel(int value) { return value >= 0 && value <= 255; }
 
 static int distance(int a, int b) { return a > b ? a - b : b - a; }
 
-// Slots 1-7: source r, g, b, target r, g, b, tolerance.
-static int wrap_replace(Image *img, int src_r, int src_g, int src_b, int dst_r, int dst_g,
-                        int dst_b, int tolerance, float) {
+int op_replace(Image &img, int src_r, int src_g, int src_b, int dst_r, int dst_g, int dst_b,
+               int tolerance, Impl) {
     if (!is_channel(src_r) || !is_channel(src_g) || !is_channel(src_b) || !is_channel(dst_r) ||
         !is_channel(dst_g) || !is_channel(dst_b))
         return fail("replace: color components must be 0..255");
@@ -21,8 +20,8 @@ static int wrap_replace(Image *img, int src_r, int src_g, int src_b, int dst_r, 
     const unsigned char to_r = static_cast<unsigned char>(dst_r);
     const unsigned char to_g = static_cast<unsigned char>(dst_g);
     const unsigned char to_b = static_cast<unsigned char>(dst_b);
-    unsigned char *px = img->pixels;
-    for (uint64_t i = 0, n = pixel_count(*img); i < n; ++i, px += 4) {
+    unsigned char *px = img.pixels;
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
         // City-block distance, 0..765; a match takes the target whole.
         const int d = distance(px[0], src_r) + distance(px[1], src_g) + distance(px[2], src_b);
         if (d <= tolerance) {
@@ -34,11 +33,22 @@ static int wrap_replace(Image *img, int src_r, int src_g, int src_b, int dst_r, 
     return 1;
 }
 
+// Slots 1-7: source r, g, b, target r, g, b, tolerance.
+static int wrap_replace(Image *img, int src_r, int src_g, int src_b, int dst_r, int dst_g,
+                        int dst_b, int tolerance, float) {
+    return op_replace(*img, src_r, src_g, src_b, dst_r, dst_g, dst_b, tolerance);
+}
+
 static unsigned char round_clamp(float value) {
     return clamp_byte(static_cast<int>(value + 0.5f));
 }
 
-static int op_colorize(Image &img, int r, int g, int b, int intensity) {
+// c * (1 - a) + component * a, with the second product formed once per call.
+static unsigned char colorize_level(int c, float k, float add) {
+    return round_clamp(static_cast<float>(c) * k + add);
+}
+
+int op_colorize(Image &img, int r, int g, int b, int intensity, Impl impl) {
     if (!is_channel(r) || !is_channel(g) || !is_channel(b))
         return fail("colorize: color components must be 0..255");
     if (intensity < 0 || intensity > 100)
@@ -49,16 +59,30 @@ static int op_colorize(Image &img, int r, int g, int b, int intensity) {
     const float add_r = static_cast<float>(r) * a;
     const float add_g = static_cast<float>(g) * a;
     const float add_b = static_cast<float>(b) * a;
+    if (impl == Impl::fast) {
+        ChannelTables t;
+        for (int v = 0; v < 256; ++v) {
+            t.red[v] = colorize_level(v, k, add_r);
+            t.green[v] = colorize_level(v, k, add_g);
+            t.blue[v] = colorize_level(v, k, add_b);
+        }
+        apply_tables(img, t);
+        return 1;
+    }
     unsigned char *px = img.pixels;
     for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
-        px[0] = round_clamp(static_cast<float>(px[0]) * k + add_r);
-        px[1] = round_clamp(static_cast<float>(px[1]) * k + add_g);
-        px[2] = round_clamp(static_cast<float>(px[2]) * k + add_b);
+        px[0] = colorize_level(px[0], k, add_r);
+        px[1] = colorize_level(px[1], k, add_g);
+        px[2] = colorize_level(px[2], k, add_b);
     }
     return 1;
 }
 
-static int op_white_balance(Image &img, int temperature) {
+static unsigned char scaled_level(int c, float factor) {
+    return round_clamp(static_cast<float>(c) * factor);
+}
+
+int op_white_balance(Image &img, int temperature, Impl impl) {
     if (temperature < -50 || temperature > 50)
         return fail("white_balance: temperature %d out of range -50..+50", temperature);
     if (temperature == 0) return 1;
@@ -66,10 +90,20 @@ static int op_white_balance(Image &img, int temperature) {
     const float x = static_cast<float>(temperature) * 0.04f;
     const float up = 1.0f + x;
     const float down = 1.0f - x;
+    if (impl == Impl::fast) {
+        ChannelTables t;
+        for (int v = 0; v < 256; ++v) {
+            t.red[v] = scaled_level(v, up);
+            t.green[v] = static_cast<unsigned char>(v);  // green keeps its value
+            t.blue[v] = scaled_level(v, down);
+        }
+        apply_tables(img, t);
+        return 1;
+    }
     unsigned char *px = img.pixels;
     for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
-        px[0] = round_clamp(static_cast<float>(px[0]) * up);
-        px[2] = round_clamp(static_cast<float>(px[2]) * down);
+        px[0] = scaled_level(px[0], up);
+        px[2] = scaled_level(px[2], down);
     }
     return 1;
 }

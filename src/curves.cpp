@@ -2,19 +2,11 @@
 // interpolation with tangents from the neighbouring chord slopes, flat outside
 // the first and last point, turned into a 256-entry table per channel. All of
 // the curve arithmetic is double precision, summed in a fixed order.
-#include "frame.h"
+#include "kernels.h"
 
 namespace velmora {
 
 static const int kMaxCurvePoints = 64;
-
-// The export's arguments, already checked for null arrays, count and mode.
-struct CurveSpec {
-    int count;
-    const int *xs;
-    const int *ys;
-    int per_channel;  // 0: one curve for R, G and B; 3: three curves in a row
-};
 
 static int build_curve_lut(const int *xs, const int *ys, int count, int *table) {
     for (int k = 0; k < count; ++k)
@@ -76,7 +68,7 @@ static int build_curve_lut(const int *xs, const int *ys, int count, int *table) 
     return 1;
 }
 
-static int op_curves(Image &img, const CurveSpec &args) {
+int op_curves(Image &img, const CurveSpec &args, Impl impl) {
     int red[256], green[256], blue[256];
     const int n = args.count;
     if (args.per_channel == 0) {
@@ -87,6 +79,16 @@ static int op_curves(Image &img, const CurveSpec &args) {
         if (!build_curve_lut(args.xs, args.ys, n, red)) return 0;
         if (!build_curve_lut(args.xs + n, args.ys + n, n, green)) return 0;
         if (!build_curve_lut(args.xs + 2 * n, args.ys + 2 * n, n, blue)) return 0;
+    }
+    if (impl == Impl::fast) {
+        ChannelTables t;
+        for (int v = 0; v < 256; ++v) {
+            t.red[v] = static_cast<unsigned char>(red[v]);
+            t.green[v] = static_cast<unsigned char>(green[v]);
+            t.blue[v] = static_cast<unsigned char>(blue[v]);
+        }
+        apply_tables(img, t);
+        return 1;
     }
     unsigned char *p = img.pixels;
     for (uint64_t i = 0, count = pixel_count(img); i < count; ++i, p += 4) {

@@ -98,34 +98,69 @@ ImageFormat format_from_path(const char *path, ImageFormat fallback) {
 
 // ---- encode and write -------------------------------------------------------
 
-void MemoryOutput::append(const void *bytes, size_t n) {
+void MemoryOutput::give_up() {
+    failed = true;
+    capacity = size;  // nothing more takes the inline path
+}
+
+void MemoryOutput::append_slow(const void *bytes, size_t n) {
     if (failed || n == 0) return;
-    if (n > capacity - size) {
-        size_t want = capacity ? capacity : 65536;
-        while (want - size < n) {
-            if (want > SIZE_MAX / 2) {
-                failed = true;
-                return;
-            }
-            want *= 2;
+    if (sink) {
+        // The stage is full: pass it on, then stage the new bytes, or pass
+        // them on directly when they would not fit (a whole PNG file does not).
+        if (!flush()) return;
+        if (n <= capacity) {
+            std::memcpy(data, bytes, n);
+            size = n;
+        } else if (!sink(sink_context, static_cast<const unsigned char *>(bytes), n)) {
+            give_up();
         }
-        void *grown = std::realloc(data, want);
-        if (!grown) {
-            failed = true;
-            return;
-        }
-        data = static_cast<unsigned char *>(grown);
-        capacity = want;
+        return;
     }
+    size_t want = capacity ? capacity : 65536;
+    while (want - size < n) {
+        if (want > SIZE_MAX / 2) return give_up();
+        want *= 2;
+    }
+    void *grown = std::realloc(data, want);
+    if (!grown) return give_up();
+    data = static_cast<unsigned char *>(grown);
+    capacity = want;
     std::memcpy(data + size, bytes, n);
     size += n;
 }
 
+bool MemoryOutput::flush() {
+    if (failed) return false;
+    if (sink && size > 0) {
+        if (!sink(sink_context, data, size)) {
+            give_up();
+            return false;
+        }
+        size = 0;
+    }
+    return true;
+}
+
+namespace {
+
+struct EncodeJob {
+    int width, height;
+    const unsigned char *pixels;
+    ImageFormat format;
+};
+
+int encode_job(MemoryOutput &out, void *context) {
+    const EncodeJob &job = *static_cast<const EncodeJob *>(context);
+    return encode_to_memory(job.format, job.width, job.height, job.pixels, out);
+}
+
+}  // namespace
+
 int encode_image(const char *path, int width, int height, const unsigned char *pixels,
                  ImageFormat format) {
-    MemoryOutput out;
-    if (!encode_to_memory(format, width, height, pixels, out) || out.failed) return 0;
-    return write_file_safely(path, out.data, out.size);
+    EncodeJob job{width, height, pixels, format};
+    return write_file_safely(path, encode_job, &job);
 }
 
 // ---- the pipeline -----------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "velmora.h"
@@ -71,9 +72,12 @@ ImageFormat format_from_path(const char *path, ImageFormat fallback);
 int encode_image(const char *path, int width, int height, const unsigned char *pixels,
                  ImageFormat format);
 
-// Writes `data` to `path` without ever leaving a partial file there: a new
-// file goes beside it and is renamed over it once complete.
-int write_file_safely(const char *path, const unsigned char *data, size_t size);
+// Writes the file that `produce` puts into its output, without ever leaving a
+// partial file at `path`: the bytes stream into a new file beside it, which is
+// renamed over it once complete. `produce` returns nonzero on success.
+struct MemoryOutput;
+using Producer = int (*)(MemoryOutput &out, void *context);
+int write_file_safely(const char *path, Producer produce, void *context);
 
 // ---- the pipeline -----------------------------------------------------------
 
@@ -115,17 +119,45 @@ int luma(int r, int g, int b);
 unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int *height,
                            const char **reason);
 
-// Growable in-memory output of the encoders.
+// Where the encoders put their bytes: a growable buffer in memory, or, with
+// a sink attached, a fixed staging buffer (`data`, `capacity`) that is handed
+// to the sink whenever it fills, so that no image-sized output is held.
 struct MemoryOutput {
     unsigned char *data = nullptr;
     size_t size = 0;
     size_t capacity = 0;
     bool failed = false;
+    // Takes `n` bytes; false when they could not be passed on.
+    bool (*sink)(void *context, const unsigned char *bytes, size_t n) = nullptr;
+    void *sink_context = nullptr;
+
     MemoryOutput() = default;
     MemoryOutput(const MemoryOutput &) = delete;
     MemoryOutput &operator=(const MemoryOutput &) = delete;
     ~MemoryOutput() { std::free(data); }
-    void append(const void *bytes, size_t n);
+
+    // The JPEG writer hands over its output a byte at a time, so the common
+    // cases (room left in the buffer) stay inline, a single byte without a
+    // call to memcpy.
+    void append(const void *bytes, size_t n) {
+        if (n == 1 && size < capacity) {
+            data[size++] = *static_cast<const unsigned char *>(bytes);
+            return;
+        }
+        if (n != 0 && n <= capacity - size) {
+            std::memcpy(data + size, bytes, n);
+            size += n;
+            return;
+        }
+        append_slow(bytes, n);
+    }
+
+    // Hands what is staged to the sink, if any; false if anything has failed.
+    bool flush();
+
+private:
+    void append_slow(const void *bytes, size_t n);
+    void give_up();
 };
 
 // Encodes RGBA pixels into `out`; nonzero on success.

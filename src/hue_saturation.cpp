@@ -1,60 +1,140 @@
 // Saturation and hue: scale or rotate every pixel in the HSV model.
 #include <cmath>
 
-#include "frame.h"
 #include "hsv.h"
+#include "kernels.h"
+#include "simd.h"
 
 namespace velmora {
 
-// Slot 1: value in -100..+100, a percentage added to the saturation scale.
-static int wrap_saturation(Image *img, int value, int, int, int, int, int, int, float) {
+// One pixel, for factor > 0.
+static inline void saturate_pixel(unsigned char *px, float factor) {
+    float h, s, v;
+    rgb_to_hsv(px[0], px[1], px[2], h, s, v);
+    s = s * factor;
+    if (s > 1.0f) s = 1.0f;
+    int r, g, b;
+    hsv_to_rgb(h, s, v, r, g, b);
+    px[0] = clamp_byte(r);
+    px[1] = clamp_byte(g);
+    px[2] = clamp_byte(b);
+}
+
+static void saturate_fast(Image &img, float factor) {
+    unsigned char *px = img.pixels;
+    uint64_t i = 0;
+    const uint64_t n = pixel_count(img);
+#if defined(VELMORA_HAVE_SSE2)
+    const __m128 f = _mm_set1_ps(factor), one = _mm_set1_ps(1.0f);
+    // Two groups of four pixels side by side, step by step, so that the long
+    // chains of dependent operations of one group overlap with the other's.
+    for (; i + 8 <= n; i += 8, px += 32) {
+        __m128i in[2];
+        simd::Hsv4 c[2];
+        simd::Channels out[2];
+        for (int k = 0; k < 2; ++k) in[k] = simd::load4(px + 16 * k);
+        for (int k = 0; k < 2; ++k) c[k] = simd::rgb_to_hsv4(simd::split(in[k]));
+        for (int k = 0; k < 2; ++k) {
+            const __m128 s = _mm_mul_ps(c[k].s, f);
+            // h comes from rgb_to_hsv, so it lies in [0, 1); s is at most 1.
+            out[k] = simd::hsv_to_rgb4(c[k].h, simd::select(_mm_cmpgt_ps(s, one), one, s), c[k].v);
+        }
+        for (int k = 0; k < 2; ++k)
+            simd::store4(px + 16 * k,
+                         simd::join_levels(out[k].red, out[k].green, out[k].blue, in[k]));
+    }
+#endif
+    for (; i < n; ++i, px += 4) saturate_pixel(px, factor);
+}
+
+// value in -100..+100, a percentage added to the saturation scale.
+int op_saturation(Image &img, int value, Impl impl) {
     if (value < -100 || value > 100)
         return fail("saturation: value %d out of range -100..+100", value);
     if (value == 0) return 1;
 
     const float factor = static_cast<float>(value) / 100.0f + 1.0f;
-    unsigned char *px = img->pixels;
-    for (uint64_t i = 0, n = pixel_count(*img); i < n; ++i, px += 4) {
+    if (impl == Impl::fast) {
+        // Full desaturation is the luma grey, the grayscale adjustment exactly.
+        if (factor <= 0.0f) return op_grayscale(img, impl);
+        saturate_fast(img, factor);
+        return 1;
+    }
+    unsigned char *px = img.pixels;
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
         if (factor <= 0.0f) {
             // Full desaturation is the luma grey, not HSV with s = 0.
             const unsigned char y = static_cast<unsigned char>(luma(px[0], px[1], px[2]));
             px[0] = px[1] = px[2] = y;
             continue;
         }
-        float h, s, v;
-        rgb_to_hsv(px[0], px[1], px[2], h, s, v);
-        s = s * factor;
-        if (s > 1.0f) s = 1.0f;
-        int r, g, b;
-        hsv_to_rgb(h, s, v, r, g, b);
-        px[0] = clamp_byte(r);
-        px[1] = clamp_byte(g);
-        px[2] = clamp_byte(b);
+        saturate_pixel(px, factor);
     }
     return 1;
 }
 
-// Slot 1: degrees, any int; positive turns red towards yellow and green.
-static int wrap_hue(Image *img, int degrees, int, int, int, int, int, int, float) {
+// One pixel, for shift in (0, 1).
+static inline void turn_pixel(unsigned char *px, float shift) {
+    float h, s, v;
+    rgb_to_hsv(px[0], px[1], px[2], h, s, v);
+    if (s <= 0.0f) return;  // greys have no hue to turn
+    h = fmodf(h + shift, 1.0f);
+    if (h < 0.0f) h = h + 1.0f;
+    int r, g, b;
+    hsv_to_rgb(h, s, v, r, g, b);
+    px[0] = clamp_byte(r);
+    px[1] = clamp_byte(g);
+    px[2] = clamp_byte(b);
+}
+
+static void turn_fast(Image &img, float shift) {
+    unsigned char *px = img.pixels;
+    uint64_t i = 0;
+    const uint64_t n = pixel_count(img);
+#if defined(VELMORA_HAVE_SSE2)
+    const __m128 turn = _mm_set1_ps(shift);
+    // Two groups of four pixels side by side, step by step, so that the long
+    // chains of dependent operations of one group overlap with the other's.
+    for (; i + 8 <= n; i += 8, px += 32) {
+        __m128i in[2];
+        simd::Hsv4 c[2];
+        simd::Channels out[2];
+        for (int k = 0; k < 2; ++k) in[k] = simd::load4(px + 16 * k);
+        for (int k = 0; k < 2; ++k) c[k] = simd::rgb_to_hsv4(simd::split(in[k]));
+        for (int k = 0; k < 2; ++k)
+            out[k] = simd::hsv_to_rgb4(simd::wrap_turn(_mm_add_ps(c[k].h, turn)), c[k].s, c[k].v);
+        // Greys (s = 0), which the scalar code leaves alone, need no select:
+        // with s = 0, p, q and t all equal v, and v = k / 255 comes back as k.
+        for (int k = 0; k < 2; ++k)
+            simd::store4(px + 16 * k,
+                         simd::join_levels(out[k].red, out[k].green, out[k].blue, in[k]));
+    }
+#endif
+    for (; i < n; ++i, px += 4) turn_pixel(px, shift);
+}
+
+// degrees, any int; positive turns red towards yellow and green.
+int op_hue(Image &img, int degrees, Impl impl) {
     // The first remainder lies in -359..359, so no int overflows, INT_MIN included.
     const int deg = ((degrees % 360) + 360) % 360;
     if (deg == 0) return 1;
 
     const float shift = static_cast<float>(deg) / 360.0f;
-    unsigned char *px = img->pixels;
-    for (uint64_t i = 0, n = pixel_count(*img); i < n; ++i, px += 4) {
-        float h, s, v;
-        rgb_to_hsv(px[0], px[1], px[2], h, s, v);
-        if (s <= 0.0f) continue;  // greys have no hue to turn
-        h = fmodf(h + shift, 1.0f);
-        if (h < 0.0f) h = h + 1.0f;
-        int r, g, b;
-        hsv_to_rgb(h, s, v, r, g, b);
-        px[0] = clamp_byte(r);
-        px[1] = clamp_byte(g);
-        px[2] = clamp_byte(b);
+    if (impl == Impl::fast) {
+        turn_fast(img, shift);
+        return 1;
     }
+    unsigned char *px = img.pixels;
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) turn_pixel(px, shift);
     return 1;
+}
+
+static int wrap_saturation(Image *img, int value, int, int, int, int, int, int, float) {
+    return op_saturation(*img, value);
+}
+
+static int wrap_hue(Image *img, int degrees, int, int, int, int, int, int, float) {
+    return op_hue(*img, degrees);
 }
 
 }  // namespace velmora

@@ -2,11 +2,12 @@
 // levels (each channel stretched from its own darkest to its brightest value).
 #include <cmath>
 
-#include "frame.h"
+#include "kernels.h"
+#include "simd.h"
 
 namespace velmora {
 
-static int op_levels(Image &img, int black_point, int white_point, float gamma) {
+int op_levels(Image &img, int black_point, int white_point, float gamma, Impl impl) {
     if (black_point < 0 || black_point > 255 || white_point < 0 || white_point > 255)
         return fail("levels: black/white point out of range 0..255");
     if (black_point >= white_point) return fail("levels: white point must be > black point");
@@ -26,6 +27,10 @@ static int op_levels(Image &img, int black_point, int white_point, float gamma) 
         const float p = static_cast<float>(std::pow(base, e));
         table[i] = static_cast<int>(p * 255.0f + 0.5f);
     }
+    if (impl == Impl::fast) {
+        apply_level_formula(img, [&](int v) { return static_cast<unsigned char>(table[v]); });
+        return 1;
+    }
     unsigned char *px = img.pixels;
     for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
         px[0] = static_cast<unsigned char>(table[px[0]]);
@@ -35,48 +40,98 @@ static int op_levels(Image &img, int black_point, int white_point, float gamma) 
     return 1;
 }
 
-static int op_auto_levels(Image &img) {
+// Each channel's lowest and highest level present (A plays no part), from
+// flags of the levels present; low = high = -1 when there is no pixel.
+static void spans_from_flags(const Image &img, int low[3], int high[3]) {
     // Only presence matters, so flags instead of counters: nothing can wrap,
-    // however many pixels the image has. Alpha plays no part.
+    // however many pixels the image has.
     bool present[3][256] = {};
     const unsigned char *p = img.pixels;
-    const uint64_t n = pixel_count(img);
-    for (uint64_t i = 0; i < n; ++i, p += 4) {
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, p += 4) {
         present[0][p[0]] = true;
         present[1][p[1]] = true;
         present[2][p[2]] = true;
     }
+    for (int c = 0; c < 3; ++c) {
+        low[c] = high[c] = -1;
+        for (int v = 0; v < 256; ++v) {
+            if (!present[c][v]) continue;
+            if (low[c] < 0) low[c] = v;
+            high[c] = v;
+        }
+    }
+}
+
+// The same spans as the smallest and largest level of each channel, sixteen
+// bytes at a time; with no pixel, low 255 and high 0, which leaves the
+// channel alone just as -1 and -1 do.
+static void spans_from_extremes(const Image &img, int low[3], int high[3]) {
+    unsigned char lo[4] = {255, 255, 255, 255}, hi[4] = {0, 0, 0, 0};
+    const unsigned char *p = img.pixels;
+    uint64_t i = 0;
+    const uint64_t n = pixel_count(img);
+#if defined(VELMORA_HAVE_SSE2)
+    __m128i smallest = _mm_set1_epi8(-1), largest = _mm_setzero_si128();
+    for (; i + 4 <= n; i += 4, p += 16) {
+        const __m128i px = simd::load4(p);
+        smallest = _mm_min_epu8(smallest, px);
+        largest = _mm_max_epu8(largest, px);
+    }
+    unsigned char a[16], b[16];
+    simd::store4(a, smallest);
+    simd::store4(b, largest);
+    for (int k = 0; k < 16; ++k) {
+        if (a[k] < lo[k % 4]) lo[k % 4] = a[k];
+        if (b[k] > hi[k % 4]) hi[k % 4] = b[k];
+    }
+#endif
+    for (; i < n; ++i, p += 4)
+        for (int c = 0; c < 3; ++c) {
+            if (p[c] < lo[c]) lo[c] = p[c];
+            if (p[c] > hi[c]) hi[c] = p[c];
+        }
+    for (int c = 0; c < 3; ++c) {
+        low[c] = lo[c];
+        high[c] = hi[c];
+    }
+}
+
+int op_auto_levels(Image &img, Impl impl) {
+    int low[3], high[3];
+    if (impl == Impl::fast)
+        spans_from_extremes(img, low, high);
+    else
+        spans_from_flags(img, low, high);
 
     // Per channel a table from old to new value; identity where the channel
     // holds a single value (or nothing).
-    unsigned char map[3][256];
+    ChannelTables map;
+    unsigned char *const maps[3] = {map.red, map.green, map.blue};
     for (int c = 0; c < 3; ++c) {
-        int low = -1, high = -1;
         for (int v = 0; v < 256; ++v) {
-            if (!present[c][v]) continue;
-            if (low < 0) low = v;
-            high = v;
-        }
-        for (int v = 0; v < 256; ++v) {
-            if (high <= low) {
-                map[c][v] = static_cast<unsigned char>(v);
+            if (high[c] <= low[c]) {
+                maps[c][v] = static_cast<unsigned char>(v);
                 continue;
             }
             // (v - low) * 255 / (high - low) rounded half up, in exact integers:
             // floor(q + 1/2) = floor((2*num + den) / (2*den)).
-            const int num = (v - low) * 255;
-            const int den = high - low;
+            const int num = (v - low[c]) * 255;
+            const int den = high[c] - low[c];
             int q = (2 * num + den) / (2 * den);
             if (num < 0) q = 0;  // only for values absent from the image
-            map[c][v] = static_cast<unsigned char>(q > 255 ? 255 : q);
+            maps[c][v] = static_cast<unsigned char>(q > 255 ? 255 : q);
         }
     }
 
+    if (impl == Impl::fast) {
+        apply_tables(img, map);
+        return 1;
+    }
     unsigned char *q = img.pixels;
-    for (uint64_t i = 0; i < n; ++i, q += 4) {
-        q[0] = map[0][q[0]];
-        q[1] = map[1][q[1]];
-        q[2] = map[2][q[2]];
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, q += 4) {
+        q[0] = map.red[q[0]];
+        q[1] = map.green[q[1]];
+        q[2] = map.blue[q[2]];
     }
     return 1;
 }

@@ -1,7 +1,8 @@
 // Writing the output file so that a failure never destroys what was there:
-// the bytes go to a new file beside the output, which is renamed over it only
-// once it is complete and closed. Devices, FIFOs and links are written in place,
-// since renaming over them would replace the thing itself.
+// the bytes stream into a new file beside the output as the encoder makes
+// them, and that file is renamed over the output only once it is complete and
+// closed. Devices, FIFOs and links are written in place, once the whole file
+// is encoded, since renaming over them would replace the thing itself.
 #include "frame.h"
 
 #include <atomic>
@@ -23,6 +24,10 @@
 namespace velmora {
 
 namespace {
+
+// The encoded bytes reach the file in pieces of this size; the whole encoded
+// file is never held.
+constexpr size_t kStage = 256 * 1024;
 
 #if defined(_WIN32)
 using StatRecord = struct _stat64;
@@ -72,6 +77,10 @@ bool write_all(int fd, const unsigned char *data, size_t size) {
     return true;
 }
 
+bool write_to_fd(void *context, const unsigned char *bytes, size_t n) {
+    return write_all(*static_cast<const int *>(context), bytes, n);
+}
+
 int write_in_place(const char *path, const unsigned char *data, size_t size) {
     FILE *f = std::fopen(path, "wb");
     if (!f) return 0;
@@ -98,10 +107,20 @@ int open_temp_beside(const char *path, Buffer &temp, int mode) {
 
 }  // namespace
 
-int write_file_safely(const char *path, const unsigned char *data, size_t size) {
+int write_file_safely(const char *path, Producer produce, void *context) {
     StatRecord st;
     const bool exists = stat_path(path, &st) == 0;
-    if (exists && !is_regular(st)) return write_in_place(path, data, size);
+    if (exists && !is_regular(st)) {
+        // Written in place, so only once the whole file is there to write.
+        MemoryOutput out;
+        if (!produce(out, context) || !out.flush()) return 0;
+        return write_in_place(path, out.data, out.size);
+    }
+
+    MemoryOutput out;
+    out.data = static_cast<unsigned char *>(std::malloc(kStage));
+    if (!out.data) return 0;
+    out.capacity = kStage;
 
     // A replaced file keeps its permission bits; a new one gets the usual ones.
     const int mode = exists ? static_cast<int>(st.st_mode & 07777) : 0666;
@@ -112,7 +131,9 @@ int write_file_safely(const char *path, const unsigned char *data, size_t size) 
 #if !defined(_WIN32)
     if (exists) (void)fchmod(fd, static_cast<mode_t>(mode));
 #endif
-    bool ok = write_all(fd, data, size);
+    out.sink = write_to_fd;
+    out.sink_context = &fd;
+    bool ok = produce(out, context) && out.flush();
     if (close_fd(fd) != 0) ok = false;
     if (ok && replace_path(temp_name, path) == 0) return 1;
     remove_path(temp_name);

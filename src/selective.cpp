@@ -1,19 +1,13 @@
 // Selective colour: shift the channels only in pixels whose hue lies near a
 // target hue and whose saturation reaches a floor, feathered by how far the
 // saturation lies above that floor.
-#include "frame.h"
 #include "hsv.h"
+#include "kernels.h"
+#include "simd.h"
 
 namespace velmora {
 
 namespace {
-
-struct Selection {
-    int target_hue;  // degrees, any int
-    int sat_min;     // percent, 0..100
-    int hue_range;   // degrees, 1..180
-    int adjust[6];   // r1, r2, g1, g2, b1, b2: -100..100 each
-};
 
 // Weight of a selected pixel: 0 at the floor, 1 at full saturation.
 float feather(float s, int sat_min) {
@@ -37,39 +31,131 @@ int rounded_shift(float shift) {
     return static_cast<int>(shift >= 0.0f ? shift + 0.5f : shift + -0.5f);
 }
 
-int op_selective(Image &img, const Selection &sel) {
+// What the pass needs, worked out once per call.
+struct Pass {
+    int target;     // 0..359
+    int sat_min;    // 0..100
+    int hue_range;  // 1..180
+    float full[3];  // each channel's shift at weight 1
+};
+
+void select_pixel(unsigned char *px, const Pass &pass) {
+    float h, s, v;
+    rgb_to_hsv(px[0], px[1], px[2], h, s, v);
+
+    const int hue_deg = static_cast<int>(h * 360.0f + 0.5f);  // 0..360
+    int d = hue_deg > pass.target ? hue_deg - pass.target : pass.target - hue_deg;
+    if (d > 180) d = 360 - d;
+    if (d > pass.hue_range) return;
+
+    const int sat_pct = static_cast<int>(s * 100.0f + 0.5f);
+    if (sat_pct < pass.sat_min) return;
+
+    const float w = feather(s, pass.sat_min);
+    for (int c = 0; c < 3; ++c) px[c] = clamp_byte(px[c] + rounded_shift(pass.full[c] * w));
+}
+
+#if defined(VELMORA_HAVE_SSE2)
+// feather() for four saturations; `mode` is its branch on sat_min, taken once.
+enum class Feather { none, step, ramp };
+
+inline __m128 feather4(__m128 s, Feather mode, __m128 f, __m128 span) {
+    const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+    if (mode == Feather::none) return one;
+    const __m128 above = _mm_sub_ps(s, f);
+    if (mode == Feather::step) return _mm_andnot_ps(_mm_cmplt_ps(above, zero), one);
+    __m128 w = _mm_div_ps(above, span);
+    w = simd::select(_mm_cmplt_ps(w, zero), zero, w);
+    return simd::select(_mm_cmpgt_ps(w, one), one, w);
+}
+
+inline __m128i rounded_shift4(__m128 shift) {
+    const __m128 up = _mm_add_ps(shift, _mm_set1_ps(0.5f));
+    const __m128 down = _mm_add_ps(shift, _mm_set1_ps(-0.5f));
+    return _mm_cvttps_epi32(simd::select(_mm_cmpge_ps(shift, _mm_setzero_ps()), up, down));
+}
+#endif
+
+void select_fast(Image &img, const Pass &pass) {
+    unsigned char *px = img.pixels;
+    uint64_t i = 0;
+    const uint64_t n = pixel_count(img);
+#if defined(VELMORA_HAVE_SSE2)
+    // feather()'s per-call values, computed as it computes them.
+    const float f = static_cast<float>(pass.sat_min) / 100.0f;
+    const float span = 1.0f - f;
+    const Feather mode = pass.sat_min == 0 ? Feather::none
+                         : span <= 0.0f    ? Feather::step
+                                           : Feather::ramp;
+    const __m128 f4 = _mm_set1_ps(f), span4 = _mm_set1_ps(span);
+    const __m128i target = _mm_set1_epi32(pass.target);
+    const __m128i range = _mm_set1_epi32(pass.hue_range);
+    const __m128i sat_min = _mm_set1_epi32(pass.sat_min);
+    const __m128i k180 = _mm_set1_epi32(180), k360 = _mm_set1_epi32(360);
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128 full_r = _mm_set1_ps(pass.full[0]), full_g = _mm_set1_ps(pass.full[1]),
+                 full_b = _mm_set1_ps(pass.full[2]);
+    // Two groups of four pixels side by side, step by step, so that the long
+    // chains of dependent operations of one group overlap with the other's.
+    for (; i + 8 <= n; i += 8, px += 32) {
+        __m128i in[2], skip[2];
+        simd::Channels ch[2];
+        simd::Hsv4 c[2];
+        for (int k = 0; k < 2; ++k) {
+            in[k] = simd::load4(px + 16 * k);
+            ch[k] = simd::split(in[k]);
+        }
+        for (int k = 0; k < 2; ++k) c[k] = simd::rgb_to_hsv4(ch[k]);
+        for (int k = 0; k < 2; ++k) {
+            const __m128i hue_deg =
+                _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(c[k].h, _mm_set1_ps(360.0f)), half));
+            const __m128i diff = _mm_sub_epi32(hue_deg, target);
+            const __m128i sign = _mm_srai_epi32(diff, 31);
+            __m128i d = _mm_sub_epi32(_mm_xor_si128(diff, sign), sign);  // |diff|
+            d = simd::select(_mm_cmpgt_epi32(d, k180), _mm_sub_epi32(k360, d), d);
+            const __m128i sat_pct =
+                _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(c[k].s, _mm_set1_ps(100.0f)), half));
+            skip[k] = _mm_or_si128(_mm_cmpgt_epi32(d, range), _mm_cmplt_epi32(sat_pct, sat_min));
+        }
+        // None of the eight is selected: nothing to change.
+        if (_mm_movemask_epi8(_mm_and_si128(skip[0], skip[1])) == 0xFFFF) continue;
+        for (int k = 0; k < 2; ++k) {
+            const __m128 w = feather4(c[k].s, mode, f4, span4);
+            const __m128i r = _mm_add_epi32(ch[k].red, rounded_shift4(_mm_mul_ps(full_r, w)));
+            const __m128i g = _mm_add_epi32(ch[k].green, rounded_shift4(_mm_mul_ps(full_g, w)));
+            const __m128i b = _mm_add_epi32(ch[k].blue, rounded_shift4(_mm_mul_ps(full_b, w)));
+            simd::store4(px + 16 * k, simd::select(skip[k], in[k], simd::join(r, g, b, in[k])));
+        }
+    }
+#endif
+    for (; i < n; ++i, px += 4) select_pixel(px, pass);
+}
+
+}  // namespace
+
+int op_selective(Image &img, const Selection &sel, Impl impl) {
     for (int a : sel.adjust)
         if (a < -100 || a > 100) return fail("selective: adjustments must be in -100..100");
     if (sel.hue_range < 1 || sel.hue_range > 180)
         return fail("selective: hue_range must be 1..180");
     if (sel.sat_min < 0 || sel.sat_min > 100) return fail("selective: sat_min must be 0..100");
 
+    Pass pass;
     // The first remainder lies in -359..359, so no int overflows, INT_MIN included.
-    const int target = ((sel.target_hue % 360) + 360) % 360;
-    float full[3];  // each channel's shift at weight 1
+    pass.target = ((sel.target_hue % 360) + 360) % 360;
+    pass.sat_min = sel.sat_min;
+    pass.hue_range = sel.hue_range;
     for (int c = 0; c < 3; ++c)
-        full[c] = static_cast<float>(sel.adjust[2 * c] + sel.adjust[2 * c + 1]) * 2.55f;
+        pass.full[c] = static_cast<float>(sel.adjust[2 * c] + sel.adjust[2 * c + 1]) * 2.55f;
 
-    unsigned char *px = img.pixels;
-    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
-        float h, s, v;
-        rgb_to_hsv(px[0], px[1], px[2], h, s, v);
-
-        const int hue_deg = static_cast<int>(h * 360.0f + 0.5f);  // 0..360
-        int d = hue_deg > target ? hue_deg - target : target - hue_deg;
-        if (d > 180) d = 360 - d;
-        if (d > sel.hue_range) continue;
-
-        const int sat_pct = static_cast<int>(s * 100.0f + 0.5f);
-        if (sat_pct < sel.sat_min) continue;
-
-        const float w = feather(s, sel.sat_min);
-        for (int c = 0; c < 3; ++c) px[c] = clamp_byte(px[c] + rounded_shift(full[c] * w));
+    if (impl == Impl::fast) {
+        select_fast(img, pass);
+        return 1;
     }
+    unsigned char *px = img.pixels;
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) select_pixel(px, pass);
     return 1;
 }
-
-}  // namespace
 
 }  // namespace velmora
 

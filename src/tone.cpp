@@ -3,7 +3,7 @@
 // next; only the power of gamma is taken in double precision.
 #include <cmath>
 
-#include "frame.h"
+#include "kernels.h"
 
 namespace velmora {
 
@@ -11,21 +11,27 @@ static inline unsigned char clamp_byte(int v) {
     return static_cast<unsigned char>(v > 255 ? 255 : v < 0 ? 0 : v);
 }
 
-static int wrap_brightness(Image *img, int value, int, int, int, int, int, int, float) {
+static inline unsigned char brightness_level(int c, int offset) { return clamp_byte(c + offset); }
+
+int op_brightness(Image &img, int value, Impl impl) {
     if (value < -100 || value > 100)
         return fail("brightness: value %d out of range -100..+100", value);
     // Truncated, never rounded: +1 is +2, +50 is +127, +100 is +255.
     const int offset = value * 255 / 100;
-    unsigned char *p = img->pixels;
-    for (uint64_t i = 0, n = pixel_count(*img); i < n; ++i, p += 4) {
-        p[0] = clamp_byte(p[0] + offset);
-        p[1] = clamp_byte(p[1] + offset);
-        p[2] = clamp_byte(p[2] + offset);
+    if (impl == Impl::fast) {
+        apply_level_formula(img, [=](int v) { return brightness_level(v, offset); });
+        return 1;
+    }
+    unsigned char *p = img.pixels;
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, p += 4) {
+        p[0] = brightness_level(p[0], offset);
+        p[1] = brightness_level(p[1], offset);
+        p[2] = brightness_level(p[2], offset);
     }
     return 1;
 }
 
-static inline unsigned char contrast_channel(unsigned char c, float factor) {
+static inline unsigned char contrast_level(int c, float factor) {
     float x = static_cast<float>(c) - 128.0f;
     x = x * factor;
     x = x + 128.0f;
@@ -33,21 +39,25 @@ static inline unsigned char contrast_channel(unsigned char c, float factor) {
     return clamp_byte(static_cast<int>(x));
 }
 
-static int wrap_contrast(Image *img, int value, int, int, int, int, int, int, float) {
+int op_contrast(Image &img, int value, Impl impl) {
     if (value < -100 || value > 100)
         return fail("contrast: value %d out of range -100..+100", value);
     // A true division: multiplying by 0.01f would round differently.
     const float factor = static_cast<float>(value + 100) / 100.0f;
-    unsigned char *p = img->pixels;
-    for (uint64_t i = 0, n = pixel_count(*img); i < n; ++i, p += 4) {
-        p[0] = contrast_channel(p[0], factor);
-        p[1] = contrast_channel(p[1], factor);
-        p[2] = contrast_channel(p[2], factor);
+    if (impl == Impl::fast) {
+        apply_level_formula(img, [=](int v) { return contrast_level(v, factor); });
+        return 1;
+    }
+    unsigned char *p = img.pixels;
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, p += 4) {
+        p[0] = contrast_level(p[0], factor);
+        p[1] = contrast_level(p[1], factor);
+        p[2] = contrast_level(p[2], factor);
     }
     return 1;
 }
 
-static int op_gamma(Image &img, float gamma) {
+int op_gamma(Image &img, float gamma, Impl impl) {
     // Written as negated comparisons so that a NaN is refused too.
     if (!(gamma >= 0.1f) || !(gamma <= 5.0f))
         return fail("gamma: %g out of range 0.1..5.0", printable(gamma));
@@ -58,6 +68,10 @@ static int op_gamma(Image &img, float gamma) {
         const float p = static_cast<float>(std::pow(static_cast<double>(x), e));
         table[i] = static_cast<int>(p * 255.0f + 0.5f);  // 0..255 for every accepted gamma
     }
+    if (impl == Impl::fast) {
+        apply_level_formula(img, [&](int v) { return static_cast<unsigned char>(table[v]); });
+        return 1;
+    }
     unsigned char *px = img.pixels;
     for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
         px[0] = static_cast<unsigned char>(table[px[0]]);
@@ -65,6 +79,14 @@ static int op_gamma(Image &img, float gamma) {
         px[2] = static_cast<unsigned char>(table[px[2]]);
     }
     return 1;
+}
+
+static int wrap_brightness(Image *img, int value, int, int, int, int, int, int, float) {
+    return op_brightness(*img, value);
+}
+
+static int wrap_contrast(Image *img, int value, int, int, int, int, int, int, float) {
+    return op_contrast(*img, value);
 }
 
 static int wrap_gamma(Image *img, int, int, int, int, int, int, int, float gamma) {

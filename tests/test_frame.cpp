@@ -271,7 +271,56 @@ TEST(Writing, ExistingOutputIsReplacedWithoutLeftovers) {
     EXPECT_EQ(box.entries().size(), 2u);
 }
 
+// Outputs far larger than what the writer holds at a time: the PNG writer
+// hands over its whole file at once, the JPEG writer a byte at a time. Both
+// files must be exactly what the encoder makes of the adjusted pixels.
+TEST(Writing, LargeOutputsArriveWhole) {
+    Sandbox box;
+    Picture noise = filled(700, 500, rgb(0, 0, 0));
+    uint32_t state = 1;
+    for (Rgba &c : noise.px) {
+        state = state * 1664525u + 1013904223u;
+        c = rgb(state >> 24, (state >> 16) & 255, (state >> 8) & 255, 255);
+    }
+    Picture inverted = noise;
+    for (Rgba &c : inverted.px) c = rgb(255 - c.r, 255 - c.g, 255 - c.b, c.a);
+    write_png(box.path("in.png"), noise);
+
+    ASSERT_EQ(velmora_invert(box.path("in.png").c_str(), box.path("out.png").c_str()), 1)
+        << last_error();
+    EXPECT_GT(read_bytes(box.path("out.png")).size(), 1000000u);
+    EXPECT_EQ(read_picture(box.path("out.png")).px, inverted.px);
+
+    ASSERT_EQ(velmora_invert(box.path("in.png").c_str(), box.path("out.jpg").c_str()), 1)
+        << last_error();
+    write_jpg(box.path("expected.jpg"), inverted, 92);
+    const std::vector<uint8_t> jpeg = read_bytes(box.path("out.jpg"));
+    EXPECT_GT(jpeg.size(), 300000u);
+    EXPECT_TRUE(jpeg == read_bytes(box.path("expected.jpg")));
+}
+
 #if !defined(_WIN32)
+// Devices and links are written in place (renaming over them would replace
+// the thing itself): a link keeps pointing at its file, which gets the output.
+TEST(Writing, LinksAndDevicesAreWrittenInPlace) {
+    Sandbox box;
+    write_png(box.path("in.png"), kSmall);
+    write_bytes(box.path("target.png"), {'o', 'l', 'd'});
+    ASSERT_EQ(symlink("target.png", box.path("link.png").c_str()), 0);
+    ASSERT_EQ(velmora_invert(box.path("in.png").c_str(), box.path("link.png").c_str()), 1)
+        << last_error();
+    struct stat st;
+    ASSERT_EQ(lstat(box.path("link.png").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(sniff(box.path("target.png")), "png");
+    EXPECT_EQ(read_picture(box.path("target.png")).px.size(), kSmall.px.size());
+
+    EXPECT_EQ(velmora_invert(box.path("in.png").c_str(), "/dev/null"), 1) << last_error();
+    auto names = box.entries();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"in.png", "link.png", "target.png"}));
+}
+
 // A write that fails halfway (here: the file size limit, as a full disk would)
 // must leave the existing output byte for byte as it was, and no stray file.
 TEST(Writing, FailedWriteLeavesExistingFileIntact) {

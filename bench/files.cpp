@@ -1,0 +1,200 @@
+// File to file: every adjustment on a 24-megapixel photo-like picture, JPEG to
+// JPEG and PNG to PNG, through the pipeline the exports use, next to the codec
+// floor (the same read, decode, encode and write with no adjustment). Each run
+// times the whole call and, inside it, the adjustment, and reports the largest
+// amount of heap held at once in each phase of the call, counted by wrapping
+// the allocator for the library's objects (see CMakeLists.txt).
+#include <benchmark/benchmark.h>
+
+#include <malloc.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "bench_support.h"
+
+// ---- heap accounting ---------------------------------------------------------
+
+namespace {
+
+std::atomic<long long> g_live{0};
+std::atomic<long long> g_peak{0};
+
+void count_in(void *p) {
+    if (!p) return;
+    const long long now = g_live += static_cast<long long>(malloc_usable_size(p));
+    long long peak = g_peak.load();
+    while (now > peak && !g_peak.compare_exchange_weak(peak, now)) {
+    }
+}
+
+void count_out(void *p) {
+    if (p) g_live -= static_cast<long long>(malloc_usable_size(p));
+}
+
+}  // namespace
+
+// The linker sends the library's malloc, calloc, realloc and free here.
+extern "C" {
+void *__real_malloc(size_t size);
+void *__real_calloc(size_t count, size_t size);
+void *__real_realloc(void *p, size_t size);
+void __real_free(void *p);
+
+void *__wrap_malloc(size_t size) {
+    void *p = __real_malloc(size);
+    count_in(p);
+    return p;
+}
+void *__wrap_calloc(size_t count, size_t size) {
+    void *p = __real_calloc(count, size);
+    count_in(p);
+    return p;
+}
+void *__wrap_realloc(void *p, size_t size) {
+    const long long before = p ? static_cast<long long>(malloc_usable_size(p)) : 0;
+    void *q = __real_realloc(p, size);
+    if (q || size == 0) {
+        g_live -= before;
+        count_in(q);
+    }
+    return q;
+}
+void __wrap_free(void *p) {
+    count_out(p);
+    __real_free(p);
+}
+}
+
+namespace {
+
+const int kWidth = 6000, kHeight = 4000;
+const char *const kDir = "velmora-bench";
+
+struct Format {
+    const char *label;
+    const char *input;
+    const char *output;
+    velmora::ImageFormat code;
+};
+
+const Format kFormats[] = {
+    {"jpeg", "velmora-bench/photo-6000x4000-v1.jpg", "velmora-bench/out.jpg", velmora::FORMAT_JPEG},
+    {"png", "velmora-bench/photo-6000x4000-v1.png", "velmora-bench/out.png", velmora::FORMAT_PNG},
+};
+
+long long file_size(const char *path) {
+    struct stat st;
+    return stat(path, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+// The inputs are made once and kept between runs.
+bool make_inputs() {
+    std::string mkdir = std::string("mkdir -p ") + kDir;
+    if (std::system(mkdir.c_str()) != 0) return false;
+    std::vector<unsigned char> pixels;
+    for (const Format &f : kFormats) {
+        if (file_size(f.input) > 0) continue;
+        if (pixels.empty()) pixels = vb::photo_like(kWidth, kHeight);
+        std::fprintf(stderr, "writing %s\n", f.input);
+        if (!velmora::encode_image(f.input, kWidth, kHeight, pixels.data(), f.code)) return false;
+    }
+    return true;
+}
+
+double thread_seconds() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// One call through the pipeline the exports use, with `adj` (or nothing) as
+// its kernel. The heap peak is taken per phase: read and decode, the
+// adjustment, encode and write.
+struct Call {
+    const vb::Adjustment *adj;  // null: the codec floor, no adjustment
+    double kernel_seconds = 0;
+    long long base = 0, decode_heap = 0, kernel_heap = 0;
+};
+
+int timed_kernel(velmora::Image &img, void *context) {
+    Call &call = *static_cast<Call *>(context);
+    call.decode_heap = g_peak.load() - call.base;
+    g_peak = g_live.load();
+    int ok = 1;
+    if (call.adj) {
+        const double start = thread_seconds();
+        ok = call.adj->kernel(img, velmora::kDefaultImpl);
+        call.kernel_seconds = thread_seconds() - start;
+    }
+    call.kernel_heap = g_peak.load() - g_live.load();
+    g_peak = g_live.load();
+    return ok;
+}
+
+void run_file(benchmark::State &state, const vb::Adjustment *adj, const Format &format) {
+    double total = 0, kernel = 0;
+    long long heap = 0, decode_heap = 0, kernel_heap = 0, encode_heap = 0;
+    for (auto _ : state) {
+        Call call{adj};
+        call.base = g_live.load();
+        g_peak = call.base;
+        const double start = thread_seconds();
+        const int ok = velmora::run_pipeline(adj ? adj->name : "floor", format.input, format.output,
+                                             timed_kernel, &call);
+        total += thread_seconds() - start;
+        if (!ok) {
+            state.SkipWithError(velmora_last_error());
+            break;
+        }
+        kernel += call.kernel_seconds;
+        const long long encode = g_peak.load() - call.base;
+        decode_heap = std::max(decode_heap, call.decode_heap);
+        kernel_heap = std::max(kernel_heap, call.kernel_heap);
+        encode_heap = std::max(encode_heap, encode);
+        heap = std::max({heap, call.decode_heap, encode});
+    }
+    const double mib = 1.0 / (1024.0 * 1024.0);
+    // The same call without the adjustment's own time: the codec floor for
+    // these very pixels (the encoders' speed depends on the picture).
+    state.counters["x_floor"] = total / (total - kernel);
+    state.counters["kernel_ms"] = kernel * 1e3 / static_cast<double>(state.iterations());
+    state.counters["heap_MiB"] = static_cast<double>(heap) * mib;
+    state.counters["heap_decode_MiB"] = static_cast<double>(decode_heap) * mib;
+    state.counters["heap_kernel_MiB"] = static_cast<double>(kernel_heap) * mib;
+    state.counters["heap_encode_MiB"] = static_cast<double>(encode_heap) * mib;
+    state.counters["file_MiB"] = static_cast<double>(file_size(format.input)) * mib;
+    state.counters["out_MiB"] = static_cast<double>(file_size(format.output)) * mib;
+    state.counters["pixels_MiB"] = static_cast<double>(kWidth) * kHeight * 4.0 * mib;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    if (!make_inputs()) {
+        std::fprintf(stderr, "cannot write the inputs in %s\n", kDir);
+        return 1;
+    }
+    for (const Format &format : kFormats) {
+        benchmark::RegisterBenchmark(
+            (std::string("file/") + format.label + "/floor").c_str(),
+            [&format](benchmark::State &state) { run_file(state, nullptr, format); })
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(1);
+        for (const vb::Adjustment &adj : vb::adjustments())
+            benchmark::RegisterBenchmark(
+                (std::string("file/") + format.label + "/" + adj.name).c_str(),
+                [&adj, &format](benchmark::State &state) { run_file(state, &adj, format); })
+                ->Unit(benchmark::kMillisecond)
+                ->Iterations(1);
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,175 @@
+#!/usr/bin/python3
+"""Builds the benchmarks, runs them and prints one table.
+
+    /usr/bin/python3 bench/run.py              # everything, 3 repetitions (about 15 minutes)
+    /usr/bin/python3 bench/run.py --quick      # 1 repetition, JPEG only for the file runs
+
+Figures are medians over the repetitions of the process CPU time, and the
+repetitions run in random interleaved order, so that a slow spell on a shared
+machine does not fall on one row alone.
+"""
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+
+# The adjustments in the order of bench/bench_support.cpp.
+ORDER = ["grayscale", "sepia", "invert", "brightness", "contrast", "gamma", "levels",
+         "auto_levels", "curves", "vignette", "saturation", "hue", "replace", "colorize",
+         "white_balance", "color_balance", "selective"]
+LOAD_AT_START = os.getloadavg()
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def build(build_dir, jobs, scalar_exports):
+    subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
+                    "-DVELMORA_BUILD_BENCH=ON", "-DVELMORA_BUILD_TESTS=OFF",
+                    "-DVELMORA_BUILD_TOOLS=OFF",
+                    "-DVELMORA_SCALAR_KERNELS=%s" % ("ON" if scalar_exports else "OFF")],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build_dir, "-j", str(jobs), "--target",
+                    "velmora_bench_kernels", "velmora_bench_files"], check=True,
+                   stdout=subprocess.DEVNULL)
+
+
+def run(build_dir, program, repetitions, name_filter, out_name):
+    out = os.path.join(build_dir, out_name)
+    cmd = [os.path.join(build_dir, "bench", program),
+           "--benchmark_repetitions=%d" % repetitions,
+           "--benchmark_enable_random_interleaving=true",
+           "--benchmark_filter=" + name_filter,
+           "--benchmark_out_format=json", "--benchmark_out=" + out]
+    print("running", " ".join(cmd[1:]), file=sys.stderr)
+    subprocess.run(cmd, check=True, cwd=build_dir, stdout=subprocess.DEVNULL)
+    with open(out) as f:
+        return json.load(f)
+
+
+def medians(report):
+    """run name -> the median aggregate (or the only run, with one repetition)."""
+    found = {}
+    for b in report["benchmarks"]:
+        name = re.sub(r"/iterations:\d+$", "", b["run_name"])
+        if b.get("run_type") == "aggregate":
+            if b.get("aggregate_name") == "median":
+                found[name] = b
+        elif name not in found:
+            found[name] = b
+    return found
+
+
+def kernel_rate(found, adjustment, impl, size):
+    name = "kernel/%s/%s/%s" % (adjustment, impl, size)
+    return found[name]["Mpx"] if name in found else None
+
+
+def ms(b):
+    # CPU time of the process: on a machine shared with other work it counts
+    # what the call itself spent, not the time it waited for a core.
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
+    return b["cpu_time"] * scale
+
+
+def fmt(value, spec):
+    return "-" if value is None else format(value, spec)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "bench"))
+    parser.add_argument("--repetitions", type=int, default=3)
+    parser.add_argument("--quick", action="store_true",
+                        help="one repetition, and JPEG only for the file runs")
+    parser.add_argument("--no-build", action="store_true")
+    parser.add_argument("--scalar-exports", action="store_true",
+                        help="file runs with the scalar reference kernels (the figures before "
+                             "the fast passes)")
+    parser.add_argument("-j", "--jobs", type=int, default=2)
+    args = parser.parse_args()
+    reps = 1 if args.quick else args.repetitions
+
+    if not args.no_build:
+        build(args.build_dir, args.jobs, args.scalar_exports)
+    kernels = medians(run(args.build_dir, "velmora_bench_kernels", reps, ".", "kernels.json"))
+    files = medians(run(args.build_dir, "velmora_bench_files", reps,
+                        "file/jpeg/" if args.quick else ".", "files.json"))
+
+    names = [n for n in ORDER if any(k.split("/")[1] == n for k in kernels)]
+    impls = sorted({n.split("/")[2] for n in kernels if n.count("/") == 3},
+                   key=lambda i: i != "scalar")
+    sizes = ["1237x811", "6000x4000"]
+
+    settings = {}
+    for name, b in kernels.items():
+        settings.setdefault(name.split("/")[1], b.get("label", ""))
+
+    header = ["adjustment", "settings"]
+    for size in sizes:
+        for impl in impls:
+            header.append("%s %s Mpx/s" % (impl, "24 MP" if size == "6000x4000" else size))
+    if len(impls) == 2:
+        header.append("speed-up")
+    formats = [f for f in ("jpeg", "png") if "file/%s/floor" % f in files]
+    for f in formats:
+        header += ["%s ms" % f.upper(), "x floor", "x pass-through"]
+    rows = []
+    floor = {f: ms(files["file/%s/floor" % f]) for f in formats}
+    row = ["(codec floor: no adjustment)", ""] + [""] * (len(header) - 2 - 3 * len(formats))
+    for f in formats:
+        row += ["%.0f" % floor[f], "", "1.000"]
+    rows.append(row)
+    for adjustment in names:
+        row = [adjustment, settings.get(adjustment, "")]
+        for size in sizes:
+            for impl in impls:
+                row.append(fmt(kernel_rate(kernels, adjustment, impl, size), ".0f"))
+        if len(impls) == 2:
+            slow = kernel_rate(kernels, adjustment, impls[0], sizes[1])
+            fast = kernel_rate(kernels, adjustment, impls[1], sizes[1])
+            row.append(fmt(fast / slow if slow and fast else None, ".1f"))
+        for f in formats:
+            b = files.get("file/%s/%s" % (f, adjustment))
+            row += [fmt(ms(b) if b else None, ".0f"), fmt(b["x_floor"] if b else None, ".3f"),
+                    fmt(ms(b) / floor[f] if b else None, ".3f")]
+        rows.append(row)
+
+    widths = [max(len(r[i]) for r in [header] + rows) for i in range(len(header))]
+    line = lambda r: "| " + " | ".join(c.ljust(w) if i < 2 else c.rjust(w)
+                                       for i, (c, w) in enumerate(zip(r, widths))) + " |"
+    print(line(header))
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for r in rows:
+        print(line(r))
+
+    # Peak heap of one call against what it must hold: the file bytes, one
+    # pixel buffer and one encoded output.
+    print()
+    print("| format | file | pixels | output | file + pixels + output | peak, read + decode | "
+          "peak, adjustment | peak, encode + write | peak of any call |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for f in formats:
+        runs = [files[n] for n in files if n.startswith("file/%s/" % f)]
+        fl = files["file/%s/floor" % f]
+        top = lambda key: max(b[key] for b in runs)
+        total = fl["file_MiB"] + fl["pixels_MiB"] + fl["out_MiB"]
+        print("| %s | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f |" % (
+            f.upper(), fl["file_MiB"], fl["pixels_MiB"], fl["out_MiB"], total,
+            top("heap_decode_MiB"), top("heap_kernel_MiB"), top("heap_encode_MiB"),
+            top("heap_MiB")))
+    print()
+    print("MiB of heap held at once by the library during one call (largest over all "
+          "adjustments and repetitions).")
+    print("x floor: the call's time over the same call without the adjustment's own time "
+          "(the same decode, encode and write of the same pixels).")
+    print("x pass-through: the call's time over the codec floor row (no adjustment, "
+          "so the encoder sees the original picture).")
+    print("Medians of %d repetition(s) of process CPU time; 24 MP = 6000x4000; %d CPU(s), "
+          "load at start %s." % (reps, os.cpu_count(),
+                                 ", ".join("%.2f" % l for l in LOAD_AT_START)))
+
+
+if __name__ == "__main__":
+    main()
