@@ -57,6 +57,21 @@ static thread_local bool t_decoder_confused = false;
 
 namespace velmora {
 
+// The decoder's reason as one printable line for our message: bytes outside
+// printable ASCII (a PNG chunk's name is copied in raw) become '?', and an
+// empty text becomes a word of ours. Kept per thread, like the decoder's own.
+static const char *printable_reason(const char *text) {
+    static thread_local char line[64];
+    if (!text) return nullptr;
+    size_t n = 0;
+    for (; text[n] != '\0' && n + 1 < sizeof line; ++n) {
+        const unsigned char c = static_cast<unsigned char>(text[n]);
+        line[n] = (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    }
+    line[n] = '\0';
+    return n ? line : "corrupt";
+}
+
 unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int *height,
                            const char **reason) {
     // A reason left on this thread by an earlier file is not this file's.
@@ -65,7 +80,7 @@ unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int
     int w = 0, h = 0, channels = 0;
     Buffer pixels(stbi_load_from_memory(bytes, size, &w, &h, &channels, 4));
     if (!pixels) {
-        *reason = stbi_failure_reason();
+        *reason = printable_reason(stbi_failure_reason());
         return nullptr;
     }
     if (t_decoder_confused) {

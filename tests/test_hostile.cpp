@@ -464,6 +464,24 @@ TEST(HostileBmp, ImagesWithoutPixelsAreRefused) {
 
 // ---- the reason in the message -------------------------------------------------------
 
+TEST(HostileReason, IsOnePrintableLine) {
+    struct Case {
+        Bytes type;
+        const char *reason;
+    };
+    const Case cases[] = {
+        {{'X', 'Y', 'Z', 'W'}, "XYZW PNG chunk not known"},
+        {{0x01, 'B', '\n', 'D'}, "?B?D PNG chunk not known"},
+        {{0xC1, 0x7F, 0xFF, 'q'}, "???q PNG chunk not known"},
+        {{0x00, 'A', 'B', 'C'}, "corrupt"},  // the decoder's text is empty
+    };
+    for (const Case &c : cases) {
+        Bytes png = png_head(1, 1, 8, 0);
+        chunk(png, std::string(c.type.begin(), c.type.end()), {0});
+        EXPECT_EQ(reason_for(png_file(png, zlib_stored({0, 0}))), c.reason);
+    }
+}
+
 TEST(HostileReason, IsNeverLeftOverFromAnEarlierFile) {
     // An IDAT chunk declaring 4 GB: the decoder stops without a reason of its own.
     Bytes png = png_head(1, 1, 8, 0);
