@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -489,6 +491,119 @@ TEST(HostileReason, IsNeverLeftOverFromAnEarlierFile) {
     png.insert(png.end(), {'I', 'D', 'A', 'T', 0, 0});
     ASSERT_EQ(reason_for({'B', 'M'}), "unknown image type");
     EXPECT_EQ(reason_for(png), "(null)");
+}
+
+// ---- every damaged file: one clear outcome ------------------------------------------
+
+struct Adjustment {
+    const char *name;
+    int (*call)(const char *, const char *);
+};
+
+const Adjustment kSweepAdjustments[] = {
+    {"invert", velmora_invert},
+    {"grayscale", velmora_grayscale},
+    {"sepia", velmora_sepia},
+};
+
+bool is_one_printable_line(const std::string &text) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E)
+            return false;
+    return true;
+}
+
+// Runs `file` through an adjustment twice and checks the outcome: 1 with an
+// output and no message, or 0 with one printable line naming the adjustment
+// and no output; both runs alike, to the byte.
+void check_outcome(const Sandbox &box, const Bytes &file, int index) {
+    const Adjustment &adj = kSweepAdjustments[size_t(index) % 3];
+    static const char *const kOutputs[] = {"out.png", "out.bmp", "out.jpg"};
+    const std::string in = box.path("in.img"), out = box.path(kOutputs[size_t(index / 3) % 3]);
+    write_bytes(in, file);
+    int results[2];
+    std::string messages[2];
+    Bytes outputs[2];
+    for (int run = 0; run < 2; ++run) {
+        results[run] = adj.call(in.c_str(), out.c_str());
+        messages[run] = last_error();
+        outputs[run] = file_exists(out) ? read_bytes(out) : Bytes{};
+        std::remove(out.c_str());
+    }
+    ASSERT_TRUE(results[0] == 0 || results[0] == 1) << results[0];
+    if (results[0] == 1) {
+        EXPECT_EQ(messages[0], "");
+        EXPECT_FALSE(outputs[0].empty());
+    } else {
+        EXPECT_TRUE(is_one_printable_line(messages[0])) << messages[0];
+        EXPECT_EQ(messages[0].rfind(std::string(adj.name) + ": ", 0), 0u) << messages[0];
+        EXPECT_TRUE(outputs[0].empty()) << messages[0];
+    }
+    EXPECT_EQ(results[1], results[0]);
+    EXPECT_EQ(messages[1], messages[0]);
+    EXPECT_TRUE(outputs[1] == outputs[0]) << "outputs differ";
+}
+
+// Small valid files of every kind the readers take apart differently.
+std::vector<std::pair<std::string, Bytes>> sweep_files() {
+    Sandbox box;
+    const Picture pic = gradient(7, 5);
+    write_jpg(box.path("a.jpg"), pic);
+    write_png(box.path("a.png"), pic, 4);
+    write_png(box.path("g.png"), pic, 1);
+    write_bmp(box.path("a.bmp"), pic, 3);
+    write_bmp(box.path("b.bmp"), pic, 4);
+
+    Bytes pal = png_head(3, 2, 8, 3);
+    chunk(pal, "PLTE", {255, 0, 0, 0, 255, 0, 0, 0, 255});
+    chunk(pal, "tRNS", {128, 255});
+    pal = png_file(pal, zlib_stored({0, 0, 1, 2, 1, 2, 1, 0}));
+
+    Bytes bmp8 = bmp_head(3, 2, 8, 14 + 40 + 3 * 4);
+    bmp8.insert(bmp8.end(), {0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0});
+    bmp8.insert(bmp8.end(), {0, 1, 2, 0, 2, 1, 0, 0});
+
+    return {{"baseline JPEG", read_bytes(box.path("a.jpg"))},
+            {"progressive JPEG", jpeg_dc_overflow(true, 2, 1)},
+            {"RGBA PNG", read_bytes(box.path("a.png"))},
+            {"grey PNG", read_bytes(box.path("g.png"))},
+            {"palette PNG", pal},
+            {"24-bit BMP", read_bytes(box.path("a.bmp"))},
+            {"32-bit BMP", read_bytes(box.path("b.bmp"))},
+            {"8-bit BMP", bmp8}};
+}
+
+TEST(HostileSweep, EveryTruncationEndsInOneClearOutcome) {
+    Sandbox box;
+    int index = 0;
+    for (const auto &named : sweep_files()) {
+        SCOPED_TRACE(named.first);
+        const Bytes &file = named.second;
+        for (size_t size = 1; size < file.size(); ++size) {
+            SCOPED_TRACE(size);
+            check_outcome(box, Bytes(file.begin(), file.begin() + ptrdiff_t(size)), index++);
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
+TEST(HostileSweep, SeededByteFlipsEndInOneClearOutcome) {
+    Sandbox box;
+    std::mt19937 rng(20240611);  // the raw output of mt19937 is the same everywhere
+    int index = 0;
+    for (const auto &named : sweep_files()) {
+        SCOPED_TRACE(named.first);
+        for (int trial = 0; trial < 40; ++trial) {
+            Bytes file = named.second;
+            const int flips = 1 + int(rng() % 3);
+            for (int f = 0; f < flips; ++f)
+                file[rng() % file.size()] ^= uint8_t(1 + rng() % 255);
+            SCOPED_TRACE(trial);
+            check_outcome(box, file, index++);
+            if (HasFatalFailure()) return;
+        }
+    }
 }
 
 }  // namespace
