@@ -370,6 +370,23 @@ TEST(HostileJpeg, ScanWithUndefinedHuffmanTablesReadsThemAsEmpty) {
     EXPECT_EQ(got.px, filled(8, 8, rgb(128, 128, 128)).px);
 }
 
+TEST(HostileJpeg, FewerBitsThanBlocksAreRefused) {
+    // One component, 8 pixels wide: one block per 8 rows, and every block
+    // costs at least one bit, so `bytes` bytes hold at most 8 * bytes blocks.
+    auto file = [](int height) {
+        Bytes jpg = jpeg_head(8, height, 1, false);
+        one_symbol_table(jpg, 0x00, 0);
+        one_symbol_table(jpg, 0x10, 0);
+        segment(jpg, 0xDA, {1, 1, 0x00, 0, 63, 0});
+        jpg.insert(jpg.end(), {0x00, 0x00, 0xFF, 0xD9});
+        return jpg;
+    };
+    const int bytes = int(file(8).size());
+    EXPECT_EQ(decoded(file(64 * bytes)).height, 64 * bytes);
+    EXPECT_EQ(reason_for(file(64 * bytes + 8)), "too little scan data");
+    EXPECT_EQ(reason_for(file(65535)), "too little scan data");
+}
+
 TEST(HostilePng, SixteenBitImagesTooLargeToConvertAreRefused) {
     struct Case {
         uint32_t width, height;
