@@ -13,12 +13,16 @@
 // Zero-filled memory: a corrupt file that makes the decoder read state it
 // never wrote (Huffman tables of a JPEG that never defined them, for one)
 // then reads zeros, the same on every run, never an earlier call's data.
-// The pixel buffer handed to the pipeline is freed with free(): calloc and
-// realloc keep that valid.
+// The pixel buffer handed to the pipeline is freed with free(): calloc keeps
+// that valid. Growing takes a new calloc block rather than realloc and a
+// memset of the new part, so that a large block stays untouched zero pages
+// until the data really fills it.
 static void *zeroed_realloc(void *p, size_t old_size, size_t new_size) {
-    void *q = std::realloc(p, new_size);
-    if (q && new_size > old_size)
-        std::memset(static_cast<unsigned char *>(q) + old_size, 0, new_size - old_size);
+    if (new_size <= old_size) return std::realloc(p, new_size);
+    void *q = std::calloc(1, new_size);
+    if (!q) return nullptr;  // `p` stays valid, as with realloc
+    if (p) std::memcpy(q, p, old_size);
+    std::free(p);
     return q;
 }
 #define STBI_MALLOC(size) std::calloc(1, size)
