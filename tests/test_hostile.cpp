@@ -408,6 +408,14 @@ TEST(HostilePng, SixteenBitImagesTooLargeToConvertAreRefused) {
     }
 }
 
+TEST(HostilePng, EmptyFirstDataChunkIsSkipped) {
+    // Before any data arrives there is no buffer to copy the empty chunk into.
+    Bytes png = png_head(2, 1, 8, 0);
+    chunk(png, "IDAT", {});
+    EXPECT_EQ(decoded(png_file(png, zlib_stored({0, 10, 20}))).px,
+              (std::vector<Rgba>{rgb(10, 10, 10), rgb(20, 20, 20)}));
+}
+
 TEST(HostilePalette, IndicesPastThePaletteReadAsZeros) {
     // Two entries, red and green; one row using every index from 1 to 255.
     const int width = 255;
