@@ -60,7 +60,6 @@ void dirty_heap() {
 TEST_NOINLINE void dirty_stack() {
     unsigned char area[64 * 1024];
     g_fill(area, 0xA5, sizeof area);
-    g_fill(area, 0xA5, 1);  // keeps `area` alive up to here
 }
 
 // ---- running a file through the pipeline -------------------------------------------
@@ -525,6 +524,7 @@ struct Adjustment {
     int (*call)(const char *, const char *);
 };
 
+// Taken in turn by the sweep, each with every output format.
 const Adjustment kSweepAdjustments[] = {
     {"invert", velmora_invert},
     {"grayscale", velmora_grayscale},
@@ -543,9 +543,10 @@ bool is_one_printable_line(const std::string &text) {
 // output and no message, or 0 with one printable line naming the adjustment
 // and no output; both runs alike, to the byte.
 void check_outcome(const Sandbox &box, const Bytes &file, int index) {
-    const Adjustment &adj = kSweepAdjustments[size_t(index) % 3];
+    const size_t count = sizeof kSweepAdjustments / sizeof kSweepAdjustments[0];
+    const Adjustment &adj = kSweepAdjustments[size_t(index) % count];
     static const char *const kOutputs[] = {"out.png", "out.bmp", "out.jpg"};
-    const std::string in = box.path("in.img"), out = box.path(kOutputs[size_t(index / 3) % 3]);
+    const std::string in = box.path("in.img"), out = box.path(kOutputs[size_t(index) / count % 3]);
     write_bytes(in, file);
     int results[2];
     std::string messages[2];
