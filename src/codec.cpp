@@ -1,7 +1,38 @@
 // The one unit that compiles stb_image and stb_image_write. Both are static to
 // this file, so no stbi_* symbol can reach the library's exports, and only the
 // three readers the pipeline accepts are built, decoding from memory only.
+//
+// Input files come from anywhere. The reader is the hardened copy made at
+// configure time (cmake/stb_image-2.27-hardening.patch); on top of it, this
+// file makes every allocation of the decoder zero-filled and keeps its
+// internal assertions from ever aborting the host.
 #include "frame.h"
+
+#include <cstring>
+
+// Zero-filled memory: a corrupt file that makes the decoder read state it
+// never wrote (Huffman tables of a JPEG that never defined them, for one)
+// then reads zeros, the same on every run, never an earlier call's data.
+// The pixel buffer handed to the pipeline is freed with free(): calloc keeps
+// that valid. Growing takes a new calloc block rather than realloc and a
+// memset of the new part, so that a large block stays untouched zero pages
+// until the data really fills it.
+static void *zeroed_realloc(void *p, size_t old_size, size_t new_size) {
+    if (new_size <= old_size) return std::realloc(p, new_size);
+    void *q = std::calloc(1, new_size);
+    if (!q) return nullptr;  // `p` stays valid, as with realloc
+    if (p) std::memcpy(q, p, old_size);
+    std::free(p);
+    return q;
+}
+#define STBI_MALLOC(size) std::calloc(1, size)
+#define STBI_REALLOC_SIZED(p, old_size, new_size) zeroed_realloc(p, old_size, new_size)
+#define STBI_FREE(p) std::free(p)
+
+// A broken assumption inside the decoder must not abort the host: decoding
+// carries on as in a build without assertions, and the result is refused.
+static thread_local bool t_decoder_confused = false;
+#define STBI_ASSERT(x) ((x) ? (void)0 : (void)(t_decoder_confused = true))
 
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
@@ -9,7 +40,19 @@
 #define STBI_ONLY_PNG
 #define STBI_ONLY_BMP
 #define STBI_NO_STDIO
+// GCC warns, after inlining, that the callback reader's fields may be unset:
+// that reader is never used when decoding from memory.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <stb_image.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#ifndef STBI_HARDENED
+#error "stb_image.h is not the hardened copy from the build tree"
+#endif
 
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -18,17 +61,44 @@
 
 namespace velmora {
 
+// The decoder's reason as one printable line for our message: bytes outside
+// printable ASCII (a PNG chunk's name is copied in raw) become '?', and an
+// empty text becomes a word of ours. Kept per thread, like the decoder's own.
+static const char *printable_reason(const char *text) {
+    static thread_local char line[64];
+    if (!text) return nullptr;
+    size_t n = 0;
+    for (; text[n] != '\0' && n + 1 < sizeof line; ++n) {
+        const unsigned char c = static_cast<unsigned char>(text[n]);
+        line[n] = (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    }
+    line[n] = '\0';
+    return n ? line : "corrupt";
+}
+
 unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int *height,
                            const char **reason) {
+    // A reason left on this thread by an earlier file is not this file's.
+    stbi__g_failure_reason = nullptr;
+    t_decoder_confused = false;
     int w = 0, h = 0, channels = 0;
-    unsigned char *pixels = stbi_load_from_memory(bytes, size, &w, &h, &channels, 4);
+    Buffer pixels(stbi_load_from_memory(bytes, size, &w, &h, &channels, 4));
     if (!pixels) {
-        *reason = stbi_failure_reason();
+        *reason = printable_reason(stbi_failure_reason());
+        return nullptr;
+    }
+    if (t_decoder_confused) {
+        *reason = "inconsistent data";
+        return nullptr;
+    }
+    // The BMP reader accepts a width or height of 0; nothing can be written of it.
+    if (w == 0 || h == 0) {
+        *reason = "0-pixel image";
         return nullptr;
     }
     *width = w;
     *height = h;
-    return pixels;
+    return pixels.release();
 }
 
 static void append_to_output(void *context, void *data, int size) {

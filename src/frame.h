@@ -114,8 +114,9 @@ int luma(int r, int g, int b);
 
 // ---- codec (the only unit that sees stb) ------------------------------------
 
-// Decodes to 8-bit RGBA. On failure returns null and sets `*reason`
-// (the decoder's text, possibly null).
+// Decodes to 8-bit RGBA. On failure returns null and sets `*reason`: a short
+// printable line, valid until this thread's next decode, or null when the
+// decoder gave none. Files the decoder would mishandle are refused here.
 unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int *height,
                            const char **reason);
 
