@@ -77,6 +77,57 @@ const Adjustment kAdjustments[] = {
     {"grayscale", [](const char *i, const char *o, Params &) { return velmora_grayscale(i, o); }},
     {"sepia", [](const char *i, const char *o, Params &) { return velmora_sepia(i, o); }},
     {"invert", [](const char *i, const char *o, Params &) { return velmora_invert(i, o); }},
+    {"brightness", [](const char *i, const char *o, Params &p) {
+         return velmora_brightness(i, o, p.i(-100, 100)); }},
+    {"contrast", [](const char *i, const char *o, Params &p) {
+         return velmora_contrast(i, o, p.i(-100, 100)); }},
+    {"gamma", [](const char *i, const char *o, Params &p) {
+         return velmora_gamma(i, o, p.f(0.1f, 5.0f)); }},
+    {"levels", [](const char *i, const char *o, Params &p) {
+         const int black = p.i(0, 254);
+         return velmora_levels(i, o, black, p.i(black + 1, 255), p.f(0.1f, 5.0f)); }},
+    {"auto_levels", [](const char *i, const char *o, Params &) {
+         return velmora_auto_levels(i, o); }},
+    {"curves", [](const char *i, const char *o, Params &p) {
+         // Mostly increasing x levels, so that most curves pass their checks.
+         int xs[3 * 64], ys[3 * 64];
+         const int count = p.i(2, 64), per_channel = p.i(0, 1) ? 3 : 0;
+         for (int c = 0; c < 3; ++c)
+             for (int k = 0, x = -1; k < 64; ++k) {
+                 x += p.i(1, 8);
+                 xs[c * 64 + k] = x;
+                 ys[c * 64 + k] = p.i(0, 255);
+             }
+         if (per_channel == 3 && count >= 2 && count <= 64) {
+             // the library reads three curves of `count` points back to back
+             for (int c = 1; c < 3; ++c)
+                 for (int k = 0; k < count; ++k) {
+                     xs[c * count + k] = xs[c * 64 + k];
+                     ys[c * count + k] = ys[c * 64 + k];
+                 }
+         }
+         return velmora_curves(i, o, count, xs, ys, per_channel); }},
+    {"vignette", [](const char *i, const char *o, Params &p) {
+         return velmora_vignette(i, o, p.i(0, 100), p.i(1, 100)); }},
+    {"saturation", [](const char *i, const char *o, Params &p) {
+         return velmora_saturation(i, o, p.i(-100, 100)); }},
+    {"hue", [](const char *i, const char *o, Params &p) {
+         return velmora_hue(i, o, p.i(-720, 720)); }},
+    {"replace", [](const char *i, const char *o, Params &p) {
+         return velmora_replace(i, o, p.i(0, 255), p.i(0, 255), p.i(0, 255), p.i(0, 255),
+                                p.i(0, 255), p.i(0, 255), p.i(0, 255)); }},
+    {"colorize", [](const char *i, const char *o, Params &p) {
+         return velmora_colorize(i, o, p.i(0, 255), p.i(0, 255), p.i(0, 255), p.i(0, 100)); }},
+    {"white_balance", [](const char *i, const char *o, Params &p) {
+         return velmora_white_balance(i, o, p.i(-50, 50)); }},
+    {"color_balance", [](const char *i, const char *o, Params &p) {
+         return velmora_color_balance(i, o, p.i(-100, 100), p.i(-100, 100), p.i(-100, 100),
+                                      p.i(-100, 100), p.i(-100, 100), p.i(-100, 100),
+                                      p.i(-100, 100), p.i(-100, 100), p.i(-100, 100)); }},
+    {"selective", [](const char *i, const char *o, Params &p) {
+         return velmora_selective(i, o, p.i(-360, 720), p.i(0, 100), p.i(1, 180),
+                                  p.i(-100, 100), p.i(-100, 100), p.i(-100, 100),
+                                  p.i(-100, 100), p.i(-100, 100), p.i(-100, 100)); }},
 };
 const size_t kAdjustmentCount = sizeof kAdjustments / sizeof kAdjustments[0];
 
