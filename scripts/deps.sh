@@ -7,7 +7,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
-  cmake make g++ binutils pkg-config \
+  cmake make g++ binutils pkg-config patch \
   libstb-dev libcli11-dev googletest libgtest-dev python3 python3-pytest \
   g++-mingw-w64-x86-64-posix wine wine64 \
   >/dev/null
