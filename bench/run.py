@@ -72,8 +72,8 @@ def ms(b):
     return b["cpu_time"] * scale
 
 
-def fmt(value, spec):
-    return "-" if value is None else format(value, spec)
+def fmt(value, pattern):
+    return "-" if value is None else format(value, pattern)
 
 
 def main():

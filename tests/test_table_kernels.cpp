@@ -117,8 +117,8 @@ TEST(TableKernels, Curves) {
     }
     for (const Curve &c : curves) {
         const int count = static_cast<int>(c.per_channel ? c.xs.size() / 3 : c.xs.size());
-        const CurveSpec spec{count, c.xs.data(), c.ys.data(), c.per_channel};
-        EXPECT_TRUE(same_bytes(px, [&](Image &i, Impl m) { return op_curves(i, spec, m); }))
+        const CurveSpec curve{count, c.xs.data(), c.ys.data(), c.per_channel};
+        EXPECT_TRUE(same_bytes(px, [&](Image &i, Impl m) { return op_curves(i, curve, m); }))
             << "curve of " << count << " points, mode " << c.per_channel << ", first x " << c.xs[0];
     }
 }
