@@ -149,6 +149,15 @@ Picture adjusted(const Picture &in, const Call &call) {
     return read_picture(dst);
 }
 
+void expect_cases(const Call &call, const std::vector<ColourCase> &cases) {
+    std::vector<Rgba> in;
+    for (const auto &c : cases) in.push_back(c.in);
+    const Picture got = adjusted(row_of(in), call);
+    ASSERT_EQ(got.px.size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i)
+        EXPECT_EQ(got.px[i], cases[i].out) << "input " << cases[i].in;
+}
+
 std::string missing_input_message(const Call &call) {
     Sandbox box;
     const std::string out = box.path("out.png");

@@ -76,6 +76,14 @@ using Call = std::function<int(const char *in, const char *out)>;
 // returns the decoded result.
 Picture adjusted(const Picture &in, const Call &call);
 
+struct ColourCase {
+    Rgba in;
+    Rgba out;
+};
+
+// Runs `call` on one row holding every input colour and checks each result.
+void expect_cases(const Call &call, const std::vector<ColourCase> &cases);
+
 // The message of a call on a file that does not exist.
 std::string missing_input_message(const Call &call);
 

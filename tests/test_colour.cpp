@@ -16,20 +16,6 @@ using namespace vt;
 
 namespace {
 
-struct ColourCase {
-    Rgba in;
-    Rgba out;
-};
-
-// Runs `call` on one row holding every input colour and checks each result.
-void expect_cases(const Call &call, const std::vector<ColourCase> &cases) {
-    std::vector<Rgba> in;
-    for (const auto &c : cases) in.push_back(c.in);
-    const Picture got = adjusted(row_of(in), call);
-    ASSERT_EQ(got.px.size(), cases.size());
-    for (size_t i = 0; i < cases.size(); ++i)
-        EXPECT_EQ(got.px[i], cases[i].out) << "input " << cases[i].in;
-}
 
 // Colours of every kind, alpha varied: for calls that must change nothing
 // and for comparing equivalent parameters.

@@ -8,19 +8,6 @@ using namespace vt;
 
 namespace {
 
-struct ColourCase {
-    Rgba in;
-    Rgba out;
-};
-
-void expect_cases(const Call &call, const std::vector<ColourCase> &cases) {
-    std::vector<Rgba> in;
-    for (const auto &c : cases) in.push_back(c.in);
-    const Picture got = adjusted(row_of(in), call);
-    ASSERT_EQ(got.px.size(), cases.size());
-    for (size_t i = 0; i < cases.size(); ++i)
-        EXPECT_EQ(got.px[i], cases[i].out) << "input " << cases[i].in;
-}
 
 TEST(Grayscale, LumaValues) {
     expect_cases(velmora_grayscale, {
