@@ -85,7 +85,8 @@ const Adjustment kAdjustments[] = {
          return velmora_gamma(i, o, p.f(0.1f, 5.0f)); }},
     {"levels", [](const char *i, const char *o, Params &p) {
          const int black = p.i(0, 254);
-         return velmora_levels(i, o, black, p.i(black + 1, 255), p.f(0.1f, 5.0f)); }},
+         const int white = black >= 0 && black < 255 ? p.i(black + 1, 255) : p.i(0, 255);
+         return velmora_levels(i, o, black, white, p.f(0.1f, 5.0f)); }},
     {"auto_levels", [](const char *i, const char *o, Params &) {
          return velmora_auto_levels(i, o); }},
     {"curves", [](const char *i, const char *o, Params &p) {
@@ -94,7 +95,9 @@ const Adjustment kAdjustments[] = {
          const int count = p.i(2, 64), per_channel = p.i(0, 1) ? 3 : 0;
          for (int c = 0; c < 3; ++c)
              for (int k = 0, x = -1; k < 64; ++k) {
-                 x += p.i(1, 8);
+                 // an edge value drawn for the step becomes the level itself
+                 const int step = p.i(1, 8);
+                 x = step >= 1 && step <= 8 && x >= -1 && x < 1024 ? x + step : step;
                  xs[c * 64 + k] = x;
                  ys[c * 64 + k] = p.i(0, 255);
              }
