@@ -41,6 +41,22 @@ void apply_level_formula(Image &img, Level level) {
     apply_tables(img, t);
 }
 
+// One 256-entry table (entries 0..255) for R, G and B: the table pass, or the
+// plain per-pixel look-up kept as the reference.
+inline int apply_shared_table(Image &img, const int (&table)[256], Impl impl) {
+    if (impl == Impl::fast) {
+        apply_level_formula(img, [&](int v) { return static_cast<unsigned char>(table[v]); });
+        return 1;
+    }
+    unsigned char *px = img.pixels;
+    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
+        px[0] = static_cast<unsigned char>(table[px[0]]);
+        px[1] = static_cast<unsigned char>(table[px[1]]);
+        px[2] = static_cast<unsigned char>(table[px[2]]);
+    }
+    return 1;
+}
+
 // ---- fixed mappings ---------------------------------------------------------
 
 int op_grayscale(Image &img, Impl impl = kDefaultImpl);

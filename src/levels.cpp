@@ -27,17 +27,7 @@ int op_levels(Image &img, int black_point, int white_point, float gamma, Impl im
         const float p = static_cast<float>(std::pow(base, e));
         table[i] = static_cast<int>(p * 255.0f + 0.5f);
     }
-    if (impl == Impl::fast) {
-        apply_level_formula(img, [&](int v) { return static_cast<unsigned char>(table[v]); });
-        return 1;
-    }
-    unsigned char *px = img.pixels;
-    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
-        px[0] = static_cast<unsigned char>(table[px[0]]);
-        px[1] = static_cast<unsigned char>(table[px[1]]);
-        px[2] = static_cast<unsigned char>(table[px[2]]);
-    }
-    return 1;
+    return apply_shared_table(img, table, impl);
 }
 
 // Each channel's lowest and highest level present (A plays no part), from

@@ -68,17 +68,7 @@ int op_gamma(Image &img, float gamma, Impl impl) {
         const float p = static_cast<float>(std::pow(static_cast<double>(x), e));
         table[i] = static_cast<int>(p * 255.0f + 0.5f);  // 0..255 for every accepted gamma
     }
-    if (impl == Impl::fast) {
-        apply_level_formula(img, [&](int v) { return static_cast<unsigned char>(table[v]); });
-        return 1;
-    }
-    unsigned char *px = img.pixels;
-    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
-        px[0] = static_cast<unsigned char>(table[px[0]]);
-        px[1] = static_cast<unsigned char>(table[px[1]]);
-        px[2] = static_cast<unsigned char>(table[px[2]]);
-    }
-    return 1;
+    return apply_shared_table(img, table, impl);
 }
 
 static int wrap_brightness(Image *img, int value, int, int, int, int, int, int, float) {
