@@ -6,7 +6,7 @@
 // configure time (cmake/stb_image-2.27-hardening.patch); on top of it, this
 // file makes every allocation of the decoder zero-filled and keeps its
 // internal assertions from ever aborting the host.
-#include "frame.h"
+#include "codec.h"
 
 #include <cstring>
 
@@ -102,15 +102,15 @@ unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int
 }
 
 static void append_to_output(void *context, void *data, int size) {
-    if (size > 0) static_cast<MemoryOutput *>(context)->append(data, static_cast<size_t>(size));
+    if (size > 0) static_cast<OutputStream *>(context)->append(data, static_cast<size_t>(size));
 }
 
-int encode_to_memory(ImageFormat format, int width, int height, const unsigned char *pixels,
-                     MemoryOutput &out) {
+int encode_to_stream(ImageFormat format, int width, int height, const unsigned char *pixels,
+                     OutputStream &out) {
     switch (format) {
     case FORMAT_JPEG:
         // The JPEG header holds 16-bit sizes; the writer would silently wrap them.
-        if (width > 65535 || height > 65535) return 0;
+        if (width > kMaxJpegSide || height > kMaxJpegSide) return 0;
         return stbi_write_jpg_to_func(append_to_output, &out, width, height, 4, pixels, 92);
     case FORMAT_PNG:
         return stbi_write_png_to_func(append_to_output, &out, width, height, 4, pixels,

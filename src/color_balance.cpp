@@ -3,7 +3,7 @@
 #include <initializer_list>
 
 #include "kernels.h"
-#include "hsv.h"
+#include "pipeline.h"
 
 namespace velmora {
 
@@ -51,7 +51,7 @@ int channel_shift(int v, int channel, const Balance &bal) {
     const float d = (signed_t[0] + signed_t[1]) + signed_t[2];
     const float delta = d * 2.55f;
     // The shift alone is rounded, half away from zero.
-    return static_cast<int>(delta >= 0.0f ? delta + 0.5f : delta + -0.5f);
+    return round_half_away(delta);
 }
 
 }  // namespace
@@ -67,23 +67,8 @@ int op_color_balance(Image &img, const Balance &bal, Impl impl) {
     }
     if (all_zero) return 1;
 
-    // A channel's result depends only on its own old level, so one table of
-    // 256 results per channel covers every pixel.
-    ChannelTables t;
-    unsigned char *const tables[3] = {t.red, t.green, t.blue};
-    for (int c = 0; c < 3; ++c)
-        for (int v = 0; v < 256; ++v) tables[c][v] = clamp_byte(v + channel_shift(v, c, bal));
-    if (impl == Impl::fast) {
-        apply_tables(img, t);
-        return 1;
-    }
-    unsigned char *px = img.pixels;
-    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
-        px[0] = t.red[px[0]];
-        px[1] = t.green[px[1]];
-        px[2] = t.blue[px[2]];
-    }
-    return 1;
+    return map_channels(img, impl,
+                        [&](int c, int v) { return clamp_byte(v + channel_shift(v, c, bal)); });
 }
 
 }  // namespace velmora
@@ -96,7 +81,6 @@ VELMORA_API int velmora_color_balance(const char *input_path, const char *output
                                       int shadows_r, int shadows_g, int shadows_b,
                                       int midtones_r, int midtones_g, int midtones_b,
                                       int highlights_r, int highlights_g, int highlights_b) {
-    if (!input_path || !output_path) return fail("color_balance: NULL input/output");
     const Balance bal{{shadows_r, shadows_g, shadows_b},
                       {midtones_r, midtones_g, midtones_b},
                       {highlights_r, highlights_g, highlights_b}};

@@ -3,6 +3,7 @@
 // the first and last point, turned into a 256-entry table per channel. All of
 // the curve arithmetic is double precision, summed in a fixed order.
 #include "kernels.h"
+#include "pipeline.h"
 
 namespace velmora {
 
@@ -80,23 +81,8 @@ int op_curves(Image &img, const CurveSpec &args, Impl impl) {
         if (!build_curve_lut(args.xs + n, args.ys + n, n, green)) return 0;
         if (!build_curve_lut(args.xs + 2 * n, args.ys + 2 * n, n, blue)) return 0;
     }
-    if (impl == Impl::fast) {
-        ChannelTables t;
-        for (int v = 0; v < 256; ++v) {
-            t.red[v] = static_cast<unsigned char>(red[v]);
-            t.green[v] = static_cast<unsigned char>(green[v]);
-            t.blue[v] = static_cast<unsigned char>(blue[v]);
-        }
-        apply_tables(img, t);
-        return 1;
-    }
-    unsigned char *p = img.pixels;
-    for (uint64_t i = 0, count = pixel_count(img); i < count; ++i, p += 4) {
-        p[0] = static_cast<unsigned char>(red[p[0]]);
-        p[1] = static_cast<unsigned char>(green[p[1]]);
-        p[2] = static_cast<unsigned char>(blue[p[2]]);
-    }
-    return 1;
+    const int *const tables[3] = {red, green, blue};
+    return map_channels(img, impl, [&](int c, int v) { return tables[c][v]; });
 }
 
 }  // namespace velmora
@@ -108,14 +94,16 @@ extern "C" {
 VELMORA_API int velmora_curves(const char *input_path, const char *output_path, int count,
                                const int *xs, const int *ys, int per_channel) {
     // The curve arguments are checked before the input is touched.
-    if (!input_path || !output_path) return fail("curves: NULL input/output");
-    if (!xs || !ys) return fail("curves: NULL curve points");
-    if (count < 2 || count > kMaxCurvePoints)
-        return fail("curves: need 2..%d control points, got %d", kMaxCurvePoints, count);
-    if (per_channel != 0 && per_channel != 3)
-        return fail("curves: per_channel must be 0 (shared) or 3 (RGB)");
+    const auto check_arguments = [&] {
+        if (!xs || !ys) return fail("curves: NULL curve points");
+        if (count < 2 || count > kMaxCurvePoints)
+            return fail("curves: need 2..%d control points, got %d", kMaxCurvePoints, count);
+        if (per_channel != 0 && per_channel != 3)
+            return fail("curves: per_channel must be 0 (shared) or 3 (RGB)");
+        return 1;
+    };
     const CurveSpec args{count, xs, ys, per_channel};
-    return run_inline("curves", input_path, output_path,
+    return run_inline("curves", input_path, output_path, check_arguments,
                       [&](Image &img) { return op_curves(img, args); });
 }
 }

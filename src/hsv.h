@@ -15,11 +15,6 @@ void rgb_to_hsv(int red, int green, int blue, float &h, float &s, float &v);
 // in 0..255 whenever s and v lie in 0..1, otherwise the caller clamps.
 void hsv_to_rgb(float h, float s, float v, int &red, int &green, int &blue);
 
-// A channel result limited to 0..255.
-inline unsigned char clamp_byte(int value) {
-    return static_cast<unsigned char>(value < 0 ? 0 : value > 255 ? 255 : value);
-}
-
 }  // namespace velmora
 
 #endif

@@ -3,7 +3,7 @@
 
 #include "hsv.h"
 #include "kernels.h"
-#include "simd.h"
+#include "pipeline.h"
 
 namespace velmora {
 
@@ -20,15 +20,19 @@ static inline void saturate_pixel(unsigned char *px, float factor) {
     px[2] = clamp_byte(b);
 }
 
-static void saturate_fast(Image &img, float factor) {
-    unsigned char *px = img.pixels;
-    uint64_t i = 0;
-    const uint64_t n = pixel_count(img);
+// value in -100..+100, a percentage added to the saturation scale.
+int op_saturation(Image &img, int value, Impl impl) {
+    if (value < -100 || value > 100)
+        return fail("saturation: value %d out of range -100..+100", value);
+    if (value == 0) return 1;
+
+    const float factor = static_cast<float>(value) / 100.0f + 1.0f;
+    // Full desaturation is the luma grey, the grayscale adjustment exactly,
+    // not HSV with s = 0.
+    if (factor <= 0.0f) return op_grayscale(img, impl);
 #if defined(VELMORA_HAVE_SSE2)
     const __m128 f = _mm_set1_ps(factor), one = _mm_set1_ps(1.0f);
-    // Two groups of four pixels side by side, step by step, so that the long
-    // chains of dependent operations of one group overlap with the other's.
-    for (; i + 8 <= n; i += 8, px += 32) {
+    const auto eight = [&](unsigned char *px) {
         __m128i in[2];
         simd::Hsv4 c[2];
         simd::Channels out[2];
@@ -42,34 +46,12 @@ static void saturate_fast(Image &img, float factor) {
         for (int k = 0; k < 2; ++k)
             simd::store4(px + 16 * k,
                          simd::join_levels(out[k].red, out[k].green, out[k].blue, in[k]));
-    }
+    };
+#else
+    const auto eight = [](unsigned char *) {};
 #endif
-    for (; i < n; ++i, px += 4) saturate_pixel(px, factor);
-}
-
-// value in -100..+100, a percentage added to the saturation scale.
-int op_saturation(Image &img, int value, Impl impl) {
-    if (value < -100 || value > 100)
-        return fail("saturation: value %d out of range -100..+100", value);
-    if (value == 0) return 1;
-
-    const float factor = static_cast<float>(value) / 100.0f + 1.0f;
-    if (impl == Impl::fast) {
-        // Full desaturation is the luma grey, the grayscale adjustment exactly.
-        if (factor <= 0.0f) return op_grayscale(img, impl);
-        saturate_fast(img, factor);
-        return 1;
-    }
-    unsigned char *px = img.pixels;
-    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
-        if (factor <= 0.0f) {
-            // Full desaturation is the luma grey, not HSV with s = 0.
-            const unsigned char y = static_cast<unsigned char>(luma(px[0], px[1], px[2]));
-            px[0] = px[1] = px[2] = y;
-            continue;
-        }
-        saturate_pixel(px, factor);
-    }
+    for_pixels_by_eight(img.pixels, pixel_count(img), impl, eight,
+                        [=](unsigned char *px) { saturate_pixel(px, factor); });
     return 1;
 }
 
@@ -87,15 +69,15 @@ static inline void turn_pixel(unsigned char *px, float shift) {
     px[2] = clamp_byte(b);
 }
 
-static void turn_fast(Image &img, float shift) {
-    unsigned char *px = img.pixels;
-    uint64_t i = 0;
-    const uint64_t n = pixel_count(img);
+// degrees, any int; positive turns red towards yellow and green.
+int op_hue(Image &img, int degrees, Impl impl) {
+    const int deg = wrap_degrees(degrees);
+    if (deg == 0) return 1;
+
+    const float shift = static_cast<float>(deg) / 360.0f;
 #if defined(VELMORA_HAVE_SSE2)
     const __m128 turn = _mm_set1_ps(shift);
-    // Two groups of four pixels side by side, step by step, so that the long
-    // chains of dependent operations of one group overlap with the other's.
-    for (; i + 8 <= n; i += 8, px += 32) {
+    const auto eight = [&](unsigned char *px) {
         __m128i in[2];
         simd::Hsv4 c[2];
         simd::Channels out[2];
@@ -108,24 +90,12 @@ static void turn_fast(Image &img, float shift) {
         for (int k = 0; k < 2; ++k)
             simd::store4(px + 16 * k,
                          simd::join_levels(out[k].red, out[k].green, out[k].blue, in[k]));
-    }
+    };
+#else
+    const auto eight = [](unsigned char *) {};
 #endif
-    for (; i < n; ++i, px += 4) turn_pixel(px, shift);
-}
-
-// degrees, any int; positive turns red towards yellow and green.
-int op_hue(Image &img, int degrees, Impl impl) {
-    // The first remainder lies in -359..359, so no int overflows, INT_MIN included.
-    const int deg = ((degrees % 360) + 360) % 360;
-    if (deg == 0) return 1;
-
-    const float shift = static_cast<float>(deg) / 360.0f;
-    if (impl == Impl::fast) {
-        turn_fast(img, shift);
-        return 1;
-    }
-    unsigned char *px = img.pixels;
-    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) turn_pixel(px, shift);
+    for_pixels_by_eight(img.pixels, pixel_count(img), impl, eight,
+                        [=](unsigned char *px) { turn_pixel(px, shift); });
     return 1;
 }
 
@@ -144,13 +114,11 @@ using namespace velmora;
 extern "C" {
 
 VELMORA_API int velmora_saturation(const char *input_path, const char *output_path, int value) {
-    if (!input_path || !output_path) return fail("saturation: NULL input/output");
     return run_op(input_path, output_path, "saturation", wrap_saturation, value, 0, 0, 0, 0, 0,
                   0, 0.0f);
 }
 
 VELMORA_API int velmora_hue(const char *input_path, const char *output_path, int degrees) {
-    if (!input_path || !output_path) return fail("hue: NULL input/output");
     return run_op(input_path, output_path, "hue", wrap_hue, degrees, 0, 0, 0, 0, 0, 0, 0.0f);
 }
 }

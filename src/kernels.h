@@ -5,59 +5,12 @@
 #ifndef VELMORA_KERNELS_H
 #define VELMORA_KERNELS_H
 
-#include "frame.h"
+#include "image.h"
+#include "kernel_helpers.h"
 
 namespace velmora {
 
-// Which pixel pass a kernel runs. The scalar passes are the plain statement
-// of the arithmetic and stay as the reference that the fast ones are tested
-// against bit for bit; a build with VELMORA_SCALAR_KERNELS gives them to the
-// exports as well.
-enum class Impl { scalar, fast };
-
-#if defined(VELMORA_SCALAR_KERNELS)
-constexpr Impl kDefaultImpl = Impl::scalar;
-#else
-constexpr Impl kDefaultImpl = Impl::fast;
-#endif
-
-// ---- the table pass ---------------------------------------------------------
-
-// New R, G and B values indexed by the old ones, for adjustments whose result
-// for a channel depends only on that channel's old value.
-struct ChannelTables {
-    unsigned char red[256], green[256], blue[256];
-};
-
-// Maps R, G and B of every pixel through the tables in one pass; A keeps its value.
-void apply_tables(Image &img, const ChannelTables &tables);
-
-// The table pass with one table for all three channels, built from `level`,
-// the new value of one old level.
-template <class Level>
-void apply_level_formula(Image &img, Level level) {
-    ChannelTables t;
-    for (int v = 0; v < 256; ++v) t.red[v] = t.green[v] = t.blue[v] = level(v);
-    apply_tables(img, t);
-}
-
-// One 256-entry table (entries 0..255) for R, G and B: the table pass, or the
-// plain per-pixel look-up kept as the reference.
-inline int apply_shared_table(Image &img, const int (&table)[256], Impl impl) {
-    if (impl == Impl::fast) {
-        apply_level_formula(img, [&](int v) { return static_cast<unsigned char>(table[v]); });
-        return 1;
-    }
-    unsigned char *px = img.pixels;
-    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
-        px[0] = static_cast<unsigned char>(table[px[0]]);
-        px[1] = static_cast<unsigned char>(table[px[1]]);
-        px[2] = static_cast<unsigned char>(table[px[2]]);
-    }
-    return 1;
-}
-
-// ---- fixed mappings ---------------------------------------------------------
+// ---- colour mappings ---------------------------------------------------------
 
 int op_grayscale(Image &img, Impl impl = kDefaultImpl);
 int op_sepia(Image &img, Impl impl = kDefaultImpl);

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "kernels.h"
-#include "simd.h"
+#include "pipeline.h"
 
 namespace velmora {
 
@@ -27,7 +27,7 @@ int op_levels(Image &img, int black_point, int white_point, float gamma, Impl im
         const float p = static_cast<float>(std::pow(base, e));
         table[i] = static_cast<int>(p * 255.0f + 0.5f);
     }
-    return apply_shared_table(img, table, impl);
+    return map_channels(img, impl, table);
 }
 
 // Each channel's lowest and highest level present (A plays no part), from
@@ -96,11 +96,10 @@ int op_auto_levels(Image &img, Impl impl) {
     // Per channel a table from old to new value; identity where the channel
     // holds a single value (or nothing).
     ChannelTables map;
-    unsigned char *const maps[3] = {map.red, map.green, map.blue};
     for (int c = 0; c < 3; ++c) {
         for (int v = 0; v < 256; ++v) {
             if (high[c] <= low[c]) {
-                maps[c][v] = static_cast<unsigned char>(v);
+                map.level[c][v] = static_cast<unsigned char>(v);
                 continue;
             }
             // (v - low) * 255 / (high - low) rounded half up, in exact integers:
@@ -109,21 +108,10 @@ int op_auto_levels(Image &img, Impl impl) {
             const int den = high[c] - low[c];
             int q = (2 * num + den) / (2 * den);
             if (num < 0) q = 0;  // only for values absent from the image
-            maps[c][v] = static_cast<unsigned char>(q > 255 ? 255 : q);
+            map.level[c][v] = static_cast<unsigned char>(q > 255 ? 255 : q);
         }
     }
-
-    if (impl == Impl::fast) {
-        apply_tables(img, map);
-        return 1;
-    }
-    unsigned char *q = img.pixels;
-    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, q += 4) {
-        q[0] = map.red[q[0]];
-        q[1] = map.green[q[1]];
-        q[2] = map.blue[q[2]];
-    }
-    return 1;
+    return map_channels(img, impl, [&](int c, int v) { return map.level[c][v]; });
 }
 
 static int wrap_auto_levels(Image *img, int, int, int, int, int, int, int, float) {
@@ -138,14 +126,12 @@ extern "C" {
 
 VELMORA_API int velmora_levels(const char *input_path, const char *output_path, int black_point,
                                int white_point, float gamma) {
-    if (!input_path || !output_path) return fail("levels: NULL input/output");
     return run_inline("levels", input_path, output_path, [&](Image &img) {
         return op_levels(img, black_point, white_point, gamma);
     });
 }
 
 VELMORA_API int velmora_auto_levels(const char *input_path, const char *output_path) {
-    if (!input_path || !output_path) return fail("auto_levels: NULL input/output");
     return run_op(input_path, output_path, "auto_levels", wrap_auto_levels, 0, 0, 0, 0, 0, 0, 0,
                   0.0f);
 }

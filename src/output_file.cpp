@@ -3,7 +3,12 @@
 // them, and that file is renamed over the output only once it is complete and
 // closed. Devices, FIFOs and links are written in place, once the whole file
 // is encoded, since renaming over them would replace the thing itself.
-#include "frame.h"
+#include "output_file.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "image.h"
 
 #include <atomic>
 #include <cerrno>
@@ -22,6 +27,63 @@
 #endif
 
 namespace velmora {
+
+// ---- the stream -------------------------------------------------------------
+
+OutputStream::OutputStream(size_t stage, Sink sink, void *context)
+    : sink_(sink), sink_context_(context) {
+    data_ = static_cast<unsigned char *>(std::malloc(stage));
+    if (data_) capacity_ = stage;
+    else failed_ = true;
+}
+
+OutputStream::~OutputStream() { std::free(data_); }
+
+void OutputStream::give_up() {
+    failed_ = true;
+    capacity_ = size_;  // nothing more takes the inline path
+}
+
+void OutputStream::append_slow(const void *bytes, size_t n) {
+    if (failed_ || n == 0) return;
+    if (sink_) {
+        // The stage is full: pass it on, then stage the new bytes, or pass
+        // them on directly when they would not fit.
+        if (!flush()) return;
+        if (n <= capacity_) {
+            std::memcpy(data_, bytes, n);
+            size_ = n;
+        } else if (!sink_(sink_context_, static_cast<const unsigned char *>(bytes), n)) {
+            give_up();
+        }
+        return;
+    }
+    size_t want = capacity_ ? capacity_ : 65536;
+    while (want - size_ < n) {
+        if (want > SIZE_MAX / 2) return give_up();
+        want *= 2;
+    }
+    void *grown = std::realloc(data_, want);
+    if (!grown) return give_up();
+    data_ = static_cast<unsigned char *>(grown);
+    capacity_ = want;
+    std::memcpy(data_ + size_, bytes, n);
+    size_ += n;
+}
+
+bool OutputStream::flush() {
+    if (failed_) return false;
+    if (sink_ && size_ > 0) {
+        if (!sink_(sink_context_, data_, size_)) {
+            give_up();
+            return false;
+        }
+        size_ = 0;
+    }
+    return true;
+}
+
+// ---- the file ---------------------------------------------------------------
 
 namespace {
 
@@ -112,15 +174,10 @@ int write_file_safely(const char *path, Producer produce, void *context) {
     const bool exists = stat_path(path, &st) == 0;
     if (exists && !is_regular(st)) {
         // Written in place, so only once the whole file is there to write.
-        MemoryOutput out;
+        OutputStream out;
         if (!produce(out, context) || !out.flush()) return 0;
-        return write_in_place(path, out.data, out.size);
+        return write_in_place(path, out.data(), out.size());
     }
-
-    MemoryOutput out;
-    out.data = static_cast<unsigned char *>(std::malloc(kStage));
-    if (!out.data) return 0;
-    out.capacity = kStage;
 
     // A replaced file keeps its permission bits; a new one gets the usual ones.
     const int mode = exists ? static_cast<int>(st.st_mode & 07777) : 0666;
@@ -131,8 +188,7 @@ int write_file_safely(const char *path, Producer produce, void *context) {
 #if !defined(_WIN32)
     if (exists) (void)fchmod(fd, static_cast<mode_t>(mode));
 #endif
-    out.sink = write_to_fd;
-    out.sink_context = &fd;
+    OutputStream out(kStage, write_to_fd, &fd);
     bool ok = produce(out, context) && out.flush();
     if (close_fd(fd) != 0) ok = false;
     if (ok && replace_path(temp_name, path) == 0) return 1;

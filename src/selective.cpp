@@ -3,7 +3,7 @@
 // saturation lies above that floor.
 #include "hsv.h"
 #include "kernels.h"
-#include "simd.h"
+#include "pipeline.h"
 
 namespace velmora {
 
@@ -24,11 +24,6 @@ float feather(float s, int sat_min) {
     if (w < 0.0f) w = 0.0f;
     if (w > 1.0f) w = 1.0f;
     return w;
-}
-
-// The shift rounded half away from zero.
-int rounded_shift(float shift) {
-    return static_cast<int>(shift >= 0.0f ? shift + 0.5f : shift + -0.5f);
 }
 
 // What the pass needs, worked out once per call.
@@ -52,7 +47,7 @@ void select_pixel(unsigned char *px, const Pass &pass) {
     if (sat_pct < pass.sat_min) return;
 
     const float w = feather(s, pass.sat_min);
-    for (int c = 0; c < 3; ++c) px[c] = clamp_byte(px[c] + rounded_shift(pass.full[c] * w));
+    for (int c = 0; c < 3; ++c) px[c] = clamp_byte(px[c] + round_half_away(pass.full[c] * w));
 }
 
 #if defined(VELMORA_HAVE_SSE2)
@@ -69,17 +64,9 @@ inline __m128 feather4(__m128 s, Feather mode, __m128 f, __m128 span) {
     return simd::select(_mm_cmpgt_ps(w, one), one, w);
 }
 
-inline __m128i rounded_shift4(__m128 shift) {
-    const __m128 up = _mm_add_ps(shift, _mm_set1_ps(0.5f));
-    const __m128 down = _mm_add_ps(shift, _mm_set1_ps(-0.5f));
-    return _mm_cvttps_epi32(simd::select(_mm_cmpge_ps(shift, _mm_setzero_ps()), up, down));
-}
 #endif
 
-void select_fast(Image &img, const Pass &pass) {
-    unsigned char *px = img.pixels;
-    uint64_t i = 0;
-    const uint64_t n = pixel_count(img);
+void select_pixels(Image &img, const Pass &pass, Impl impl) {
 #if defined(VELMORA_HAVE_SSE2)
     // feather()'s per-call values, computed as it computes them.
     const float f = static_cast<float>(pass.sat_min) / 100.0f;
@@ -95,9 +82,7 @@ void select_fast(Image &img, const Pass &pass) {
     const __m128 half = _mm_set1_ps(0.5f);
     const __m128 full_r = _mm_set1_ps(pass.full[0]), full_g = _mm_set1_ps(pass.full[1]),
                  full_b = _mm_set1_ps(pass.full[2]);
-    // Two groups of four pixels side by side, step by step, so that the long
-    // chains of dependent operations of one group overlap with the other's.
-    for (; i + 8 <= n; i += 8, px += 32) {
+    const auto eight = [&](unsigned char *px) {
         __m128i in[2], skip[2];
         simd::Channels ch[2];
         simd::Hsv4 c[2];
@@ -118,17 +103,20 @@ void select_fast(Image &img, const Pass &pass) {
             skip[k] = _mm_or_si128(_mm_cmpgt_epi32(d, range), _mm_cmplt_epi32(sat_pct, sat_min));
         }
         // None of the eight is selected: nothing to change.
-        if (_mm_movemask_epi8(_mm_and_si128(skip[0], skip[1])) == 0xFFFF) continue;
+        if (_mm_movemask_epi8(_mm_and_si128(skip[0], skip[1])) == 0xFFFF) return;
         for (int k = 0; k < 2; ++k) {
             const __m128 w = feather4(c[k].s, mode, f4, span4);
-            const __m128i r = _mm_add_epi32(ch[k].red, rounded_shift4(_mm_mul_ps(full_r, w)));
-            const __m128i g = _mm_add_epi32(ch[k].green, rounded_shift4(_mm_mul_ps(full_g, w)));
-            const __m128i b = _mm_add_epi32(ch[k].blue, rounded_shift4(_mm_mul_ps(full_b, w)));
+            const __m128i r = _mm_add_epi32(ch[k].red, simd::round_half_away4(_mm_mul_ps(full_r, w)));
+            const __m128i g = _mm_add_epi32(ch[k].green, simd::round_half_away4(_mm_mul_ps(full_g, w)));
+            const __m128i b = _mm_add_epi32(ch[k].blue, simd::round_half_away4(_mm_mul_ps(full_b, w)));
             simd::store4(px + 16 * k, simd::select(skip[k], in[k], simd::join(r, g, b, in[k])));
         }
-    }
+    };
+#else
+    const auto eight = [](unsigned char *) {};
 #endif
-    for (; i < n; ++i, px += 4) select_pixel(px, pass);
+    for_pixels_by_eight(img.pixels, pixel_count(img), impl, eight,
+                        [&](unsigned char *px) { select_pixel(px, pass); });
 }
 
 }  // namespace
@@ -141,19 +129,13 @@ int op_selective(Image &img, const Selection &sel, Impl impl) {
     if (sel.sat_min < 0 || sel.sat_min > 100) return fail("selective: sat_min must be 0..100");
 
     Pass pass;
-    // The first remainder lies in -359..359, so no int overflows, INT_MIN included.
-    pass.target = ((sel.target_hue % 360) + 360) % 360;
+    pass.target = wrap_degrees(sel.target_hue);
     pass.sat_min = sel.sat_min;
     pass.hue_range = sel.hue_range;
     for (int c = 0; c < 3; ++c)
         pass.full[c] = static_cast<float>(sel.adjust[2 * c] + sel.adjust[2 * c + 1]) * 2.55f;
 
-    if (impl == Impl::fast) {
-        select_fast(img, pass);
-        return 1;
-    }
-    unsigned char *px = img.pixels;
-    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) select_pixel(px, pass);
+    select_pixels(img, pass, impl);
     return 1;
 }
 
@@ -166,7 +148,6 @@ extern "C" {
 VELMORA_API int velmora_selective(const char *input_path, const char *output_path,
                                   int target_hue, int sat_min, int hue_range, int adj_r1,
                                   int adj_r2, int adj_g1, int adj_g2, int adj_b1, int adj_b2) {
-    if (!input_path || !output_path) return fail("selective: NULL input/output");
     const Selection sel{target_hue, sat_min, hue_range,
                         {adj_r1, adj_r2, adj_g1, adj_g2, adj_b1, adj_b2}};
     return run_inline("selective", input_path, output_path,

@@ -75,6 +75,13 @@ inline __m128i join_levels(__m128i red, __m128i green, __m128i blue, __m128i px)
                         _mm_or_si128(_mm_slli_epi32(blue, 16), alpha));
 }
 
+// round_half_away() for four shifts.
+inline __m128i round_half_away4(__m128 shift) {
+    const __m128 up = _mm_add_ps(shift, _mm_set1_ps(0.5f));
+    const __m128 down = _mm_add_ps(shift, _mm_set1_ps(-0.5f));
+    return _mm_cvttps_epi32(select(_mm_cmpge_ps(shift, _mm_setzero_ps()), up, down));
+}
+
 struct Hsv4 {
     __m128 h, s, v;
 };

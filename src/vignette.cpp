@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "kernels.h"
-#include "simd.h"
+#include "pipeline.h"
 
 namespace velmora {
 
@@ -21,19 +21,7 @@ inline void darken_pixel(unsigned char *p, int32_t x, float dy2, const Pass &v) 
     const float d2 = dx * dx + dy2;
     const float d = std::sqrt(d2) / v.r;
     const float k = d > 1.0f ? v.rim : 1.0f - (v.s * d) * d;
-    for (int c = 0; c < 3; ++c) {
-        const int level = static_cast<int>(static_cast<float>(p[c]) * k + 0.5f);
-        p[c] = static_cast<unsigned char>(level > 255 ? 255 : level < 0 ? 0 : level);
-    }
-}
-
-void darken_scalar(Image &img, const Pass &v) {
-    unsigned char *p = img.pixels;
-    for (int32_t y = 0; y < img.height; ++y) {
-        const float dy = static_cast<float>(y) - v.cy;
-        const float dy2 = dy * dy;
-        for (int32_t x = 0; x < img.width; ++x, p += 4) darken_pixel(p, x, dy2, v);
-    }
+    for (int c = 0; c < 3; ++c) p[c] = round_clamp(static_cast<float>(p[c]) * k);
 }
 
 #if defined(VELMORA_HAVE_SSE2)
@@ -46,9 +34,9 @@ inline __m128i scaled(__m128i level, __m128 k) {
 }
 #endif
 
-void darken_fast(Image &img, const Pass &v) {
+void darken(Image &img, const Pass &v, Impl impl) {
     unsigned char *p = img.pixels;
-    for (int32_t y = 0; y < img.height; ++y) {
+    for (int32_t y = 0; y < img.height; ++y, p += 4 * static_cast<size_t>(img.width)) {
         const float dy = static_cast<float>(y) - v.cy;
         const float dy2 = dy * dy;
         int32_t x = 0;
@@ -56,10 +44,9 @@ void darken_fast(Image &img, const Pass &v) {
         const __m128 one = _mm_set1_ps(1.0f), dy2_4 = _mm_set1_ps(dy2);
         const __m128 s = _mm_set1_ps(v.s), r = _mm_set1_ps(v.r), cx = _mm_set1_ps(v.cx);
         const __m128 rim = _mm_set1_ps(v.rim);
-        __m128i column = _mm_setr_epi32(0, 1, 2, 3);
-        // Two groups of four pixels side by side, so that the square root and
-        // division of one group overlap with the other's.
-        for (; x + 8 <= img.width; x += 8, p += 32) {
+        const auto eight = [&](unsigned char *px) {
+            __m128i column = _mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3));
+            x += 8;
             __m128 k[2];
             for (int g = 0; g < 2; ++g) {
                 const __m128 dx = _mm_sub_ps(_mm_cvtepi32_ps(column), cx);
@@ -70,15 +57,18 @@ void darken_fast(Image &img, const Pass &v) {
                 k[g] = simd::select(_mm_cmpgt_ps(d, one), rim, near);
             }
             for (int g = 0; g < 2; ++g) {
-                const __m128i in = simd::load4(p + 16 * g);
+                const __m128i in = simd::load4(px + 16 * g);
                 const simd::Channels ch = simd::split(in);
-                simd::store4(p + 16 * g,
+                simd::store4(px + 16 * g,
                              simd::join_levels(scaled(ch.red, k[g]), scaled(ch.green, k[g]),
                                                scaled(ch.blue, k[g]), in));
             }
-        }
+        };
+#else
+        const auto eight = [](unsigned char *) {};
 #endif
-        for (; x < img.width; ++x, p += 4) darken_pixel(p, x, dy2, v);
+        for_pixels_by_eight(p, static_cast<uint64_t>(img.width), impl, eight,
+                            [&](unsigned char *px) { darken_pixel(px, x++, dy2, v); });
     }
 }
 
@@ -99,10 +89,7 @@ int op_vignette(Image &img, int strength, int radius, Impl impl) {
     v.cy = static_cast<float>(img.height - 1) * 0.5f;
     v.rim = 1.0f - v.s;
 
-    if (impl == Impl::fast)
-        darken_fast(img, v);
-    else
-        darken_scalar(img, v);
+    darken(img, v, impl);
     return 1;
 }
 
@@ -114,7 +101,6 @@ extern "C" {
 
 VELMORA_API int velmora_vignette(const char *input_path, const char *output_path, int strength,
                                  int radius) {
-    if (!input_path || !output_path) return fail("vignette: NULL input/output");
     return run_inline("vignette", input_path, output_path,
                       [&](Image &img) { return op_vignette(img, strength, radius); });
 }

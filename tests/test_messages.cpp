@@ -11,7 +11,8 @@
 #include <limits>
 #include <string>
 
-#include "frame.h"
+#include "last_error.h"
+#include "velmora.h"
 
 namespace {
 

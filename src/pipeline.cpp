@@ -1,46 +1,15 @@
-// The library frame: last-error text, lifecycle exports, the file pipeline
-// (read, detect, decode, apply, choose format, encode and write) and run_op.
-#include "frame.h"
+// The file pipeline (read, detect, decode, apply, choose format, encode and
+// write) and its two forms.
+#include "pipeline.h"
 
-#include <cerrno>
 #include <climits>
-#include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "codec.h"
+#include "output_file.h"
+
 namespace velmora {
-
-// ---- error text -------------------------------------------------------------
-
-// Zero-filled at load, so it reads as "" before any call.
-static char s_err[512];
-
-static void vset_err(const char *format, va_list args) {
-    std::vsnprintf(s_err, sizeof s_err, format, args);
-}
-
-void set_err(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    vset_err(format, args);
-    va_end(args);
-}
-
-int fail(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    vset_err(format, args);
-    va_end(args);
-    return 0;
-}
-
-void clear_err() { s_err[0] = '\0'; }
-
-double printable(float value) {
-    double d = value;
-    return std::isnan(d) ? std::fabs(d) : d;
-}
 
 // ---- read -------------------------------------------------------------------
 
@@ -98,50 +67,6 @@ ImageFormat format_from_path(const char *path, ImageFormat fallback) {
 
 // ---- encode and write -------------------------------------------------------
 
-void MemoryOutput::give_up() {
-    failed = true;
-    capacity = size;  // nothing more takes the inline path
-}
-
-void MemoryOutput::append_slow(const void *bytes, size_t n) {
-    if (failed || n == 0) return;
-    if (sink) {
-        // The stage is full: pass it on, then stage the new bytes, or pass
-        // them on directly when they would not fit (a whole PNG file does not).
-        if (!flush()) return;
-        if (n <= capacity) {
-            std::memcpy(data, bytes, n);
-            size = n;
-        } else if (!sink(sink_context, static_cast<const unsigned char *>(bytes), n)) {
-            give_up();
-        }
-        return;
-    }
-    size_t want = capacity ? capacity : 65536;
-    while (want - size < n) {
-        if (want > SIZE_MAX / 2) return give_up();
-        want *= 2;
-    }
-    void *grown = std::realloc(data, want);
-    if (!grown) return give_up();
-    data = static_cast<unsigned char *>(grown);
-    capacity = want;
-    std::memcpy(data + size, bytes, n);
-    size += n;
-}
-
-bool MemoryOutput::flush() {
-    if (failed) return false;
-    if (sink && size > 0) {
-        if (!sink(sink_context, data, size)) {
-            give_up();
-            return false;
-        }
-        size = 0;
-    }
-    return true;
-}
-
 namespace {
 
 struct EncodeJob {
@@ -150,9 +75,9 @@ struct EncodeJob {
     ImageFormat format;
 };
 
-int encode_job(MemoryOutput &out, void *context) {
+int encode_job(OutputStream &out, void *context) {
     const EncodeJob &job = *static_cast<const EncodeJob *>(context);
-    return encode_to_memory(job.format, job.width, job.height, job.pixels, out);
+    return encode_to_stream(job.format, job.width, job.height, job.pixels, out);
 }
 
 }  // namespace
@@ -166,7 +91,10 @@ int encode_image(const char *path, int width, int height, const unsigned char *p
 // ---- the pipeline -----------------------------------------------------------
 
 int run_pipeline(const char *op_name, const char *input_path, const char *output_path,
-                 Kernel kernel, void *context) {
+                 Precheck precheck, Kernel kernel, void *context) {
+    if (!input_path || !output_path) return fail("%s: NULL input/output", op_name);
+    if (precheck && !precheck(context)) return 0;
+
     uint64_t size = 0;
     Buffer bytes = read_file(input_path, &size);
     if (!bytes) return fail("%s: cannot read %s", op_name, input_path);
@@ -202,17 +130,3 @@ int run_op(const char *input_path, const char *output_path, const char *op_name,
 }
 
 }  // namespace velmora
-
-// ---- lifecycle exports ------------------------------------------------------
-
-extern "C" {
-
-VELMORA_API int velmora_init(void) {
-    velmora::clear_err();
-    return 1;
-}
-
-VELMORA_API void velmora_cleanup(void) { velmora::clear_err(); }
-
-VELMORA_API const char *velmora_last_error(void) { return velmora::s_err; }
-}

@@ -1,7 +1,7 @@
-// Channel mixes without the HSV model: replace a colour, colorize towards a
-// colour, and white balance (warm or cool).
+// Replace a colour, colorize towards a colour, and white balance (warm or
+// cool): channel arithmetic without the HSV model.
 #include "kernels.h"
-#include "hsv.h"
+#include "pipeline.h"
 
 namespace velmora {
 
@@ -20,8 +20,7 @@ int op_replace(Image &img, int src_r, int src_g, int src_b, int dst_r, int dst_g
     const unsigned char to_r = static_cast<unsigned char>(dst_r);
     const unsigned char to_g = static_cast<unsigned char>(dst_g);
     const unsigned char to_b = static_cast<unsigned char>(dst_b);
-    unsigned char *px = img.pixels;
-    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
+    for_each_pixel(img, [&](unsigned char *px) {
         // City-block distance, 0..765; a match takes the target whole.
         const int d = distance(px[0], src_r) + distance(px[1], src_g) + distance(px[2], src_b);
         if (d <= tolerance) {
@@ -29,7 +28,7 @@ int op_replace(Image &img, int src_r, int src_g, int src_b, int dst_r, int dst_g
             px[1] = to_g;
             px[2] = to_b;
         }
-    }
+    });
     return 1;
 }
 
@@ -39,47 +38,20 @@ static int wrap_replace(Image *img, int src_r, int src_g, int src_b, int dst_r, 
     return op_replace(*img, src_r, src_g, src_b, dst_r, dst_g, dst_b, tolerance);
 }
 
-static unsigned char round_clamp(float value) {
-    return clamp_byte(static_cast<int>(value + 0.5f));
-}
-
-// c * (1 - a) + component * a, with the second product formed once per call.
-static unsigned char colorize_level(int c, float k, float add) {
-    return round_clamp(static_cast<float>(c) * k + add);
-}
-
 int op_colorize(Image &img, int r, int g, int b, int intensity, Impl impl) {
     if (!is_channel(r) || !is_channel(g) || !is_channel(b))
         return fail("colorize: color components must be 0..255");
     if (intensity < 0 || intensity > 100)
         return fail("colorize: intensity %d out of range 0..100", intensity);
 
+    // c * (1 - a) + component * a, with the second product formed once per call.
     const float a = static_cast<float>(intensity) / 100.0f;
     const float k = 1.0f - a;
-    const float add_r = static_cast<float>(r) * a;
-    const float add_g = static_cast<float>(g) * a;
-    const float add_b = static_cast<float>(b) * a;
-    if (impl == Impl::fast) {
-        ChannelTables t;
-        for (int v = 0; v < 256; ++v) {
-            t.red[v] = colorize_level(v, k, add_r);
-            t.green[v] = colorize_level(v, k, add_g);
-            t.blue[v] = colorize_level(v, k, add_b);
-        }
-        apply_tables(img, t);
-        return 1;
-    }
-    unsigned char *px = img.pixels;
-    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
-        px[0] = colorize_level(px[0], k, add_r);
-        px[1] = colorize_level(px[1], k, add_g);
-        px[2] = colorize_level(px[2], k, add_b);
-    }
-    return 1;
-}
-
-static unsigned char scaled_level(int c, float factor) {
-    return round_clamp(static_cast<float>(c) * factor);
+    const float add[3] = {static_cast<float>(r) * a, static_cast<float>(g) * a,
+                          static_cast<float>(b) * a};
+    return map_channels(img, impl, [&](int c, int v) {
+        return round_clamp(static_cast<float>(v) * k + add[c]);
+    });
 }
 
 int op_white_balance(Image &img, int temperature, Impl impl) {
@@ -88,24 +60,11 @@ int op_white_balance(Image &img, int temperature, Impl impl) {
     if (temperature == 0) return 1;
 
     const float x = static_cast<float>(temperature) * 0.04f;
-    const float up = 1.0f + x;
-    const float down = 1.0f - x;
-    if (impl == Impl::fast) {
-        ChannelTables t;
-        for (int v = 0; v < 256; ++v) {
-            t.red[v] = scaled_level(v, up);
-            t.green[v] = static_cast<unsigned char>(v);  // green keeps its value
-            t.blue[v] = scaled_level(v, down);
-        }
-        apply_tables(img, t);
-        return 1;
-    }
-    unsigned char *px = img.pixels;
-    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, px += 4) {
-        px[0] = scaled_level(px[0], up);
-        px[2] = scaled_level(px[2], down);
-    }
-    return 1;
+    const float factor[3] = {1.0f + x, 1.0f, 1.0f - x};
+    return map_channels(img, impl, [&](int c, int v) {
+        // Green keeps its value.
+        return c == 1 ? v : round_clamp(static_cast<float>(v) * factor[c]);
+    });
 }
 
 }  // namespace velmora
@@ -117,21 +76,18 @@ extern "C" {
 VELMORA_API int velmora_replace(const char *input_path, const char *output_path, int src_r,
                                 int src_g, int src_b, int dst_r, int dst_g, int dst_b,
                                 int tolerance) {
-    if (!input_path || !output_path) return fail("replace: NULL input/output");
     return run_op(input_path, output_path, "replace", wrap_replace, src_r, src_g, src_b, dst_r,
                   dst_g, dst_b, tolerance, 0.0f);
 }
 
 VELMORA_API int velmora_colorize(const char *input_path, const char *output_path, int r, int g,
                                  int b, int intensity) {
-    if (!input_path || !output_path) return fail("colorize: NULL input/output");
     return run_inline("colorize", input_path, output_path,
                       [&](Image &img) { return op_colorize(img, r, g, b, intensity); });
 }
 
 VELMORA_API int velmora_white_balance(const char *input_path, const char *output_path,
                                       int temperature) {
-    if (!input_path || !output_path) return fail("white_balance: NULL input/output");
     return run_inline("white_balance", input_path, output_path,
                       [&](Image &img) { return op_white_balance(img, temperature); });
 }

@@ -1,0 +1,35 @@
+// The decoded picture and the file formats. Internal.
+#ifndef VELMORA_IMAGE_H
+#define VELMORA_IMAGE_H
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace velmora {
+
+struct FreeDeleter {
+    void operator()(void *p) const { std::free(p); }
+};
+// A malloc'd byte buffer, freed when it goes out of scope.
+using Buffer = std::unique_ptr<unsigned char[], FreeDeleter>;
+
+struct Image {
+    int32_t width;
+    int32_t height;
+    unsigned char *pixels;  // width * height * 4 bytes, RGBA, rows top to bottom
+};
+
+// Pixel count, formed in 64 bits.
+inline uint64_t pixel_count(const Image &img) {
+    return static_cast<uint64_t>(img.width) * static_cast<uint64_t>(img.height);
+}
+
+enum ImageFormat { FORMAT_UNKNOWN = 0, FORMAT_JPEG = 1, FORMAT_PNG = 2, FORMAT_BMP = 3 };
+
+// JPEG stores each side in 16 bits.
+constexpr int kMaxJpegSide = 65535;
+
+}  // namespace velmora
+
+#endif

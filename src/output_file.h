@@ -1,0 +1,73 @@
+// Writing the output file: the encoders append their bytes to an
+// OutputStream, which either collects them in memory or stages them in a
+// fixed buffer that is passed on to a file whenever it fills. Internal.
+#ifndef VELMORA_OUTPUT_FILE_H
+#define VELMORA_OUTPUT_FILE_H
+
+#include <cstddef>
+#include <cstring>
+
+namespace velmora {
+
+class OutputStream {
+public:
+    // Takes `n` bytes; false when they could not be passed on.
+    using Sink = bool (*)(void *context, const unsigned char *bytes, size_t n);
+
+    // Collects everything in memory, growing as needed.
+    OutputStream() = default;
+    // Stages up to `stage` bytes at a time and hands them to `sink`, so that
+    // no image-sized output is held. `ok()` is false if the stage could not
+    // be allocated.
+    OutputStream(size_t stage, Sink sink, void *context);
+    ~OutputStream();
+    OutputStream(const OutputStream &) = delete;
+    OutputStream &operator=(const OutputStream &) = delete;
+
+    // The JPEG writer hands over its output a byte at a time, so the common
+    // cases (room left in the buffer) stay inline, a single byte without a
+    // call to memcpy.
+    void append(const void *bytes, size_t n) {
+        if (n == 1 && size_ < capacity_) {
+            data_[size_++] = *static_cast<const unsigned char *>(bytes);
+            return;
+        }
+        if (n != 0 && n <= capacity_ - size_) {
+            std::memcpy(data_ + size_, bytes, n);
+            size_ += n;
+            return;
+        }
+        append_slow(bytes, n);
+    }
+
+    // Hands what is staged to the sink, if any; false if anything has failed.
+    bool flush();
+    bool ok() const { return !failed_; }
+
+    // What is held: everything appended, for a stream without a sink.
+    const unsigned char *data() const { return data_; }
+    size_t size() const { return size_; }
+
+private:
+    void append_slow(const void *bytes, size_t n);
+    void give_up();
+
+    unsigned char *data_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+    bool failed_ = false;
+    Sink sink_ = nullptr;
+    void *sink_context_ = nullptr;
+};
+
+// Puts the whole file into `out`; nonzero on success.
+using Producer = int (*)(OutputStream &out, void *context);
+
+// Writes the file that `produce` makes without ever leaving a partial file at
+// `path`: the bytes stream into a new file beside it, which is renamed over
+// it once complete. Nonzero when the whole file is in place.
+int write_file_safely(const char *path, Producer produce, void *context);
+
+}  // namespace velmora
+
+#endif
