@@ -81,69 +81,6 @@ Call selective(int target_hue, int sat_min, int hue_range, std::array<int, 6> a)
     };
 }
 
-// ---- checks shared by all seven ------------------------------------------------
-
-struct Checked {
-    const char *name;
-    Call bad;   // a parameter out of range (hue has none: a valid call)
-    Call good;  // every parameter in range
-};
-
-const std::vector<Checked> &all_seven() {
-    static const std::vector<Checked> calls = {
-        {"saturation", saturation(101), saturation(10)},
-        {"hue", hue(INT_MIN), hue(10)},
-        {"replace", replace({0, 0, 0}, {0, 0, 0}, 256), replace({1, 2, 3}, {4, 5, 6}, 0)},
-        {"colorize", colorize(256, 0, 0, 50), colorize(1, 2, 3, 4)},
-        {"white_balance", white_balance(51), white_balance(5)},
-        {"color_balance", color_balance({0, 0, 0, 0, 101, 0, 0, 0, 0}),
-         color_balance({1, 0, 0, 0, 0, 0, 0, 0, 0})},
-        {"selective", selective(0, 101, 0, {}), selective(0, 0, 180, {1, 0, 0, 0, 0, 0})},
-    };
-    return calls;
-}
-
-TEST(ColourChecks, NullPathsComeFirst) {
-    for (const Checked &op : all_seven()) {
-        const std::string expected = std::string(op.name) + ": NULL input/output";
-        EXPECT_EQ(op.bad(nullptr, "out.png"), 0);
-        EXPECT_EQ(last_error(), expected);
-        EXPECT_EQ(op.bad("in.png", nullptr), 0);
-        EXPECT_EQ(last_error(), expected);
-        EXPECT_FALSE(file_exists("out.png"));
-    }
-}
-
-TEST(ColourChecks, InputFailuresComeBeforeParameterChecks) {
-    for (const Checked &op : all_seven()) {
-        SCOPED_TRACE(op.name);
-        Sandbox box;
-        const std::string missing = box.path("missing.png"), bm = box.path("bm.bmp"),
-                          text = box.path("text.png"), out = box.path("out.png");
-        write_bytes(bm, {'B', 'M'});
-        write_bytes(text, {'h', 'e', 'l', 'l', 'o'});
-        const std::string name = op.name;
-
-        EXPECT_EQ(op.bad(missing.c_str(), out.c_str()), 0);
-        EXPECT_EQ(last_error(), name + ": cannot read " + missing);
-        EXPECT_EQ(op.bad(text.c_str(), out.c_str()), 0);
-        EXPECT_EQ(last_error(), name + ": unsupported image format: " + text);
-        EXPECT_EQ(op.bad(bm.c_str(), out.c_str()), 0);
-        EXPECT_EQ(last_error(), name + ": cannot decode " + bm + " (unknown image type)");
-        EXPECT_FALSE(file_exists(out));
-    }
-}
-
-TEST(ColourChecks, WriteFailureNamesTheOperation) {
-    for (const Checked &op : all_seven()) {
-        Sandbox box;
-        const std::string in = box.path("in.png"), out = box.path("no-such-dir/out.png");
-        write_png(in, row_of({rgb(1, 2, 3)}));
-        EXPECT_EQ(op.good(in.c_str(), out.c_str()), 0);
-        EXPECT_EQ(last_error(), std::string(op.name) + ": cannot write " + out);
-    }
-}
-
 // ---- saturation ----------------------------------------------------------------
 
 TEST(Saturation, Values) {
@@ -378,6 +315,9 @@ TEST(ColorBalance, Values) {
         // 50 x 2.55 is exactly 127.5 in single precision: away from zero on both sides.
         {"grey, midtones blue 50", {0, 0, 0, 0, 0, 50, 0, 0, 0}, rgb(128, 128, 128),
          rgb(0, 0, 255)},
+        // 192 is the last level of full midtone weight.
+        {"grey 192, midtones blue", {0, 0, 0, 0, 0, 20, 0, 0, 0}, rgb(192, 192, 192),
+         rgb(142, 142, 242)},
         {"shadow ramp", {40, 0, 0, 0, 0, 0, 0, 0, 0}, rgb(100, 100, 100), rgb(169, 31, 31)},
         {"127 has no shadow weight", {40, 0, 0, 0, 0, 0, 0, 0, 0}, rgb(127, 127, 127),
          rgb(127, 127, 127)},

@@ -178,20 +178,4 @@ TEST(Curves, PointsAreCheckedAfterDecoding) {
     EXPECT_EQ(read_bytes(out), (std::vector<uint8_t>{'o', 'l', 'd'}));
 }
 
-TEST(Curves, PipelineMessagesCarryTheName) {
-    Sandbox box;
-    const std::string text = box.path("t.png"), bm = box.path("b.bmp"), good = box.path("g.png");
-    write_bytes(text, {'h', 'i'});
-    write_bytes(bm, {'B', 'M'});
-    write_png(good, gradient(3, 3));
-    const Call call = curve({0, 255}, {255, 0});
-    EXPECT_EQ(call(text.c_str(), "o.png"), 0);
-    EXPECT_EQ(last_error(), "curves: unsupported image format: " + text);
-    EXPECT_EQ(call(bm.c_str(), "o.png"), 0);
-    EXPECT_EQ(last_error(), "curves: cannot decode " + bm + " (unknown image type)");
-    const std::string out = box.path("no/dir/o.png");
-    EXPECT_EQ(call(good.c_str(), out.c_str()), 0);
-    EXPECT_EQ(last_error(), "curves: cannot write " + out);
-}
-
 }  // namespace
