@@ -43,10 +43,8 @@ private:
     int jobs_ = 1;
 };
 
-// Per-group registration.
-void add_fixed_commands(Registry &registry);
-void add_tone_commands(Registry &registry);
-void add_colour_commands(Registry &registry);
+// A subcommand for every adjustment of the list.
+void add_adjustment_commands(Registry &registry);
 
 }  // namespace velmora_cli
 

@@ -76,9 +76,7 @@ int main(int argc, char **argv) {
                                           std::to_string(VELMORA_VERSION_PATCH));
     velmora_cli::Registry registry(app);
     app.add_subcommand("list", "List the adjustments and their options");
-    velmora_cli::add_fixed_commands(registry);
-    velmora_cli::add_tone_commands(registry);
-    velmora_cli::add_colour_commands(registry);
+    velmora_cli::add_adjustment_commands(registry);
     CLI11_PARSE(app, argc, argv);
     if (app.got_subcommand("list")) {
         registry.print_list();

@@ -1,0 +1,4 @@
+$VELMORA grayscale in.jpg out.png --format png
+status=$?
+ls
+exit $status
