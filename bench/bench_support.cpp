@@ -1,55 +1,27 @@
 #include "bench_support.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 
 namespace vb {
 
-using velmora::Image;
-using velmora::Impl;
-
-namespace {
-
-const int kCurveXs[] = {0, 64, 128, 192, 255};
-const int kCurveYs[] = {0, 48, 132, 210, 255};
-
-}  // namespace
-
 const std::vector<Adjustment> &adjustments() {
-    static const std::vector<Adjustment> list = {
-        {"grayscale", "", [](Image &i, Impl m) { return velmora::op_grayscale(i, m); }},
-        {"sepia", "", [](Image &i, Impl m) { return velmora::op_sepia(i, m); }},
-        {"invert", "", [](Image &i, Impl m) { return velmora::op_invert(i, m); }},
-        {"brightness", "20", [](Image &i, Impl m) { return velmora::op_brightness(i, 20, m); }},
-        {"contrast", "30", [](Image &i, Impl m) { return velmora::op_contrast(i, 30, m); }},
-        {"gamma", "1.8", [](Image &i, Impl m) { return velmora::op_gamma(i, 1.8f, m); }},
-        {"levels", "16 235 1.2",
-         [](Image &i, Impl m) { return velmora::op_levels(i, 16, 235, 1.2f, m); }},
-        {"auto_levels", "", [](Image &i, Impl m) { return velmora::op_auto_levels(i, m); }},
-        {"curves", "5 points, shared",
-         [](Image &i, Impl m) {
-             return velmora::op_curves(i, velmora::CurveSpec{5, kCurveXs, kCurveYs, 0}, m);
-         }},
-        {"vignette", "60 80", [](Image &i, Impl m) { return velmora::op_vignette(i, 60, 80, m); }},
-        {"saturation", "40", [](Image &i, Impl m) { return velmora::op_saturation(i, 40, m); }},
-        {"hue", "90", [](Image &i, Impl m) { return velmora::op_hue(i, 90, m); }},
-        {"replace", "(200,120,60)->(20,40,200) tol 90",
-         [](Image &i, Impl m) { return velmora::op_replace(i, 200, 120, 60, 20, 40, 200, 90, m); }},
-        {"colorize", "(200,120,40) 40",
-         [](Image &i, Impl m) { return velmora::op_colorize(i, 200, 120, 40, 40, m); }},
-        {"white_balance", "15",
-         [](Image &i, Impl m) { return velmora::op_white_balance(i, 15, m); }},
-        {"color_balance", "10 0 -20 / 0 15 0 / -10 0 25",
-         [](Image &i, Impl m) {
-             return velmora::op_color_balance(
-                 i, velmora::Balance{{10, 0, -20}, {0, 15, 0}, {-10, 0, 25}}, m);
-         }},
-        {"selective", "hue 30 sat 20 range 40, +30 r -20 b",
-         [](Image &i, Impl m) {
-             return velmora::op_selective(i, velmora::Selection{30, 20, 40, {30, 0, 0, 0, -20, 0}},
-                                          m);
-         }},
-    };
+    static const std::vector<Adjustment> list = [] {
+        std::vector<Adjustment> all;
+        for (int k = 0; k < velmora_list::kAdjustmentCount; ++k) {
+            const velmora_list::Adjustment &adj = velmora_list::kAdjustments[k];
+            Adjustment a{adj.name, "", velmora_list::example_values(adj), &velmora::kKernels[k]};
+            for (int p = 0; p < adj.param_count; ++p) {
+                if (adj.params[p].kind == velmora_list::Kind::points) continue;
+                char value[32];
+                std::snprintf(value, sizeof value, "%g", a.values.v[p]);
+                a.settings += (a.settings.empty() ? "" : " ") + std::string(value);
+            }
+            all.push_back(a);
+        }
+        return all;
+    }();
     return list;
 }
 

@@ -6,17 +6,23 @@
 #include <string>
 #include <vector>
 
-#include "kernels.h"
+#include "kernel_table.h"
 
 namespace vb {
 
 struct Adjustment {
     const char *name;
-    const char *settings;                                    // for the report
-    int (*kernel)(velmora::Image &img, velmora::Impl impl);  // the typed kernel, in memory
+    std::string settings;  // for the report
+    velmora_list::Values values;
+    const velmora::KernelEntry *entry;
+
+    // The typed kernel, in memory.
+    int kernel(velmora::Image &img, velmora::Impl impl) const {
+        return entry->run(img, values, impl);
+    }
 };
 
-// Every adjustment, with settings that make it do real work.
+// Every adjustment of the list, with its example values, which do real work.
 const std::vector<Adjustment> &adjustments();
 
 // A width x height RGBA picture: broad hue, saturation and brightness sweeps

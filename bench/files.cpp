@@ -17,6 +17,7 @@
 #include <string>
 
 #include "bench_support.h"
+#include "pipeline.h"
 
 // ---- heap accounting ---------------------------------------------------------
 
@@ -146,7 +147,7 @@ void run_file(benchmark::State &state, const vb::Adjustment *adj, const Format &
         g_peak = call.base;
         const double start = thread_seconds();
         const int ok = velmora::run_pipeline(adj ? adj->name : "floor", format.input, format.output,
-                                             timed_kernel, &call);
+                                             nullptr, timed_kernel, &call);
         total += thread_seconds() - start;
         if (!ok) {
             state.SkipWithError(velmora_last_error());

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "velmora.h"
+#include "adjustments.h"
 
 #if defined(_WIN32)
 #include <process.h>
@@ -64,75 +64,59 @@ private:
     size_t at_ = 0;
 };
 
-struct Adjustment {
-    const char *name;
-    int (*call)(const char *in, const char *out, Params &p);
-};
+using velmora_list::Adjustment;
+using velmora_list::Kind;
+using velmora_list::Values;
 
-// Every exported adjustment. A new export gets one line here, with its
-// parameters drawn from `p` over their valid ranges, e.g.
-//   {"brightness", [](const char *i, const char *o, Params &p) {
-//        return velmora_brightness(i, o, p.i(-100, 100)); }},
-const Adjustment kAdjustments[] = {
-    {"grayscale", [](const char *i, const char *o, Params &) { return velmora_grayscale(i, o); }},
-    {"sepia", [](const char *i, const char *o, Params &) { return velmora_sepia(i, o); }},
-    {"invert", [](const char *i, const char *o, Params &) { return velmora_invert(i, o); }},
-    {"brightness", [](const char *i, const char *o, Params &p) {
-         return velmora_brightness(i, o, p.i(-100, 100)); }},
-    {"contrast", [](const char *i, const char *o, Params &p) {
-         return velmora_contrast(i, o, p.i(-100, 100)); }},
-    {"gamma", [](const char *i, const char *o, Params &p) {
-         return velmora_gamma(i, o, p.f(0.1f, 5.0f)); }},
-    {"levels", [](const char *i, const char *o, Params &p) {
-         const int black = p.i(0, 254);
-         const int white = black >= 0 && black < 255 ? p.i(black + 1, 255) : p.i(0, 255);
-         return velmora_levels(i, o, black, white, p.f(0.1f, 5.0f)); }},
-    {"auto_levels", [](const char *i, const char *o, Params &) {
-         return velmora_auto_levels(i, o); }},
-    {"curves", [](const char *i, const char *o, Params &p) {
-         // Mostly increasing x levels, so that most curves pass their checks.
-         int xs[3 * 64], ys[3 * 64];
-         const int count = p.i(2, 64), per_channel = p.i(0, 1) ? 3 : 0;
-         for (int c = 0; c < 3; ++c)
-             for (int k = 0, x = -1; k < 64; ++k) {
-                 // an edge value drawn for the step becomes the level itself
-                 const int step = p.i(1, 8);
-                 x = step >= 1 && step <= 8 && x >= -1 && x < 1024 ? x + step : step;
-                 xs[c * 64 + k] = x;
-                 ys[c * 64 + k] = p.i(0, 255);
-             }
-         if (per_channel == 3 && count >= 2 && count <= 64) {
-             // the library reads three curves of `count` points back to back
-             for (int c = 1; c < 3; ++c)
-                 for (int k = 0; k < count; ++k) {
-                     xs[c * count + k] = xs[c * 64 + k];
-                     ys[c * count + k] = ys[c * 64 + k];
-                 }
-         }
-         return velmora_curves(i, o, count, xs, ys, per_channel); }},
-    {"vignette", [](const char *i, const char *o, Params &p) {
-         return velmora_vignette(i, o, p.i(0, 100), p.i(1, 100)); }},
-    {"saturation", [](const char *i, const char *o, Params &p) {
-         return velmora_saturation(i, o, p.i(-100, 100)); }},
-    {"hue", [](const char *i, const char *o, Params &p) {
-         return velmora_hue(i, o, p.i(-720, 720)); }},
-    {"replace", [](const char *i, const char *o, Params &p) {
-         return velmora_replace(i, o, p.i(0, 255), p.i(0, 255), p.i(0, 255), p.i(0, 255),
-                                p.i(0, 255), p.i(0, 255), p.i(0, 255)); }},
-    {"colorize", [](const char *i, const char *o, Params &p) {
-         return velmora_colorize(i, o, p.i(0, 255), p.i(0, 255), p.i(0, 255), p.i(0, 100)); }},
-    {"white_balance", [](const char *i, const char *o, Params &p) {
-         return velmora_white_balance(i, o, p.i(-50, 50)); }},
-    {"color_balance", [](const char *i, const char *o, Params &p) {
-         return velmora_color_balance(i, o, p.i(-100, 100), p.i(-100, 100), p.i(-100, 100),
-                                      p.i(-100, 100), p.i(-100, 100), p.i(-100, 100),
-                                      p.i(-100, 100), p.i(-100, 100), p.i(-100, 100)); }},
-    {"selective", [](const char *i, const char *o, Params &p) {
-         return velmora_selective(i, o, p.i(-360, 720), p.i(0, 100), p.i(1, 180),
-                                  p.i(-100, 100), p.i(-100, 100), p.i(-100, 100),
-                                  p.i(-100, 100), p.i(-100, 100), p.i(-100, 100)); }},
-};
-const size_t kAdjustmentCount = sizeof kAdjustments / sizeof kAdjustments[0];
+// Mostly increasing x levels, so that most curves pass their checks.
+void draw_curves(Values &v, Params &p, int (&xs)[3 * 64], int (&ys)[3 * 64]) {
+    const int count = p.i(2, 64), per_channel = p.i(0, 1) ? 3 : 0;
+    for (int c = 0; c < 3; ++c)
+        for (int k = 0, x = -1; k < 64; ++k) {
+            // an edge value drawn for the step becomes the level itself
+            const int step = p.i(1, 8);
+            x = step >= 1 && step <= 8 && x >= -1 && x < 1024 ? x + step : step;
+            xs[c * 64 + k] = x;
+            ys[c * 64 + k] = p.i(0, 255);
+        }
+    if (per_channel == 3 && count >= 2 && count <= 64) {
+        // the library reads three curves of `count` points back to back
+        for (int c = 1; c < 3; ++c)
+            for (int k = 0; k < count; ++k) {
+                xs[c * count + k] = xs[c * 64 + k];
+                ys[c * count + k] = ys[c * 64 + k];
+            }
+    }
+    v.v[0] = count;
+    v.v[3] = per_channel;
+    v.xs = xs;
+    v.ys = ys;
+}
+
+// Parameters of any adjustment of the list, drawn over their ranges (any
+// int: over two turns either way, besides the edges).
+Values draw(const Adjustment &adj, Params &p, int (&xs)[3 * 64], int (&ys)[3 * 64]) {
+    Values v;
+    if (adj.param_count > 1 && adj.params[1].kind == Kind::points) {
+        draw_curves(v, p, xs, ys);
+        return v;
+    }
+    for (int k = 0; k < adj.param_count; ++k) {
+        const velmora_list::Param &param = adj.params[k];
+        if (param.kind == Kind::real) {
+            v.v[k] = p.f(static_cast<float>(param.min), static_cast<float>(param.max));
+            continue;
+        }
+        const bool any = param.min <= velmora_list::kAnyInt;
+        int lo = any ? -720 : static_cast<int>(param.min);
+        const int hi = any ? 720 : static_cast<int>(param.max);
+        // A white point mostly above the black point drawn before it.
+        if (std::strcmp(param.name, "white_point") == 0 && v.v[k - 1] >= lo && v.v[k - 1] < hi)
+            lo = static_cast<int>(v.v[k - 1]) + 1;
+        v.v[k] = p.i(lo, hi);
+    }
+    return v;
+}
 
 // Output extensions: each format, and one that keeps the input's.
 const char *const kExtensions[] = {"png", "jpg", "bmp", "out"};
@@ -184,13 +168,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const bool written = std::fwrite(data, 1, file_size, f) == file_size;
     if (std::fclose(f) != 0 || !written) return 0;
 
-    const Adjustment &adj = kAdjustments[tail_size ? tail[0] % kAdjustmentCount : 0];
+    const Adjustment &adj =
+        velmora_list::kAdjustments[tail_size ? tail[0] % velmora_list::kAdjustmentCount : 0];
     char output[80];
     std::snprintf(output, sizeof output, "velmora-fuzz-%d.%s", int(fuzz_getpid()),
                   kExtensions[tail_size > 1 ? tail[1] % 4 : 0]);
     Params params(tail_size > 2 ? tail + 2 : nullptr, tail_size > 2 ? tail_size - 2 : 0);
 
-    const int result = adj.call(g_input, output, params);
+    int xs[3 * 64], ys[3 * 64];
+    const int result = adj.call(g_input, output, draw(adj, params, xs, ys));
     const char *message = velmora_last_error();
     const bool wrote = exists(output);
     std::remove(output);

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "adjustments.h"
 #include "support.h"
-#include "velmora.h"
 
 using namespace vt;
 
@@ -338,6 +338,20 @@ TEST_P(BitExact, OutputMatchesRecordedDigest) {
     const std::string got = digest.hex();
     EXPECT_EQ(got, c.sha256) << "digest of " << c.name << " over " << c.calls.size()
                              << " call(s), to record in cases(): " << got;
+}
+
+TEST(BitExactCases, CoverEveryAdjustmentOfTheList) {
+    // A case is named after its adjustment, alone or followed by "_".
+    const std::vector<Case> all = cases();
+    for (const velmora_list::Adjustment &adj : velmora_list::kAdjustments) {
+        const std::string name = adj.name;
+        bool found = false;
+        for (const Case &c : all) {
+            const std::string n = c.name;
+            if (n == name || n.rfind(name + "_", 0) == 0) found = true;
+        }
+        EXPECT_TRUE(found) << "no bit-exact case for " << name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BitExact, ::testing::ValuesIn(cases()),

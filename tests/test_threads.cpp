@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support.h"
-#include "velmora.h"
+#include "adjustments.h"
 
 using namespace vt;
 
@@ -17,38 +17,21 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// Every adjustment of the list, with its example values, which change the picture.
 struct Adjustment {
     const char *name;
-    int (*call)(const char *in, const char *out);
+    velmora_list::Values values;
+    int call(const char *in, const char *out) const {
+        return velmora_list::find(name)->call(in, out, values);
+    }
 };
 
-// Every adjustment, with parameters that change the picture.
-const Adjustment kAdjustments[] = {
-    {"grayscale", [](const char *i, const char *o) { return velmora_grayscale(i, o); }},
-    {"sepia", [](const char *i, const char *o) { return velmora_sepia(i, o); }},
-    {"invert", [](const char *i, const char *o) { return velmora_invert(i, o); }},
-    {"brightness", [](const char *i, const char *o) { return velmora_brightness(i, o, 30); }},
-    {"contrast", [](const char *i, const char *o) { return velmora_contrast(i, o, -40); }},
-    {"gamma", [](const char *i, const char *o) { return velmora_gamma(i, o, 1.7f); }},
-    {"levels", [](const char *i, const char *o) { return velmora_levels(i, o, 20, 230, 0.8f); }},
-    {"auto_levels", [](const char *i, const char *o) { return velmora_auto_levels(i, o); }},
-    {"curves", [](const char *i, const char *o) {
-         static const int xs[] = {0, 100, 255}, ys[] = {10, 180, 240};
-         return velmora_curves(i, o, 3, xs, ys, 0); }},
-    {"vignette", [](const char *i, const char *o) { return velmora_vignette(i, o, 70, 60); }},
-    {"saturation", [](const char *i, const char *o) { return velmora_saturation(i, o, 60); }},
-    {"hue", [](const char *i, const char *o) { return velmora_hue(i, o, 135); }},
-    {"replace", [](const char *i, const char *o) {
-         return velmora_replace(i, o, 120, 120, 120, 255, 0, 0, 200); }},
-    {"colorize", [](const char *i, const char *o) {
-         return velmora_colorize(i, o, 30, 90, 200, 40); }},
-    {"white_balance", [](const char *i, const char *o) {
-         return velmora_white_balance(i, o, 8); }},
-    {"color_balance", [](const char *i, const char *o) {
-         return velmora_color_balance(i, o, 0, 0, 20, 10, 0, -10, 15, 5, 0); }},
-    {"selective", [](const char *i, const char *o) {
-         return velmora_selective(i, o, 90, 10, 60, 40, 20, 0, 0, -30, 0); }},
-};
+std::vector<Adjustment> every_adjustment() {
+    std::vector<Adjustment> all;
+    for (const velmora_list::Adjustment &adj : velmora_list::kAdjustments)
+        all.push_back({adj.name, velmora_list::example_values(adj)});
+    return all;
+}
 
 struct Job {
     const Adjustment *adjustment;
@@ -80,7 +63,8 @@ TEST(Threads, ConcurrentCallsWriteWhatEachCallWritesAlone) {
     const char *const exts[] = {".png", ".jpg", ".bmp"};
 
     std::vector<Job> jobs;
-    for (const Adjustment &adj : kAdjustments)
+    const std::vector<Adjustment> adjustments = every_adjustment();
+    for (const Adjustment &adj : adjustments)
         for (const char *in : inputs)
             for (const char *ext : exts) jobs.push_back(Job{&adj, box.path(in), ext, 0, {}});
 

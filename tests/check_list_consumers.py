@@ -1,0 +1,46 @@
+"""Every adjustment of the list is named wherever the project lists them by
+hand: the README's tables and gallery, the gallery script and its pictures,
+and the Python binding's exports.
+
+    check_list_consumers.py LIST_JSON SOURCE_DIR
+"""
+import ast
+import json
+import sys
+from pathlib import Path
+
+adjustments = json.loads(Path(sys.argv[1]).read_text())
+root = Path(sys.argv[2])
+readme = (root / "README.md").read_text()
+gallery_script = (root / "scripts" / "gallery.sh").read_text()
+binding = ast.parse((root / "bindings" / "python" / "velmora" / "__init__.py").read_text())
+
+exported = set()
+for node in ast.walk(binding):
+    if isinstance(node, ast.Assign) and any(
+            isinstance(t, ast.Name) and t.id == "__all__" for t in node.targets):
+        exported = {elt.value for elt in node.value.elts}
+
+problems = []
+for adj in adjustments:
+    name, command = adj["name"], adj["command"]
+    if f"velmora_{name}" not in readme:
+        problems.append(f"README: the C API table lacks velmora_{name}")
+    if f"`{command}`" not in readme:
+        problems.append(f"README: the command table lacks `{command}`")
+    if f"docs/gallery/{name}.jpg" not in readme:
+        problems.append(f"README: the gallery lacks docs/gallery/{name}.jpg")
+    if not (root / "docs" / "gallery" / f"{name}.jpg").is_file():
+        problems.append(f"docs/gallery/{name}.jpg is missing")
+    if f"run {name} " not in gallery_script.replace("  ", " ") and \
+            f"\nrun {name}" not in gallery_script:
+        problems.append(f"scripts/gallery.sh makes no picture for {name}")
+    if name not in exported:
+        problems.append(f"bindings/python: __all__ lacks {name}")
+    for param in adj["params"]:
+        if param["option"] not in readme and param["option"] != "--points":
+            problems.append(f"README: {command} lacks its option {param['option']}")
+
+for p in problems:
+    print(p)
+sys.exit(1 if problems else 0)
