@@ -15,7 +15,9 @@
  * and writes the result in the format the output path's extension asks for:
  * "jpg"/"jpeg" give JPEG (quality 92, alpha dropped), "png" gives 8-bit RGBA
  * PNG, "bmp" gives 32-bit BMP; ASCII case is ignored. Any other extension, or
- * none, keeps the input's format.
+ * none, keeps the input's format. JPEG stores each side in 16 bits: an image
+ * wider or taller than 65535 pixels cannot be written as JPEG ("cannot
+ * write"), but can as PNG or BMP.
  *
  * Results: 1 on success, 0 on failure. After a failure velmora_last_error()
  * holds one line of English that starts with the adjustment's name, e.g.
@@ -44,6 +46,11 @@
 #ifndef VELMORA_H
 #define VELMORA_H
 
+/* Version of this header and of the library it belongs to. A new MAJOR
+ * version may change a function's signature or remove one (the shared
+ * library's SONAME changes with it); a new MINOR adds functions or
+ * behaviour without changing what existing calls do or write; a new PATCH
+ * only fixes faults. */
 #define VELMORA_VERSION_MAJOR 1
 #define VELMORA_VERSION_MINOR 0
 #define VELMORA_VERSION_PATCH 0
@@ -75,11 +82,19 @@ VELMORA_API void velmora_cleanup(void);
 VELMORA_API const char *velmora_last_error(void);
 
 /* ---- Fixed colour mappings ----------------------------------------------- */
+/* These three have no parameters and no failures of their own: only the
+ * common failures above. */
 
-/* Grey from BT.601 luma: y = 0.299 R + 0.587 G + 0.114 B, rounded; R = G = B = y. */
+/* Grey from BT.601 luma, in double precision:
+ * y = (0.299 R + 0.587 G) + 0.114 B + 0.5, truncated; R = G = B = y. */
 VELMORA_API int velmora_grayscale(const char *input_path, const char *output_path);
 
-/* Warm brown tone through a fixed 3x3 colour matrix, rounded and clamped. */
+/* Warm brown tone, each new channel from the old R, G and B in double
+ * precision, + 0.5, truncated and clamped to 0..255:
+ *     R' = 0.393 R + 0.769 G + 0.189 B
+ *     G' = 0.349 R + 0.686 G + 0.168 B
+ *     B' = 0.272 R + 0.534 G + 0.131 B
+ * (each sum added left to right). */
 VELMORA_API int velmora_sepia(const char *input_path, const char *output_path);
 
 /* Photographic negative: every channel c becomes 255 - c. */
