@@ -7,18 +7,35 @@
 
 namespace velmora {
 
-// One pixel, for factor > 0.
-static inline void saturate_pixel(unsigned char *px, float factor) {
+// One pixel through the HSV model: `change(h, s, v)` edits the colour and
+// returns false to leave the pixel as it was.
+template <class Change>
+inline void hsv_pixel(unsigned char *px, Change change) {
     float h, s, v;
     rgb_to_hsv(px[0], px[1], px[2], h, s, v);
-    s = s * factor;
-    if (s > 1.0f) s = 1.0f;
+    if (!change(h, s, v)) return;
     int r, g, b;
     hsv_to_rgb(h, s, v, r, g, b);
     px[0] = clamp_byte(r);
     px[1] = clamp_byte(g);
     px[2] = clamp_byte(b);
 }
+
+#if defined(VELMORA_HAVE_SSE2)
+// Eight pixels through the HSV model, step by step for both sets of four:
+// `change(c)` turns each set's colours into new levels, which lie in 0..255.
+template <class Change>
+inline void hsv_eight(unsigned char *px, Change change) {
+    __m128i in[2];
+    simd::Hsv4 c[2];
+    simd::Channels out[2];
+    for (int k = 0; k < 2; ++k) in[k] = simd::load4(px + 16 * k);
+    for (int k = 0; k < 2; ++k) c[k] = simd::rgb_to_hsv4(simd::split(in[k]));
+    for (int k = 0; k < 2; ++k) out[k] = change(c[k]);
+    for (int k = 0; k < 2; ++k)
+        simd::store4(px + 16 * k, simd::join_levels(out[k].red, out[k].green, out[k].blue, in[k]));
+}
+#endif
 
 // value in -100..+100, a percentage added to the saturation scale.
 int op_saturation(Image &img, int value, Impl impl) {
@@ -33,40 +50,23 @@ int op_saturation(Image &img, int value, Impl impl) {
 #if defined(VELMORA_HAVE_SSE2)
     const __m128 f = _mm_set1_ps(factor), one = _mm_set1_ps(1.0f);
     const auto eight = [&](unsigned char *px) {
-        __m128i in[2];
-        simd::Hsv4 c[2];
-        simd::Channels out[2];
-        for (int k = 0; k < 2; ++k) in[k] = simd::load4(px + 16 * k);
-        for (int k = 0; k < 2; ++k) c[k] = simd::rgb_to_hsv4(simd::split(in[k]));
-        for (int k = 0; k < 2; ++k) {
-            const __m128 s = _mm_mul_ps(c[k].s, f);
+        hsv_eight(px, [&](const simd::Hsv4 &c) {
+            const __m128 s = _mm_mul_ps(c.s, f);
             // h comes from rgb_to_hsv, so it lies in [0, 1); s is at most 1.
-            out[k] = simd::hsv_to_rgb4(c[k].h, simd::select(_mm_cmpgt_ps(s, one), one, s), c[k].v);
-        }
-        for (int k = 0; k < 2; ++k)
-            simd::store4(px + 16 * k,
-                         simd::join_levels(out[k].red, out[k].green, out[k].blue, in[k]));
+            return simd::hsv_to_rgb4(c.h, simd::select(_mm_cmpgt_ps(s, one), one, s), c.v);
+        });
     };
 #else
     const auto eight = [](unsigned char *) {};
 #endif
-    for_pixels_by_eight(img.pixels, pixel_count(img), impl, eight,
-                        [=](unsigned char *px) { saturate_pixel(px, factor); });
+    for_pixels_by_eight(img.pixels, pixel_count(img), impl, eight, [=](unsigned char *px) {
+        hsv_pixel(px, [=](float &, float &s, float &) {
+            s = s * factor;
+            if (s > 1.0f) s = 1.0f;
+            return true;
+        });
+    });
     return 1;
-}
-
-// One pixel, for shift in (0, 1).
-static inline void turn_pixel(unsigned char *px, float shift) {
-    float h, s, v;
-    rgb_to_hsv(px[0], px[1], px[2], h, s, v);
-    if (s <= 0.0f) return;  // greys have no hue to turn
-    h = fmodf(h + shift, 1.0f);
-    if (h < 0.0f) h = h + 1.0f;
-    int r, g, b;
-    hsv_to_rgb(h, s, v, r, g, b);
-    px[0] = clamp_byte(r);
-    px[1] = clamp_byte(g);
-    px[2] = clamp_byte(b);
 }
 
 // degrees, any int; positive turns red towards yellow and green.
@@ -74,28 +74,27 @@ int op_hue(Image &img, int degrees, Impl impl) {
     const int deg = wrap_degrees(degrees);
     if (deg == 0) return 1;
 
-    const float shift = static_cast<float>(deg) / 360.0f;
+    const float shift = static_cast<float>(deg) / 360.0f;  // in (0, 1)
 #if defined(VELMORA_HAVE_SSE2)
     const __m128 turn = _mm_set1_ps(shift);
+    // Greys (s = 0), which the scalar code leaves alone, need no select:
+    // with s = 0, p, q and t all equal v, and v = k / 255 comes back as k.
     const auto eight = [&](unsigned char *px) {
-        __m128i in[2];
-        simd::Hsv4 c[2];
-        simd::Channels out[2];
-        for (int k = 0; k < 2; ++k) in[k] = simd::load4(px + 16 * k);
-        for (int k = 0; k < 2; ++k) c[k] = simd::rgb_to_hsv4(simd::split(in[k]));
-        for (int k = 0; k < 2; ++k)
-            out[k] = simd::hsv_to_rgb4(simd::wrap_turn(_mm_add_ps(c[k].h, turn)), c[k].s, c[k].v);
-        // Greys (s = 0), which the scalar code leaves alone, need no select:
-        // with s = 0, p, q and t all equal v, and v = k / 255 comes back as k.
-        for (int k = 0; k < 2; ++k)
-            simd::store4(px + 16 * k,
-                         simd::join_levels(out[k].red, out[k].green, out[k].blue, in[k]));
+        hsv_eight(px, [&](const simd::Hsv4 &c) {
+            return simd::hsv_to_rgb4(simd::wrap_turn(_mm_add_ps(c.h, turn)), c.s, c.v);
+        });
     };
 #else
     const auto eight = [](unsigned char *) {};
 #endif
-    for_pixels_by_eight(img.pixels, pixel_count(img), impl, eight,
-                        [=](unsigned char *px) { turn_pixel(px, shift); });
+    for_pixels_by_eight(img.pixels, pixel_count(img), impl, eight, [=](unsigned char *px) {
+        hsv_pixel(px, [=](float &h, float &s, float &) {
+            if (s <= 0.0f) return false;  // greys have no hue to turn
+            h = fmodf(h + shift, 1.0f);
+            if (h < 0.0f) h = h + 1.0f;
+            return true;
+        });
+    });
     return 1;
 }
 
