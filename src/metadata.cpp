@@ -271,7 +271,7 @@ uint32_t per_metre(uint32_t num, uint32_t den, int unit) {
     const uint64_t n = uint64_t(num) * (unit == UNIT_INCH ? 10000u : 100u);
     const uint64_t d = uint64_t(den) * (unit == UNIT_INCH ? 254u : 1u);
     const uint64_t v = (2 * n + d) / (2 * d);
-    return v > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<uint32_t>(v);
+    return v < 1 ? 1 : v > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<uint32_t>(v);
 }
 
 }  // namespace

@@ -47,8 +47,8 @@ std::vector<unsigned char> png_metadata_chunks(const Metadata &meta);
 constexpr size_t kJpegMetadataOffset = 20;
 constexpr size_t kPngMetadataOffset = 33;
 
-// The largest profile kept (inflated size); larger ones are dropped.
-constexpr size_t kMaxProfile = 16u << 20;
+// The largest profile kept (inflated size): what 255 JPEG segments hold.
+constexpr size_t kMaxProfile = 255 * 65519;
 
 }  // namespace velmora
 
