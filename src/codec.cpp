@@ -8,6 +8,7 @@
 // internal assertions from ever aborting the host.
 #include "codec.h"
 
+#include <climits>
 #include <cstring>
 
 // Zero-filled memory: a corrupt file that makes the decoder read state it
@@ -105,19 +106,88 @@ static void append_to_output(void *context, void *data, int size) {
     if (size > 0) static_cast<OutputStream *>(context)->append(data, static_cast<size_t>(size));
 }
 
+namespace {
+
+// Passes the encoder's bytes on, putting `extra` in after the first `at`
+// bytes, however the encoder cuts its output into pieces.
+struct Inserting {
+    OutputStream *out;
+    size_t at;
+    const std::vector<unsigned char> *extra;
+    size_t seen = 0;
+    bool done = false;
+
+    static void put(void *context, void *data, int size) {
+        if (size <= 0) return;
+        Inserting &self = *static_cast<Inserting *>(context);
+        const unsigned char *p = static_cast<const unsigned char *>(data);
+        size_t n = static_cast<size_t>(size);
+        if (!self.done && self.seen + n >= self.at) {
+            const size_t head = self.at - self.seen;
+            self.out->append(p, head);
+            self.out->append(self.extra->data(), self.extra->size());
+            self.seen += head;
+            p += head;
+            n -= head;
+            self.done = true;
+        }
+        self.seen += n;
+        self.out->append(p, n);
+    }
+};
+
+}  // namespace
+
 int encode_to_stream(ImageFormat format, int width, int height, const unsigned char *pixels,
-                     OutputStream &out) {
+                     OutputStream &out, const Metadata *meta) {
+    std::vector<unsigned char> extra;
+    if (meta && !meta->empty()) {
+        if (format == FORMAT_JPEG) extra = jpeg_metadata_segments(*meta);
+        else if (format == FORMAT_PNG) extra = png_metadata_chunks(*meta);
+    }
+    Inserting inserting{&out, format == FORMAT_JPEG ? kJpegMetadataOffset : kPngMetadataOffset,
+                        &extra};
+    stbi_write_func *write = extra.empty() ? append_to_output : Inserting::put;
+    void *context = extra.empty() ? static_cast<void *>(&out) : static_cast<void *>(&inserting);
     switch (format) {
     case FORMAT_JPEG:
         // The JPEG header holds 16-bit sizes; the writer would silently wrap them.
         if (width > kMaxJpegSide || height > kMaxJpegSide) return 0;
-        return stbi_write_jpg_to_func(append_to_output, &out, width, height, 4, pixels, 92);
+        return stbi_write_jpg_to_func(write, context, width, height, 4, pixels, 92);
     case FORMAT_PNG:
-        return stbi_write_png_to_func(append_to_output, &out, width, height, 4, pixels,
-                                      width * 4);
+        return stbi_write_png_to_func(write, context, width, height, 4, pixels, width * 4);
     default:
         return stbi_write_bmp_to_func(append_to_output, &out, width, height, 4, pixels);
     }
+}
+
+bool zlib_inflate(const unsigned char *data, size_t size, size_t max_out,
+                  std::vector<unsigned char> &out) {
+    if (size == 0 || size > static_cast<size_t>(INT_MAX)) return false;
+    // Deflate expands at most 1032-fold: no larger buffer is ever needed.
+    size_t room = max_out;
+    if (size < room / 1032) room = size * 1032;
+    out.resize(room);
+    const int n = stbi_zlib_decode_buffer(reinterpret_cast<char *>(out.data()),
+                                          static_cast<int>(room),
+                                          reinterpret_cast<const char *>(data),
+                                          static_cast<int>(size));
+    if (n < 0) {
+        out.clear();
+        return false;
+    }
+    out.resize(static_cast<size_t>(n));
+    return true;
+}
+
+bool zlib_deflate(const unsigned char *data, size_t size, std::vector<unsigned char> &out) {
+    if (size > static_cast<size_t>(INT_MAX)) return false;
+    int n = 0;
+    Buffer packed(stbi_zlib_compress(const_cast<unsigned char *>(data), static_cast<int>(size),
+                                     &n, stbi_write_png_compression_level));
+    if (!packed || n < 0) return false;
+    out.assign(packed.get(), packed.get() + n);
+    return true;
 }
 
 }  // namespace velmora

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "codec.h"
+#include "metadata.h"
 #include "output_file.h"
 
 namespace velmora {
@@ -73,18 +74,19 @@ struct EncodeJob {
     int width, height;
     const unsigned char *pixels;
     ImageFormat format;
+    const Metadata *meta;
 };
 
 int encode_job(OutputStream &out, void *context) {
     const EncodeJob &job = *static_cast<const EncodeJob *>(context);
-    return encode_to_stream(job.format, job.width, job.height, job.pixels, out);
+    return encode_to_stream(job.format, job.width, job.height, job.pixels, out, job.meta);
 }
 
 }  // namespace
 
 int encode_image(const char *path, int width, int height, const unsigned char *pixels,
-                 ImageFormat format) {
-    EncodeJob job{width, height, pixels, format};
+                 ImageFormat format, const Metadata *meta) {
+    EncodeJob job{width, height, pixels, format, meta};
     return write_file_safely(path, encode_job, &job);
 }
 
@@ -103,6 +105,10 @@ int run_pipeline(const char *op_name, const char *input_path, const char *output
     if (input_format == FORMAT_UNKNOWN)
         return fail("%s: unsupported image format: %s", op_name, input_path);
 
+    // The profile, orientation and resolution travel to the output; the
+    // file bytes do not outlive the decoder.
+    const Metadata meta = read_metadata(bytes.get(), size);
+
     Image img{0, 0, nullptr};
     const char *reason = nullptr;
     Buffer pixels(decode_rgba(bytes.get(), static_cast<int>(size), &img.width, &img.height,
@@ -115,7 +121,8 @@ int run_pipeline(const char *op_name, const char *input_path, const char *output
     if (!kernel(img, context)) return 0;  // the kernel wrote its message
 
     ImageFormat output_format = format_from_path(output_path, input_format);
-    int written = encode_image(output_path, img.width, img.height, img.pixels, output_format);
+    int written =
+        encode_image(output_path, img.width, img.height, img.pixels, output_format, &meta);
     pixels.reset();
     if (!written) return fail("%s: cannot write %s", op_name, output_path);
     clear_err();

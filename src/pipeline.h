@@ -23,9 +23,12 @@ ImageFormat detect_format(const unsigned char *bytes, uint64_t size);
 // The format the output path's extension names, else `fallback`.
 ImageFormat format_from_path(const char *path, ImageFormat fallback);
 
-// Encodes and writes the file; nonzero when the whole file is in place.
+struct Metadata;
+
+// Encodes and writes the file, with what `meta` keeps of the input (if
+// given); nonzero when the whole file is in place.
 int encode_image(const char *path, int width, int height, const unsigned char *pixels,
-                 ImageFormat format);
+                 ImageFormat format, const Metadata *meta = nullptr);
 
 // A kernel changes the decoded image in place: 1, or 0 after set_err.
 using Kernel = int (*)(Image &img, void *context);

@@ -19,6 +19,12 @@
  * wider or taller than 65535 pixels cannot be written as JPEG ("cannot
  * write"), but can as PNG or BMP.
  *
+ * The output keeps three things of a JPEG or PNG input besides its pixels:
+ * the ICC colour profile (an RGB one only), the EXIF orientation and the
+ * resolution (dpi), written as JPEG APP1/APP2 segments or PNG iCCP, pHYs and
+ * eXIf chunks. Nothing else is ever copied: no GPS position, camera serial
+ * number, owner name, thumbnail or other EXIF entry. BMP output keeps none.
+ *
  * Results: 1 on success, 0 on failure. After a failure velmora_last_error()
  * holds one line of English that starts with the adjustment's name, e.g.
  * "sepia: cannot read photo.jpg"; after a success it is empty.

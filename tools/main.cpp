@@ -71,6 +71,8 @@ int Registry::run() const {
 int main(int argc, char **argv) {
     CLI::App app{"velmora: colour and tone adjustments for JPEG, PNG and BMP files"};
     app.require_subcommand(1);
+    app.footer("Outputs keep the input's RGB colour profile, orientation and resolution; nothing "
+               "else of its metadata (GPS, camera serials, names, thumbnails) is copied.");
     app.set_version_flag("--version", std::to_string(VELMORA_VERSION_MAJOR) + "." +
                                           std::to_string(VELMORA_VERSION_MINOR) + "." +
                                           std::to_string(VELMORA_VERSION_PATCH));
