@@ -1,5 +1,6 @@
 /*
  * velmora.h - colour and tone adjustments for image files, behind a plain C ABI.
+ * MIT licence (LICENSE); the code of others it contains: THIRD-PARTY-NOTICES.
  *
  * Synopsis
  *

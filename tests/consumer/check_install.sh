@@ -7,6 +7,10 @@ build=$1 source=$2 scratch=$3
 rm -rf "$scratch" && mkdir -p "$scratch"
 prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
+# The licence and the notices travel with the library.
+for f in LICENSE THIRD-PARTY-NOTICES; do
+  [ -n "$(find "$prefix" -name "$f")" ] || { echo "$f is not installed"; exit 1; }
+done
 libdir=$(dirname "$(find "$prefix" -name 'libtarvinex-velmora.so' | head -n 1)")
 export LD_LIBRARY_PATH=$libdir
 
