@@ -15,6 +15,11 @@ using namespace vt;
 using velmora_list::Adjustment;
 using velmora_list::Kind;
 
+namespace velmora_list {
+// Test names and failure messages show the adjustment by its name.
+inline void PrintTo(const Adjustment &adj, std::ostream *os) { *os << adj.name; }
+}  // namespace velmora_list
+
 namespace {
 
 std::string c_type(Kind kind) {

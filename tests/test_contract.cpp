@@ -15,6 +15,11 @@ using velmora_list::Adjustment;
 using velmora_list::Kind;
 using velmora_list::Values;
 
+namespace velmora_list {
+// Test names and failure messages show the adjustment by its name.
+inline void PrintTo(const Adjustment &adj, std::ostream *os) { *os << adj.name; }
+}  // namespace velmora_list
+
 namespace {
 
 bool is_curves(const Adjustment &adj) {
