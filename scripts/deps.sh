@@ -8,6 +8,6 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   cmake make g++ binutils pkg-config patch \
-  libstb-dev libcli11-dev googletest libgtest-dev python3 python3-pytest python3-pil \
+  libstb-dev libcli11-dev googletest libgtest-dev python3 python3-pytest python3-pil help2man \
   g++-mingw-w64-x86-64-posix wine wine64 \
   >/dev/null

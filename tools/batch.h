@@ -21,7 +21,7 @@ bool plan_batch(const std::vector<std::string> &inputs, const std::string &dir,
                 const std::string &format, std::vector<Job> &jobs, std::string &error);
 
 // Runs every job; per-file messages go to stderr. Returns the exit status:
-// 0 all done, 1 some failed, 130 interrupted.
+// 0 all done, 1 some failed, 128 + the signal when stopped before the end.
 int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool summary);
 
 }  // namespace velmora_cli

@@ -3,6 +3,7 @@
 // neutral value as the default, and its values parsed here. Ranges are shown
 // in --help and checked by the library, whose message the command prints.
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <memory>
@@ -72,14 +73,22 @@ bool parse_points(const std::string &text, Points &out) {
     return true;
 }
 
-const CLI::Validator kPointList(
-    [](std::string &text) {
-        Points p;
-        return parse_points(text, p) ? std::string()
-                                     : "expected points as X:Y,X:Y,... (integers), got '" +
-                                           text + "'";
-    },
-    "", "points");
+// Points as X:Y,..., 2..64 of them, each level 0..255.
+std::string check_points(const std::string &text) {
+    Points p;
+    if (!parse_points(text, p)) return "expected points as X:Y,X:Y,... (integers), got '" + text + "'";
+    if (p.xs.size() < 2 || p.xs.size() > 64)
+        return std::to_string(p.xs.size()) + " point" + (p.xs.size() == 1 ? "" : "s") +
+               " given in '" + text + "'; a curve takes 2..64";
+    for (size_t k = 0; k < p.xs.size(); ++k)
+        for (int v : {p.xs[k], p.ys[k]})
+            if (v < 0 || v > 255)
+                return "'" + text + "': " + std::to_string(v) + " is out of range 0..255";
+    return "";
+}
+
+const CLI::Validator kPointList([](std::string &text) { return check_points(text); }, "",
+                                "points");
 
 // What one command's options fill in.
 struct State {
@@ -139,6 +148,28 @@ void add_curve_options(CLI::App *cmd, const Adjustment &adj, std::shared_ptr<Sta
     });
 }
 
+std::string number(double v, Kind kind) {
+    char text[32];
+    std::snprintf(text, sizeof text, kind == Kind::real ? "%.1f" : "%.0f", v);
+    return text;
+}
+
+// A value outside the parameter's range, told in the words the user typed.
+void check_range(const velmora_list::Param &p, const std::string &option,
+                 const std::string &typed, double v) {
+    if (p.min <= velmora_list::kAnyInt) return;  // every int is accepted
+    // Real parameters are taken as float, as the library takes them.
+    const bool inside = p.kind == Kind::real
+                            ? static_cast<float>(v) >= static_cast<float>(p.min) &&
+                                  static_cast<float>(v) <= static_cast<float>(p.max)
+                            : v >= p.min && v <= p.max;
+    if (inside) return;
+    const std::string value = p.kind == Kind::real ? typed : std::to_string(static_cast<long long>(v));
+    throw CLI::ValidationError(option + " " + typed +
+                               (typed == value ? "" : ": " + value) + " is out of range " +
+                               number(p.min, p.kind) + ".." + number(p.max, p.kind));
+}
+
 std::string neutral_text(const Adjustment &adj, int first, int count) {
     std::string text;
     for (int k = first; k < first + count; ++k) {
@@ -161,14 +192,25 @@ void add_value_options(CLI::App *cmd, const Adjustment &adj, std::shared_ptr<Sta
         for (int k = first; k < first + count; ++k) state->values.v[k] = adj.params[k].neutral;
         CLI::Option *opt;
         if (count == 1 && p.kind == Kind::real) {
-            opt = cmd->add_option_function<double>(
-                p.option, [state, first](double v) { state->values.v[first] = v; }, p.help);
+            const std::string option = p.option;
+            const velmora_list::Param param = p;
+            opt = cmd->add_option_function<std::string>(
+                option,
+                [state, first, option, param](const std::string &text) {
+                    char *stop = nullptr;
+                    const double v = std::strtod(text.c_str(), &stop);
+                    if (text.empty() || *stop != '\0' || v != v)
+                        throw CLI::ValidationError(option + " takes a number, got '" + text + "'");
+                    check_range(param, option, text, v);
+                    state->values.v[first] = v;
+                },
+                p.help);
             opt->type_name("FLOAT");
         } else {
             const std::string option = p.option;
             opt = cmd->add_option_function<std::string>(
                 option,
-                [state, first, count, option](const std::string &text) {
+                [state, first, count, option, adj = &adj](const std::string &text) {
                     std::vector<int> ints;
                     if (!parse_ints(text, ints) || static_cast<int>(ints.size()) != count)
                         throw CLI::ValidationError(
@@ -176,7 +218,17 @@ void add_value_options(CLI::App *cmd, const Adjustment &adj, std::shared_ptr<Sta
                             (count == 1 ? std::string("an integer")
                                         : std::to_string(count) + " integers separated by commas") +
                             ", got '" + text + "'");
-                    for (int k = 0; k < count; ++k) state->values.v[first + k] = ints[size_t(k)];
+                    for (int k = 0; k < count; ++k) {
+                        const velmora_list::Param &param = adj->params[first + k];
+                        if (param.min > velmora_list::kAnyInt &&
+                            (ints[size_t(k)] < param.min || ints[size_t(k)] > param.max))
+                            throw CLI::ValidationError(
+                                option + " " + text +
+                                (count == 1 ? "" : ": " + std::to_string(ints[size_t(k)])) +
+                                " is out of range " + number(param.min, param.kind) + ".." +
+                                number(param.max, param.kind));
+                        state->values.v[first + k] = ints[size_t(k)];
+                    }
                 },
                 p.help);
             opt->type_name(count == 1 ? "INT" : count == 2 ? "A,B" : "R,G,B");

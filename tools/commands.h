@@ -30,6 +30,11 @@ public:
     // Runs the chosen subcommand; the process exit status.
     int run() const;
 
+    // Whether `name` is an adjustment's subcommand; the nearest ones to a
+    // name that is not (same name but for case and _/-, else two edits away).
+    bool knows(const std::string &name) const;
+    std::vector<std::string> suggestions(const std::string &typed) const;
+
 private:
     struct Entry {
         CLI::App *command;
@@ -42,6 +47,14 @@ private:
     std::string format_;
     int jobs_ = 1;
 };
+
+struct Job;
+
+// "velmora: MESSAGE" and a line of usage on stderr.
+void usage_error(const std::string &message, const std::string &command);
+
+// A warning when the output's extension names no format that is written.
+void warn_about_extension(const Job &job);
 
 // A subcommand for every adjustment of the list.
 void add_adjustment_commands(Registry &registry);

@@ -7,8 +7,10 @@ build=$1 source=$2 scratch=$3
 rm -rf "$scratch" && mkdir -p "$scratch"
 prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
-# The licence and the notices travel with the library.
-for f in LICENSE THIRD-PARTY-NOTICES; do
+# The licence and the notices travel with the library, the command with its
+# manual page.
+"$prefix/bin/velmora" --version | grep -q '^velmora ' || { echo "velmora is not installed"; exit 1; }
+for f in LICENSE THIRD-PARTY-NOTICES velmora.1; do
   [ -n "$(find "$prefix" -name "$f")" ] || { echo "$f is not installed"; exit 1; }
 done
 libdir=$(dirname "$(find "$prefix" -name 'libtarvinex-velmora.so' | head -n 1)")

@@ -1,0 +1,140 @@
+#include "files.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#if defined(_WIN32)
+#include <io.h>
+#define VELMORA_ACCESS(p, m) _access(p, m)
+#define VELMORA_W_OK 2
+#else
+#include <sys/statvfs.h>
+#include <unistd.h>
+#define VELMORA_ACCESS(p, m) access(p, m)
+#define VELMORA_W_OK W_OK
+#endif
+
+namespace velmora_cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<unsigned char> head(const std::string &path, size_t n) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<unsigned char> bytes(n);
+    in.read(reinterpret_cast<char *>(bytes.data()), std::streamsize(n));
+    bytes.resize(size_t(in.gcount()));
+    return bytes;
+}
+
+uint32_t be16(const std::vector<unsigned char> &b, size_t at) {
+    return (uint32_t(b[at]) << 8) | b[at + 1];
+}
+
+// Width and height from the header: PNG's IHDR, BMP's info header, JPEG's
+// first frame header. False when the file does not say.
+bool picture_size(const std::string &path, uint64_t &width, uint64_t &height) {
+    const std::string format = sniff_format(path);
+    if (format == "PNG" || format == "BMP") {
+        const std::vector<unsigned char> b = head(path, 26);
+        if (b.size() < 26) return false;
+        if (format == "PNG") {
+            width = (be16(b, 16) << 16) | be16(b, 18);
+            height = (be16(b, 20) << 16) | be16(b, 22);
+        } else {
+            const auto le32 = [&](size_t at) {
+                return int32_t(uint32_t(b[at]) | (uint32_t(b[at + 1]) << 8) |
+                               (uint32_t(b[at + 2]) << 16) | (uint32_t(b[at + 3]) << 24));
+            };
+            width = uint64_t(std::abs(int64_t(le32(18))));
+            height = uint64_t(std::abs(int64_t(le32(22))));
+        }
+        return true;
+    }
+    if (format != "JPEG") return false;
+    const std::vector<unsigned char> b = head(path, 1 << 20);
+    for (size_t at = 2; at + 9 < b.size() && b[at] == 0xFF;) {
+        const unsigned marker = b[at + 1];
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+            marker != 0xCC) {
+            height = be16(b, at + 5);
+            width = be16(b, at + 7);
+            return true;
+        }
+        at += 2 + be16(b, at + 2);
+    }
+    return false;
+}
+
+std::string folder_of(const std::string &path) {
+    const fs::path parent = fs::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
+std::string lower(std::string s) {
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return s;
+}
+
+}  // namespace
+
+std::string sniff_format(const std::string &path) {
+    const std::vector<unsigned char> b = head(path, 8);
+    if (b.size() >= 2 && b[0] == 0xFF && b[1] == 0xD8) return "JPEG";
+    if (b.size() >= 8 && b[0] == 0x89 && b[1] == 'P' && b[2] == 'N' && b[3] == 'G') return "PNG";
+    if (b.size() >= 2 && b[0] == 'B' && b[1] == 'M') return "BMP";
+    return "";
+}
+
+std::string format_of_extension(const std::string &output) {
+    const std::string name = fs::path(output).filename().string();
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot + 1 == name.size()) return "";
+    const std::string ext = lower(name.substr(dot + 1));
+    if (ext == "jpg" || ext == "jpeg") return "JPEG";
+    if (ext == "png") return "PNG";
+    if (ext == "bmp") return "BMP";
+    return "";
+}
+
+std::string write_failure_hint(const std::string &input, const std::string &output) {
+    std::error_code ec;
+    if (fs::is_directory(output, ec)) return output + " is a folder";
+    const std::string folder = folder_of(output);
+    if (!fs::exists(folder, ec)) return "the folder " + folder + " does not exist";
+    if (!fs::is_directory(folder, ec)) return folder + " is not a folder";
+    std::string format = format_of_extension(output);
+    if (format.empty()) format = sniff_format(input);
+    uint64_t width = 0, height = 0;
+    if (format == "JPEG" && picture_size(input, width, height) &&
+        (width > 65535 || height > 65535))
+        return "JPEG stores at most 65535 pixels a side and the picture is " +
+               std::to_string(width) + " x " + std::to_string(height) + "; write PNG or BMP";
+    if (VELMORA_ACCESS(folder.c_str(), VELMORA_W_OK) != 0 &&
+        (!fs::exists(output, ec) || VELMORA_ACCESS(output.c_str(), VELMORA_W_OK) != 0))
+        return "the folder " + folder + " is not writable";
+#if !defined(_WIN32)
+    struct statvfs st;
+    if (statvfs(folder.c_str(), &st) == 0 && st.f_bavail == 0)
+        return "no space left on the device that holds " + folder;
+#endif
+    return "";
+}
+
+bool make_output_folder(const std::string &output, std::string &error) {
+    const fs::path parent = fs::path(output).parent_path();
+    if (parent.empty()) return true;
+    std::error_code ec;
+    if (fs::is_directory(parent, ec)) return true;
+    fs::create_directories(parent, ec);
+    if (!ec) return true;
+    error = "cannot create the folder " + parent.string() + ": " + ec.message();
+    return false;
+}
+
+}  // namespace velmora_cli

@@ -1,0 +1,27 @@
+// What the command can tell about the files it is given, for its warnings
+// and hints: the format a file starts with, its picture size, its folder.
+#ifndef VELMORA_TOOLS_FILES_H
+#define VELMORA_TOOLS_FILES_H
+
+#include <string>
+
+namespace velmora_cli {
+
+// "JPEG", "PNG", "BMP" from the first bytes, or "" when unknown or unreadable.
+std::string sniff_format(const std::string &path);
+
+// The format the library writes for `output`'s extension, or "" when the
+// extension names none (the input's format is written then).
+std::string format_of_extension(const std::string &output);
+
+// After a failed write of `output` from `input`: one line on the cause, when
+// it can be told for sure; otherwise "".
+std::string write_failure_hint(const std::string &input, const std::string &output);
+
+// Creates the folder that will hold `output`, with its parents; false and a
+// reason when that fails.
+bool make_output_folder(const std::string &output, std::string &error);
+
+}  // namespace velmora_cli
+
+#endif
