@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "codec.h"
+#include "file_paths.h"
 #include "output_file.h"
 
 namespace velmora {
@@ -14,7 +15,7 @@ namespace velmora {
 // ---- read -------------------------------------------------------------------
 
 Buffer read_file(const char *path, uint64_t *size) {
-    FILE *f = std::fopen(path, "rb");
+    FILE *f = open_file(path, "rb");
     if (!f) return nullptr;
     Buffer data;
     long end = -1;
