@@ -54,17 +54,6 @@ Bytes inverted_png(const std::string &in) {
     return read_bytes(out);
 }
 
-// A picture that does not compress: its files are about as large as its pixels.
-Picture noise(int width, int height) {
-    Picture p = filled(width, height, rgb(0, 0, 0));
-    uint32_t state = 7;
-    for (Rgba &c : p.px) {
-        state = state * 1664525u + 1013904223u;
-        c = rgb(state >> 24, (state >> 16) & 255, (state >> 8) & 255, 255);
-    }
-    return p;
-}
-
 std::string name_of_length(size_t bytes) {
     return std::string(bytes - 4, 'n') + ".png";
 }
@@ -180,6 +169,12 @@ TEST(OutputFile, RivalWritersThroughALinkLeaveOneWholeFile) {
 // A path given as UTF-8, as the library takes it.
 fs::path utf8_path(const std::string &text) { return fs::u8path(text); }
 
+// Copies a file over any old one (the mingw build's copy_file cannot overwrite).
+void copy_anew(const fs::path &from, const fs::path &to) {
+    fs::remove(to);
+    fs::copy_file(from, to);
+}
+
 TEST(OutputFile, Utf8NamesInAndOut) {
     Sandbox box;
     write_png(box.path("plain.png"), gradient(20, 10));
@@ -203,12 +198,11 @@ TEST(OutputFile, Utf8NamesInAndOut) {
         SCOPED_TRACE(name);
         const std::string in = box.dir() + "/" + folder + "/in-" + name.substr(0, 5 + 3 * 60);
         const std::string out = box.dir() + "/" + folder + "/" + name;
-        fs::copy_file(box.path("plain.png"), utf8_path(in), fs::copy_options::overwrite_existing);
+        copy_anew(box.path("plain.png"), utf8_path(in));
         // Written new, then replaced: both leave the one file and nothing else.
         for (int pass = 0; pass < 2; ++pass) {
             ASSERT_EQ(velmora_invert(in.c_str(), out.c_str()), 1) << last_error();
-            fs::copy_file(utf8_path(out), box.path("check.png"),
-                          fs::copy_options::overwrite_existing);
+            copy_anew(utf8_path(out), box.path("check.png"));
             EXPECT_EQ(read_bytes(box.path("check.png")), expected);
         }
         std::vector<std::string> listed;
@@ -283,6 +277,18 @@ TEST(OutputFile, ClosedFolderPreparedOutside) {
 
 #if !defined(_WIN32)
 // ---- POSIX: links, devices, owners, processes -----------------------------------
+
+// A picture that does not compress: its files are about as large as its pixels.
+Picture noise(int width, int height) {
+    Picture p = filled(width, height, rgb(0, 0, 0));
+    uint32_t state = 7;
+    for (Rgba &c : p.px) {
+        state = state * 1664525u + 1013904223u;
+        c = rgb(state >> 24, (state >> 16) & 255, (state >> 8) & 255, 255);
+    }
+    return p;
+}
+
 
 // Runs `call` in a child process and returns its result (-1 if the child
 // died). `unprivileged`: without root's overrides of file permissions, so
