@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "codec.h"
-#include "file_paths.h"
 #include "output_file.h"
+#include "file_paths.h"
 
 namespace velmora {
 
