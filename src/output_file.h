@@ -64,8 +64,10 @@ private:
 using Producer = int (*)(OutputStream &out, void *context);
 
 // Writes the file that `produce` makes without ever leaving a partial file at
-// `path`: the bytes stream into a new file beside it, which is renamed over
-// it once complete. Nonzero when the whole file is in place.
+// `path` (or at the file a symbolic link there leads to): a new file in the
+// same folder is renamed over it once complete; where the folder takes no new
+// file, an existing file is rewritten in place once the new content is known
+// to fit. Nonzero when the whole file is in place.
 int write_file_safely(const char *path, Producer produce, void *context);
 
 }  // namespace velmora

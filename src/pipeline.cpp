@@ -9,13 +9,14 @@
 #include "codec.h"
 #include "metadata.h"
 #include "output_file.h"
+#include "file_paths.h"
 
 namespace velmora {
 
 // ---- read -------------------------------------------------------------------
 
 Buffer read_file(const char *path, uint64_t *size) {
-    FILE *f = std::fopen(path, "rb");
+    FILE *f = open_file(path, "rb");
     if (!f) return nullptr;
     Buffer data;
     long end = -1;

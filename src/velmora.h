@@ -37,11 +37,31 @@
  *     "<name>: cannot decode <input> (<reason>)"   the decoder refused the file
  *     parameter messages (listed per function)  checked after decoding
  *     "<name>: cannot write <output>"           the output could not be written
- * A failing call never creates the output file, and a failed write leaves an
- * existing output file exactly as it was: the new file is written beside it
- * and renamed over it only when complete.
+ * Output files: a failing call never creates the output and never changes an
+ * existing one, and a killed call leaves no partial output. Case by case:
+ *   plain file     the new file is written in the same folder and renamed over
+ *                  the output once complete; it takes the old file's mode, and
+ *                  its owner and group where the process may (root, or a group
+ *                  of the user's). On Linux it has no name until complete, so a
+ *                  killed call leaves nothing; elsewhere it is named
+ *                  ".velmora-XXXXXX.tmp", which a killed call can leave behind.
+ *   symbolic link  followed (up to 40; a relative one from its own folder): the
+ *                  file it leads to is replaced as above and the link stays; a
+ *                  dangling link gets its file created.
+ *   hard link      the replace splits it: the other names keep the old file.
+ *   device, FIFO   written in place, once the whole file is encoded.
+ *   read-only file refused ("cannot write"), never replaced.
+ *   folder that takes no new file: an existing writable file is rewritten in
+ *                  place, once the whole file is encoded and the space for it
+ *                  reserved, so a full disk leaves it as it was; only a
+ *                  hardware write error after that could damage it.
+ * On Windows links are replaced like files, and the replacement has the
+ * folder's inherited permissions, as MoveFileEx gives it. No sync is forced:
+ * after a crash of the whole system the file system decides what reached disk.
  *
- * Paths are passed unchanged to the C library (on Windows: the ANSI code page).
+ * Paths go to the system unchanged. On Windows a path that is valid UTF-8 and
+ * holds a non-ASCII character is taken as UTF-8 (and opened through the wide
+ * API); any other path is taken in the ANSI code page, as ever.
  * Parameters are checked only after the input has been decoded, so a bad
  * parameter on an unreadable file reports the read failure. The one exception
  * is velmora_curves, which checks its point arrays, point count and mode
