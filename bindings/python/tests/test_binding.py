@@ -1,4 +1,5 @@
 import os
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -88,3 +89,51 @@ def test_library_path_from_environment(tmp_path):
     env["VELMORA_LIBRARY"] = velmora.library_path
     run = subprocess.run([sys.executable, "-c", code], cwd=pkg, env=env)
     assert run.returncode == 0
+
+
+@pytest.mark.parametrize("call, exc, words", [
+    # A path cut short at a NUL would make the library write another file.
+    (lambda g, o: velmora.sepia(g, str(o) + "\0evil"), ValueError, "output_path contains a NUL"),
+    (lambda g, o: velmora.sepia(str(g) + "\0x", o), ValueError, "input_path contains a NUL"),
+    (lambda g, o: velmora.sepia(g, 42), TypeError, "output_path must be a path"),
+    # Real numbers as strict as ints.
+    (lambda g, o: velmora.gamma(g, o, gamma="1.5"), TypeError, "gamma must be a real number"),
+    (lambda g, o: velmora.gamma(g, o, gamma=True), TypeError, "gamma must be a real number"),
+    (lambda g, o: velmora.levels(g, o, 0, 255, gamma=None), TypeError, "gamma must be"),
+    # The value as given, not rounded to look like the bound.
+    (lambda g, o: velmora.gamma(g, o, gamma=0.09999999), ValueError,
+     "gamma 0.09999999 out of range 0.1..5.0"),
+    # Points are pairs; every parameter error names the parameter.
+    (lambda g, o: velmora.curves(g, o, points=[(0, 0, 0), (255, 255, 255)]), ValueError,
+     "points[0] must be an (x, y) pair"),
+    (lambda g, o: velmora.curves(g, o, points=5), TypeError, "points must be a sequence"),
+    (lambda g, o: velmora.selective(g, o, red=5), TypeError, "red must be a pair"),
+    (lambda g, o: velmora.selective(g, o, blue=(1, 2, 3)), ValueError, "blue must be a pair"),
+    (lambda g, o: velmora.replace(g, o, (1, 2, 3), "abc"), TypeError, "target must be three"),
+    (lambda g, o: velmora.color_balance(g, o, midtones=(1, 2)), ValueError, "midtones must be"),
+    (lambda g, o: velmora.curves(g, o, points=[(0, 0), (255, 1.5)]), TypeError, "point 1 y"),
+])
+def test_arguments_are_refused_by_name(grey, tmp_path, call, exc, words):
+    with pytest.raises(exc) as err:
+        call(grey, tmp_path / "o.bmp")
+    assert words in str(err.value)
+    assert not any(tmp_path.glob("o*"))
+
+
+def test_version_is_the_headers():
+    header = (Path(__file__).resolve().parents[3] / "src" / "velmora.h").read_text()
+    parts = [re.search(rf"#define VELMORA_VERSION_{p} (\d+)", header).group(1)
+             for p in ("MAJOR", "MINOR", "PATCH")]
+    assert velmora.__version__ == ".".join(parts)
+
+
+def test_exports_only_its_api():
+    public = {n for n in vars(velmora) if not n.startswith("_")}
+    assert set(velmora.__all__) <= public
+    for name in velmora.__all__:
+        assert name in ("Error", "library_path") or callable(getattr(velmora, name))
+
+
+def test_package_version_is_the_headers():
+    project = (Path(__file__).resolve().parents[1] / "pyproject.toml").read_text()
+    assert f'version = "{velmora.__version__}"' in project

@@ -10,6 +10,18 @@ raises :class:`velmora.Error` with the library's one-line message on failure::
     velmora.levels("in.jpg", "out.png", black=16, white=235, gamma=1.2)
     velmora.curves("in.jpg", "out.jpg", points=[(0, 0), (128, 200), (255, 255)])
 
+Every call raises :class:`velmora.Error` when the library refuses it (the
+message names the adjustment and the cause), ``TypeError`` or ``ValueError``
+when an argument cannot be passed to the library at all (the message names the
+parameter). The output's format is the one its extension names: .jpg/.jpeg
+(JPEG at quality 92), .png, .bmp, in any case; any other extension writes the
+input's format.
+
+Calls in one process run one at a time: the library keeps one last-error text
+per process, so each call and the reading of its message hold one lock.
+Threads therefore give no speed-up; for many files use processes, e.g.
+:func:`velmora.parallel.map_files`, which also runs on a Dask cluster.
+
 The shared library is found through, in order: the path in the environment
 variable ``VELMORA_LIBRARY``; a copy next to this package; a build tree of the
 repository (``build/*/src`` or ``build/*/bin``); the system's loader.
@@ -24,6 +36,8 @@ import sys
 import threading
 from pathlib import Path
 from typing import Optional, Sequence, Tuple, Union
+
+__version__ = "1.0.0"
 
 __all__ = [
     "Error", "library_path", "grayscale", "sepia", "invert", "brightness", "contrast",
@@ -121,12 +135,20 @@ for _name, (_args, _res) in _SIGNATURES.items():
 _lock = threading.Lock()
 
 
-def _path(p: PathArg) -> bytes:
-    p = os.fspath(p)
+def _path(name: str, p: PathArg) -> bytes:
+    if isinstance(p, os.PathLike):
+        p = os.fspath(p)
+    if not isinstance(p, (str, bytes)):
+        raise TypeError(f"{name} must be a path (str, bytes or os.PathLike), not "
+                        f"{type(p).__name__}")
+    # C stops at the first NUL: the library would write another file than asked.
+    if (b"\0" if isinstance(p, bytes) else "\0") in p:
+        raise ValueError(f"{name} contains a NUL character")
     if isinstance(p, bytes):
         return p
-    # The library hands paths to the C runtime: the ANSI code page on Windows.
-    return p.encode("mbcs") if sys.platform == "win32" else os.fsencode(p)
+    # On Windows the library opens a UTF-8 path that has non-ASCII characters
+    # with the wide file calls, so any name works.
+    return p.encode("utf-8") if sys.platform == "win32" else os.fsencode(p)
 
 
 def _int32(name: str, value: int) -> int:
@@ -137,9 +159,20 @@ def _int32(name: str, value: int) -> int:
     return value
 
 
+def _real(name: str, value: float, low: float, high: float) -> float:
+    """A real number within low..high as the library compares it, in float."""
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise TypeError(f"{name} must be a real number, not {type(value).__name__}")
+    single = ctypes.c_float(value).value
+    if not ctypes.c_float(low).value <= single <= ctypes.c_float(high).value:
+        # The library's own message would round the value to "0.1"; say it whole.
+        raise ValueError(f"{name} {value!r} out of range {low}..{high}")
+    return float(value)
+
+
 def _call(name: str, input_path: PathArg, output_path: PathArg, *args) -> None:
     fn = getattr(_lib, "velmora_" + name)
-    src, dst = _path(input_path), _path(output_path)
+    src, dst = _path("input_path", input_path), _path("output_path", output_path)
     with _lock:
         if fn(src, dst, *args):
             return
@@ -151,9 +184,16 @@ def _ints(names: Sequence[str], values: Sequence[int]):
     return [_int32(n, v) for n, v in zip(names, values)]
 
 
+def _sequence(name: str, value, length: int, what: str):
+    if isinstance(value, (str, bytes)) or not hasattr(value, "__len__"):
+        raise TypeError(f"{name} must be {what}, not {type(value).__name__}")
+    if len(value) != length:
+        raise ValueError(f"{name} must be {what}, got {len(value)} values")
+    return value
+
+
 def _triple(name: str, value: Sequence[int]):
-    if len(value) != 3:
-        raise ValueError(f"{name} must have three values (R, G, B), got {len(value)}")
+    _sequence(name, value, 3, "three values (R, G, B)")
     return _ints([f"{name}[{k}]" for k in range(3)], value)
 
 
@@ -188,7 +228,7 @@ def contrast(input_path: PathArg, output_path: PathArg, value: int = 0) -> None:
 
 def gamma(input_path: PathArg, output_path: PathArg, gamma: float = 1.0) -> None:
     """Raises normalised channel values to 1/gamma; gamma 0.1..5.0 (above 1 brightens)."""
-    _call("gamma", input_path, output_path, float(gamma))
+    _call("gamma", input_path, output_path, _real("gamma", gamma, 0.1, 5.0))
 
 
 def levels(input_path: PathArg, output_path: PathArg, black: int = 0, white: int = 255,
@@ -198,7 +238,7 @@ def levels(input_path: PathArg, output_path: PathArg, black: int = 0, white: int
     black and white 0..255 with black < white; gamma 0.1..5.0.
     """
     _call("levels", input_path, output_path, _int32("black", black), _int32("white", white),
-          float(gamma))
+          _real("gamma", gamma, 0.1, 5.0))
 
 
 def auto_levels(input_path: PathArg, output_path: PathArg) -> None:
@@ -215,11 +255,22 @@ def curves(input_path: PathArg, output_path: PathArg,
     Either ``points`` (one curve for R, G and B) or all of ``red``, ``green`` and
     ``blue`` (one curve each, with the same number of points).
     """
+    def pairs(name, curve):
+        if isinstance(curve, (str, bytes)) or not hasattr(curve, "__iter__"):
+            raise TypeError(f"{name} must be a sequence of (x, y) points, not "
+                            f"{type(curve).__name__}")
+        curve = list(curve)
+        for k, p in enumerate(curve):
+            _sequence(f"{name}[{k}]", p, 2, "an (x, y) pair")
+        return curve
+
     if points is not None:
+        points = pairs("points", points)
         if red is not None or green is not None or blue is not None:
             raise ValueError("give either points or red/green/blue, not both")
         curves_, per_channel = [list(points)], 0
     elif red is not None and green is not None and blue is not None:
+        red, green, blue = pairs("red", red), pairs("green", green), pairs("blue", blue)
         curves_, per_channel = [list(red), list(green), list(blue)], 3
         if not len(curves_[0]) == len(curves_[1]) == len(curves_[2]):
             raise ValueError("red, green and blue need the same number of points")
@@ -227,8 +278,10 @@ def curves(input_path: PathArg, output_path: PathArg,
         raise ValueError("give points, or all of red, green and blue")
     count = len(curves_[0])
     flat = [p for curve in curves_ for p in curve]
-    xs = (ctypes.c_int * max(len(flat), 1))(*_ints(["x"] * len(flat), [p[0] for p in flat]))
-    ys = (ctypes.c_int * max(len(flat), 1))(*_ints(["y"] * len(flat), [p[1] for p in flat]))
+    xs = (ctypes.c_int * max(len(flat), 1))(*_ints([f"point {k} x" for k in range(len(flat))],
+                                                  [p[0] for p in flat]))
+    ys = (ctypes.c_int * max(len(flat), 1))(*_ints([f"point {k} y" for k in range(len(flat))],
+                                                  [p[1] for p in flat]))
     _call("curves", input_path, output_path, count, xs, ys, per_channel)
 
 
@@ -286,8 +339,7 @@ def selective(input_path: PathArg, output_path: PathArg, hue: int = 0, range: in
     """
     pairs = []
     for name, pair in (("red", red), ("green", green), ("blue", blue)):
-        if len(pair) != 2:
-            raise ValueError(f"{name} must be a pair of adjustments")
-        pairs += _ints([name, name], pair)
+        _sequence(name, pair, 2, "a pair of adjustments (A, B)")
+        pairs += _ints([f"{name}[0]", f"{name}[1]"], pair)
     _call("selective", input_path, output_path, _int32("hue", hue), _int32("sat_min", sat_min),
           _int32("range", range), *pairs)

@@ -1,0 +1,90 @@
+"""Many files at once, in worker processes: on this machine, or on a Dask
+cluster of many machines.
+
+    from velmora.parallel import map_files
+    results = map_files("sepia", ["a.jpg", "b.jpg"], "out", format="png")
+    failed = [r for r in results if not r.ok]
+
+Each file is one call in a worker process (the library's last-error text is
+one per process, so a process runs one call at a time). ``executor`` is any
+object with a ``submit(fn, *args)`` that returns futures with ``result()``:
+a ``concurrent.futures`` executor, or a ``dask.distributed.Client``; without
+one, a local process pool with a worker per CPU is used.
+"""
+
+from __future__ import annotations
+
+import os
+from concurrent.futures import ProcessPoolExecutor
+from pathlib import Path
+from typing import Any, Iterable, List, NamedTuple, Optional
+
+__all__ = ["Result", "map_files"]
+
+_FORMATS = {"jpg": ".jpg", "jpeg": ".jpg", "png": ".png", "bmp": ".bmp"}
+
+
+class Result(NamedTuple):
+    """One file's outcome: ``error`` is the library's message when ``ok`` is false."""
+
+    input: str
+    output: str
+    ok: bool
+    error: Optional[str]
+
+
+def _run_one(adjustment: str, input_path: str, output_path: str, params: dict) -> Result:
+    # Imported in the worker: the library is loaded once per worker process.
+    import velmora
+
+    try:
+        getattr(velmora, adjustment)(input_path, output_path, **params)
+        return Result(input_path, output_path, True, None)
+    except (velmora.Error, TypeError, ValueError, OverflowError) as e:
+        return Result(input_path, output_path, False, str(e))
+
+
+def _outputs(inputs: List[str], out_dir: Path, format: Optional[str]) -> List[str]:
+    suffix = None
+    if format is not None:
+        suffix = _FORMATS.get(format.lower())
+        if suffix is None:
+            raise ValueError(f"format must be one of jpg, jpeg, png, bmp, not {format!r}")
+    outputs, seen = [], set()
+    for name in inputs:
+        p = Path(name)
+        out = str(out_dir / (p.stem + (suffix if suffix else p.suffix)))
+        if out in seen:
+            raise ValueError(f"two inputs would both be written to {out}")
+        seen.add(out)
+        outputs.append(out)
+    return outputs
+
+
+def map_files(adjustment: str, inputs: Iterable[Any], out_dir: Any, executor: Any = None,
+              format: Optional[str] = None, **params) -> List[Result]:
+    """Runs ``velmora.<adjustment>(input, out_dir/<input's name>, **params)`` for
+    every input, in worker processes, and returns one :class:`Result` per input,
+    in the order of ``inputs``. A failure is reported in its own file's result,
+    never raised. ``format`` (jpg, png or bmp) replaces each input's extension.
+    The paths must be valid where the workers run (on a cluster: shared storage).
+    """
+    import velmora
+
+    if adjustment not in velmora.__all__ or not callable(getattr(velmora, adjustment, None)) \
+            or adjustment in ("Error",):
+        raise ValueError(f"unknown adjustment {adjustment!r}")
+    inputs = [os.fspath(p) for p in inputs]
+    out = Path(os.fspath(out_dir))
+    outputs = _outputs(inputs, out, format)
+    out.mkdir(parents=True, exist_ok=True)
+    own = executor is None
+    if own:
+        executor = ProcessPoolExecutor(max_workers=os.cpu_count() or 1)
+    try:
+        futures = [executor.submit(_run_one, adjustment, i, o, params)
+                   for i, o in zip(inputs, outputs)]
+        return [f.result() for f in futures]
+    finally:
+        if own:
+            executor.shutdown()
