@@ -1,0 +1,818 @@
+// The PNG writer. Every decision below is the reference writer's own, taken
+// the same way for every input: each row's filter is the one with the least
+// sum of |signed byte| (the lowest filter number on a tie), and the deflate
+// stream is its single fixed-Huffman block with greedy matching, one step of
+// lazy matching, and a store-only fallback when compressing does not pay.
+// What differs is how the same answers are reached:
+// - rows are filtered as the compressor needs them, into a sliding window,
+//   instead of filtering the whole image first;
+// - each hash bucket keeps its candidates in a fixed ring of 16 slots; the
+//   reference's list (append; when 16 long, drop the oldest 8) always shows
+//   the newest `count` entries of that ring;
+// - candidates are scanned newest first, so the scan stops at the first one
+//   outside the window, and a strictly longer match replaces the best so far,
+//   which picks the same newest-of-the-longest match as the reference's
+//   oldest-first scan with `>=`;
+// - match lengths are compared 8 bytes at a time, filter costs with SIMD;
+// - the compressed stream is kept in blocks and sent out as it stands, the
+//   checksums are table driven.
+#include "png_writer.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "simd.h"
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define VELMORA_PNG_AVX2 1
+#include <immintrin.h>
+#endif
+
+namespace velmora {
+
+// Beyond this the reference's int sizes overflow: (width * 4 + 1) * height,
+// and the stored size it compares against, data + 2 + 5 bytes per 32767.
+const long long kMaxPngStream = 0x7FF00000LL;
+
+namespace {
+
+// ---- checksums --------------------------------------------------------------
+
+struct CrcTables {
+    uint32_t t[8][256];
+    CrcTables() {
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[0][n] = c;
+        }
+        for (uint32_t n = 0; n < 256; ++n)
+            for (int k = 1; k < 8; ++k) t[k][n] = (t[k - 1][n] >> 8) ^ t[0][t[k - 1][n] & 0xFF];
+    }
+};
+
+const CrcTables &crc_tables() {
+    static const CrcTables tables;
+    return tables;
+}
+
+// Running CRC-32 (the register, not yet complemented), eight bytes a step.
+uint32_t crc_update(uint32_t crc, const unsigned char *p, size_t n) {
+    const CrcTables &c = crc_tables();
+    while (n >= 8) {
+        const uint32_t lo = crc ^ (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                                   uint32_t(p[3]) << 24);
+        crc = c.t[7][lo & 0xFF] ^ c.t[6][(lo >> 8) & 0xFF] ^ c.t[5][(lo >> 16) & 0xFF] ^
+              c.t[4][lo >> 24] ^ c.t[3][p[4]] ^ c.t[2][p[5]] ^ c.t[1][p[6]] ^ c.t[0][p[7]];
+        p += 8;
+        n -= 8;
+    }
+    while (n--) crc = (crc >> 8) ^ c.t[0][(crc ^ *p++) & 0xFF];
+    return crc;
+}
+
+// Adler-32 of the deflate input. The reference sums in blocks of 5552 bytes
+// too, so its sums never wrap and the result is the plain checksum.
+class Adler32 {
+public:
+    void update(const unsigned char *p, size_t n) {
+        while (n > 0) {
+            size_t block = std::min(n, kBlock - pending_);
+            n -= block;
+            pending_ += block;
+            uint32_t s1 = s1_, s2 = s2_;
+#if VELMORA_HAVE_SSE2
+            // 16 bytes a step: s2 gains 16 * s1 plus the bytes weighted 16..1.
+            if (block >= 16) {
+                const __m128i zero = _mm_setzero_si128();
+                const __m128i w_hi = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
+                const __m128i w_lo = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
+                __m128i v_s1 = _mm_setzero_si128(), v_s2 = _mm_setzero_si128();
+                __m128i v_s1_sum = _mm_setzero_si128();  // sum of s1 at each step start
+                size_t steps = block / 16;
+                for (size_t k = 0; k < steps; ++k) {
+                    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+                    v_s1_sum = _mm_add_epi32(v_s1_sum, v_s1);
+                    v_s1 = _mm_add_epi32(v_s1, _mm_sad_epu8(d, zero));
+                    v_s2 = _mm_add_epi32(
+                        v_s2, _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(d, zero), w_hi),
+                                            _mm_madd_epi16(_mm_unpackhi_epi8(d, zero), w_lo)));
+                    p += 16;
+                }
+                block -= steps * 16;
+                const uint32_t add1 = lane_sum(v_s1);
+                const uint32_t add2 = lane_sum(v_s2) + 16 * lane_sum(v_s1_sum);
+                s2 += uint32_t(steps) * 16 * s1 + add2;
+                s1 += add1;
+            }
+#endif
+            for (; block > 0; --block) {
+                s1 += *p++;
+                s2 += s1;
+            }
+            if (pending_ == kBlock) {
+                s1 %= 65521;
+                s2 %= 65521;
+                pending_ = 0;
+            }
+            s1_ = s1;
+            s2_ = s2;
+        }
+    }
+    uint32_t value() const { return (s2_ % 65521) << 16 | (s1_ % 65521); }
+
+private:
+    static constexpr size_t kBlock = 5552;
+#if VELMORA_HAVE_SSE2
+    static uint32_t lane_sum(__m128i v) {
+        alignas(16) uint32_t l[4];
+        _mm_store_si128(reinterpret_cast<__m128i *>(l), v);
+        return l[0] + l[1] + l[2] + l[3];
+    }
+#endif
+    uint32_t s1_ = 1, s2_ = 0;
+    size_t pending_ = 0;
+};
+
+// ---- the compressed stream ---------------------------------------------------
+
+// The compressed bytes, in blocks that are never moved once written.
+class BlockOutput {
+public:
+    struct Block {
+        std::unique_ptr<unsigned char[]> bytes;
+        size_t used = 0;
+    };
+    // Room for `n` more bytes at cursor(); the bytes before stay where they are.
+    unsigned char *reserve(unsigned char *cursor, size_t n) {
+        if (!blocks_.empty()) {
+            if (size_t(end_ - cursor) >= n) return cursor;
+            blocks_.back().used = size_t(cursor - blocks_.back().bytes.get());
+            total_ += blocks_.back().used;
+        }
+        const size_t size = std::max(n, size_t(1) << 20);
+        Block b;
+        b.bytes.reset(new unsigned char[size]);
+        blocks_.push_back(std::move(b));
+        end_ = blocks_.back().bytes.get() + size;
+        return blocks_.back().bytes.get();
+    }
+    void finish(unsigned char *cursor) {
+        if (blocks_.empty()) return;
+        blocks_.back().used = size_t(cursor - blocks_.back().bytes.get());
+        total_ += blocks_.back().used;
+        end_ = cursor;
+    }
+    // Bytes written so far, the cursor at `cursor`.
+    size_t written(const unsigned char *cursor) const {
+        return blocks_.empty() ? 0 : total_ + size_t(cursor - blocks_.back().bytes.get());
+    }
+    size_t size() const { return total_; }  // after finish()
+    const std::vector<Block> &blocks() const { return blocks_; }
+
+private:
+    std::vector<Block> blocks_;
+    unsigned char *end_ = nullptr;
+    size_t total_ = 0;
+};
+
+// Fixed-Huffman codes, bit-reversed for an LSB-first writer: each entry is
+// the code in the low bits and its length above bit 24.
+struct FixedCodes {
+    uint32_t literal[256];
+    uint32_t length[259];  // code and extra bits of a match length 3..258
+    static uint32_t reverse(uint32_t code, int bits) {
+        uint32_t r = 0;
+        while (bits--) {
+            r = (r << 1) | (code & 1);
+            code >>= 1;
+        }
+        return r;
+    }
+    static uint32_t symbol(int n) {  // code | bits << 24
+        if (n <= 143) return reverse(0x30 + n, 8) | 8u << 24;
+        if (n <= 255) return reverse(0x190 + n - 144, 9) | 9u << 24;
+        if (n <= 279) return reverse(n - 256, 7) | 7u << 24;
+        return reverse(0xC0 + n - 280, 8) | 8u << 24;
+    }
+    FixedCodes() {
+        static const unsigned short base[] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,
+                                              15, 17, 19, 23, 27, 31, 35, 43,  51,  59,
+                                              67, 83, 99, 115, 131, 163, 195, 227, 258, 259};
+        static const unsigned char extra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                              2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+        for (int n = 0; n < 256; ++n) literal[n] = symbol(n);
+        length[0] = length[1] = length[2] = 0;
+        for (int len = 3; len <= 258; ++len) {
+            int j = 0;
+            while (len > base[j + 1] - 1) ++j;
+            const uint32_t s = symbol(257 + j);
+            const uint32_t bits = s >> 24;
+            length[len] = (s & 0xFFFFFF) | uint32_t(len - base[j]) << bits |
+                          (bits + extra[j]) << 24;
+        }
+    }
+};
+
+const FixedCodes &fixed_codes() {
+    static const FixedCodes codes;
+    return codes;
+}
+
+// The distance's 5-bit code and extra bits for a distance of 1..32768, with
+// the total bit count above bit 24.
+inline uint32_t distance_code(uint32_t d) {
+    const uint32_t v = d - 1;
+    if (v < 4) return FixedCodes::reverse(v, 5) | 5u << 24;
+    int top = 31 - __builtin_clz(v);  // v >= 4: top >= 2
+    const int extra = top - 1;
+    const uint32_t code = 2 * uint32_t(top) + ((v >> extra) & 1);
+    return FixedCodes::reverse(code, 5) | (v & ((1u << extra) - 1)) << 5 |
+           uint32_t(5 + extra) << 24;
+}
+
+inline uint32_t zhash(const unsigned char *d) {
+    uint32_t h = uint32_t(d[0]) + (uint32_t(d[1]) << 8) + (uint32_t(d[2]) << 16);
+    h ^= h << 3;
+    h += h >> 5;
+    h ^= h << 4;
+    h += h >> 17;
+    h ^= h << 25;
+    h += h >> 6;
+    return h & 16383;
+}
+
+inline uint64_t load64(const unsigned char *p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+// Length of the common prefix of a and b, at most `limit`; reads up to 7
+// bytes past b + limit (the window keeps that slack).
+inline int match_length(const unsigned char *a, const unsigned char *b, int limit) {
+    int n = 0;
+    while (n < limit) {
+        const uint64_t x = load64(a + n) ^ load64(b + n);
+        if (x) {
+            n += __builtin_ctzll(x) >> 3;
+            return n < limit ? n : limit;
+        }
+        n += 8;
+    }
+    return limit;
+}
+
+constexpr int kWindow = 32768;
+constexpr int kBuckets = 16384;
+constexpr int kQuality = 8;  // the reference's default PNG compression level
+constexpr int kSlots = 2 * kQuality;
+constexpr int kMaxMatch = 258;
+// Bytes the window holds past the current position: the lazy match at i + 1
+// reads up to i + 1 + 258, and match_length 7 more.
+constexpr long long kLookahead = 1 + kMaxMatch + 8;
+
+struct HashChains {
+    uint32_t pos[kBuckets][kSlots];  // absolute positions, a ring per bucket
+    uint8_t count[kBuckets];         // entries the reference's list holds
+    uint8_t head[kBuckets];          // next slot to write
+};
+
+// The size the reference writes when compressing does not pay: the header,
+// then 5 bytes per stored block of up to 32767 bytes (the checksum is not
+// counted on either side).
+long long stored_limit(long long n) { return n + 2 + ((n + 32766) / 32767) * 5; }
+
+// Compresses the bytes a Source makes, pieces of at most piece_max() bytes
+// each, into `out`: the 2-byte header, then the fixed-Huffman block, padded.
+// Returns false, with `out` unfinished, as soon as the stream is certain to
+// be longer than stored_limit(): the reference stores the data then.
+template <class Source>
+bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) {
+    const FixedCodes &codes = fixed_codes();
+    std::unique_ptr<HashChains> chains(new HashChains);
+    std::memset(chains->count, 0, sizeof chains->count);
+    std::memset(chains->head, 0, sizeof chains->head);
+
+    const size_t piece = std::max<size_t>(src.piece_max(), 65536);
+    const size_t cap = size_t(kWindow) + size_t(kLookahead) + 2 * piece + 16;
+    std::unique_ptr<unsigned char[]> window(new unsigned char[cap]());
+    unsigned char *const buf = window.get();
+    long long base = 0;   // absolute position of buf[0]
+    long long avail = 0;  // absolute end of the bytes made so far
+    const long long limit_bytes = stored_limit(total);
+
+    unsigned char *op = out.reserve(nullptr, 64);
+    uint64_t bits = 0;
+    unsigned nbits = 0;
+    auto put = [&](uint32_t code, unsigned n) {
+        bits |= uint64_t(code) << nbits;
+        nbits += n;
+        if (nbits >= 32) {
+            const uint32_t w = uint32_t(bits);
+            op[0] = uint8_t(w);
+            op[1] = uint8_t(w >> 8);
+            op[2] = uint8_t(w >> 16);
+            op[3] = uint8_t(w >> 24);
+            op += 4;
+            bits >>= 32;
+            nbits -= 32;
+        }
+    };
+    *op++ = 0x78;  // deflate, 32K window
+    *op++ = 0x5E;  // level 1 in the header's FLEVEL
+    put(1, 1);     // the final block,
+    put(1, 2);     // fixed Huffman codes
+
+    HashChains &hc = *chains;
+    const long long main_end = total - 3;  // the last 3 bytes are always literals
+    long long i = 0;
+    while (i < total) {
+        // Make the window hold the lookahead, sliding it when full.
+        while (avail < total && avail <= i + kLookahead) {
+            const size_t n = src.next_size();
+            if (size_t(avail - base) + n + 16 > cap) {
+                const long long keep = std::max(base, i - kWindow);
+                std::memmove(buf, buf + (keep - base), size_t(avail - keep));
+                base = keep;
+            }
+            unsigned char *dst = buf + (avail - base);
+            src.produce(dst);
+            adler.update(dst, n);
+            avail += n;
+        }
+        const long long seg_end =
+            std::min(main_end, avail < total ? avail - kLookahead : total);
+        // 9 bits a byte at most; a step may run 257 bytes past seg_end.
+        const long long span = std::max<long long>(seg_end - i, 0) + kMaxMatch + 8;
+        op = out.reserve(op, size_t(span + span / 8 + 16));
+
+        while (i < seg_end) {
+            const unsigned char *cur = buf + (i - base);
+            const int limit = int(std::min<long long>(kMaxMatch, total - i));
+            const uint32_t h = zhash(cur);
+            uint32_t *slots = hc.pos[h];
+            int count = hc.count[h];
+            const unsigned head = hc.head[h];
+
+            int best = 2;
+            long long best_pos = -1;
+            const long long oldest = i - kWindow;  // positions must lie above this
+            for (int k = 0; k < count; ++k) {
+                const uint32_t p = slots[(head - 1 - k) & (kSlots - 1)];
+                if (static_cast<long long>(p) <= oldest) break;
+                const unsigned char *cand = buf + (p - base);
+                if (cand[best] != cur[best]) continue;
+                const int len = match_length(cand, cur, limit);
+                if (len > best) {
+                    best = len;
+                    best_pos = p;
+                    if (best >= limit) break;
+                }
+            }
+            if (count == kSlots) count = kQuality;
+            slots[head] = uint32_t(i);
+            hc.head[h] = uint8_t((head + 1) & (kSlots - 1));
+            hc.count[h] = uint8_t(count + 1);
+
+            if (best_pos >= 0) {
+                // A strictly longer match at i + 1 makes this byte a literal.
+                const int limit1 = int(std::min<long long>(kMaxMatch, total - i - 1));
+                if (best < limit1) {
+                    const unsigned char *next = cur + 1;
+                    const uint32_t h1 = zhash(next);
+                    const uint32_t *s1 = hc.pos[h1];
+                    const int count1 = hc.count[h1];
+                    const unsigned head1 = hc.head[h1];
+                    const long long oldest1 = i - (kWindow - 1);
+                    for (int k = 0; k < count1; ++k) {
+                        const uint32_t p = s1[(head1 - 1 - k) & (kSlots - 1)];
+                        if (static_cast<long long>(p) <= oldest1) break;
+                        const unsigned char *cand = buf + (p - base);
+                        if (cand[best] != next[best]) continue;
+                        if (match_length(cand, next, limit1) > best) {
+                            best_pos = -1;
+                            break;
+                        }
+                    }
+                }
+            }
+
+            if (best_pos >= 0) {
+                const uint32_t lc = codes.length[best];
+                const uint32_t dc = distance_code(uint32_t(i - best_pos));
+                const unsigned lbits = lc >> 24;
+                put((lc & 0xFFFFFF) | (dc & 0xFFFFFF) << lbits, lbits + (dc >> 24));
+                i += best;
+            } else {
+                const uint32_t c = codes.literal[*cur];
+                put(c & 0xFFFFFF, c >> 24);
+                ++i;
+            }
+        }
+        if (i >= main_end && avail == total) {
+            for (; i < total; ++i) {
+                const uint32_t c = codes.literal[buf[i - base]];
+                put(c & 0xFFFFFF, c >> 24);
+            }
+        }
+        if (static_cast<long long>(out.written(op)) > limit_bytes) return false;
+    }
+    put(0, 7);  // end of block: code 256
+    while (nbits > 0) {
+        *op++ = uint8_t(bits);
+        bits >>= 8;
+        nbits = nbits > 8 ? nbits - 8 : 0;
+    }
+    out.finish(op);
+    return static_cast<long long>(out.size()) <= limit_bytes;
+}
+
+// ---- sources -----------------------------------------------------------------
+
+// Bytes of an array, in pieces of 64 KiB.
+class ArraySource {
+public:
+    ArraySource(const unsigned char *data, size_t size) : data_(data), size_(size) {}
+    size_t piece_max() const { return kPiece; }
+    size_t next_size() const { return std::min(kPiece, size_ - at_); }
+    void produce(unsigned char *dst) {
+        const size_t n = next_size();
+        std::memcpy(dst, data_ + at_, n);
+        at_ += n;
+    }
+
+private:
+    static constexpr size_t kPiece = 65536;
+    const unsigned char *data_;
+    size_t size_, at_ = 0;
+};
+
+// ---- row filters -------------------------------------------------------------
+
+inline int paeth(int a, int b, int c) {
+    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    if (pa <= pb && pa <= pc) return a;
+    if (pb <= pc) return b;
+    return c;
+}
+
+// Filtered byte of filter f at one position: z the byte, a the one 4 bytes
+// to its left, b the one above, c above-left (0 where there is none; the
+// reference's first-row mapping amounts to a row of zeros above).
+inline uint8_t filter_byte(int f, int z, int a, int b, int c) {
+    switch (f) {
+    case 0: return uint8_t(z);
+    case 1: return uint8_t(z - a);
+    case 2: return uint8_t(z - b);
+    case 3: return uint8_t(z - ((a + b) >> 1));
+    default: return uint8_t(z - paeth(a, b, c));
+    }
+}
+
+inline int cost_of(uint8_t v) {
+    const int s = static_cast<signed char>(v);
+    return s < 0 ? -s : s;
+}
+
+// Adds the costs of bytes [from, len) of a row for all five filters.
+void costs_scalar(const uint8_t *z, const uint8_t *up, size_t from, size_t len, uint64_t est[5]) {
+    for (size_t i = from; i < len; ++i) {
+        const int a = i >= 4 ? z[i - 4] : 0, c = i >= 4 ? up[i - 4] : 0;
+        for (int f = 0; f < 5; ++f) est[f] += cost_of(filter_byte(f, z[i], a, up[i], c));
+    }
+}
+
+void apply_scalar(int f, const uint8_t *z, const uint8_t *up, size_t from, size_t len,
+                  uint8_t *out) {
+    for (size_t i = from; i < len; ++i) {
+        const int a = i >= 4 ? z[i - 4] : 0, c = i >= 4 ? up[i - 4] : 0;
+        out[i] = filter_byte(f, z[i], a, up[i], c);
+    }
+}
+
+#if VELMORA_HAVE_SSE2
+// Sixteen bytes of each filter at once. Paeth's choice is made on 16-bit
+// differences: |p - a| = |b - c|, |p - b| = |a - c|, |p - c| = |a + b - 2c|.
+struct Sse2Filters {
+    static __m128i abs16(__m128i x) { return _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x)); }
+    static __m128i paeth_mask_half(__m128i a, __m128i b, __m128i c, __m128i *use_b) {
+        const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
+        const __m128i pa = abs16(bc), pb = abs16(ac), pc = abs16(_mm_add_epi16(bc, ac));
+        // a when pa <= pb and pa <= pc; else b when pb <= pc; else c.
+        const __m128i not_a = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+        *use_b = _mm_cmpgt_epi16(pb, pc);  // set: not b
+        return not_a;
+    }
+    static __m128i paeth(__m128i a, __m128i b, __m128i c) {
+        const __m128i zero = _mm_setzero_si128();
+        __m128i nb_lo, nb_hi;
+        const __m128i na_lo = paeth_mask_half(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero),
+                                              _mm_unpacklo_epi8(c, zero), &nb_lo);
+        const __m128i na_hi = paeth_mask_half(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero),
+                                              _mm_unpackhi_epi8(c, zero), &nb_hi);
+        const __m128i not_a = _mm_packs_epi16(na_lo, na_hi);
+        const __m128i not_b = _mm_packs_epi16(nb_lo, nb_hi);
+        const __m128i bc = simd::select(not_b, c, b);
+        return simd::select(not_a, bc, a);
+    }
+    static __m128i avg_floor(__m128i a, __m128i b) {
+        return _mm_sub_epi8(_mm_avg_epu8(a, b),
+                            _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+    }
+    static __m128i cost(__m128i v) {
+        const __m128i m = _mm_min_epu8(v, _mm_sub_epi8(_mm_setzero_si128(), v));
+        return _mm_sad_epu8(m, _mm_setzero_si128());
+    }
+    static __m128i load(const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
+    // The four inputs of the 16 bytes at i (i a multiple of 16).
+    static void inputs(const uint8_t *z, const uint8_t *up, size_t i, __m128i &vz, __m128i &va,
+                       __m128i &vb, __m128i &vc) {
+        vz = load(z + i);
+        vb = load(up + i);
+        if (i == 0) {
+            va = _mm_slli_si128(vz, 4);
+            vc = _mm_slli_si128(vb, 4);
+        } else {
+            va = load(z + i - 4);
+            vc = load(up + i - 4);
+        }
+    }
+    static size_t costs(const uint8_t *z, const uint8_t *up, size_t len, uint64_t est[5]) {
+        __m128i acc[5];
+        for (auto &x : acc) x = _mm_setzero_si128();
+        size_t i = 0;
+        for (; i + 16 <= len; i += 16) {
+            __m128i vz, va, vb, vc;
+            inputs(z, up, i, vz, va, vb, vc);
+            acc[0] = _mm_add_epi64(acc[0], cost(vz));
+            acc[1] = _mm_add_epi64(acc[1], cost(_mm_sub_epi8(vz, va)));
+            acc[2] = _mm_add_epi64(acc[2], cost(_mm_sub_epi8(vz, vb)));
+            acc[3] = _mm_add_epi64(acc[3], cost(_mm_sub_epi8(vz, avg_floor(va, vb))));
+            acc[4] = _mm_add_epi64(acc[4], cost(_mm_sub_epi8(vz, paeth(va, vb, vc))));
+        }
+        for (int f = 0; f < 5; ++f) {
+            alignas(16) uint64_t l[2];
+            _mm_store_si128(reinterpret_cast<__m128i *>(l), acc[f]);
+            est[f] += l[0] + l[1];
+        }
+        return i;
+    }
+    static size_t apply(int f, const uint8_t *z, const uint8_t *up, size_t len, uint8_t *out) {
+        size_t i = 0;
+        for (; i + 16 <= len; i += 16) {
+            __m128i vz, va, vb, vc, r;
+            inputs(z, up, i, vz, va, vb, vc);
+            switch (f) {
+            case 0: r = vz; break;
+            case 1: r = _mm_sub_epi8(vz, va); break;
+            case 2: r = _mm_sub_epi8(vz, vb); break;
+            case 3: r = _mm_sub_epi8(vz, avg_floor(va, vb)); break;
+            default: r = _mm_sub_epi8(vz, paeth(va, vb, vc)); break;
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), r);
+        }
+        return i;
+    }
+};
+#endif
+
+// Rows of the image, each filtered as the reference filters it, one piece
+// per row: the filter number, then the filtered bytes.
+class FilteredRows {
+public:
+    FilteredRows(const unsigned char *rgba, int width, PngIsa isa)
+        : px_(rgba), stride_(size_t(width) * 4), isa_(isa),
+          zeros_(new unsigned char[stride_ + 16]()) {}
+    size_t piece_max() const { return stride_ + 1; }
+    size_t next_size() const { return stride_ + 1; }
+    void produce(unsigned char *dst) {
+        const unsigned char *z = px_ + stride_ * size_t(row_);
+        const unsigned char *up = row_ > 0 ? z - stride_ : zeros_.get();
+        uint64_t est[5] = {0, 0, 0, 0, 0};
+        size_t done = 0;
+#if VELMORA_HAVE_SSE2
+        if (isa_ != PngIsa::scalar) done = Sse2Filters::costs(z, up, stride_, est);
+#endif
+        costs_scalar(z, up, done, stride_, est);
+        int best = 0;
+        for (int f = 1; f < 5; ++f)
+            if (est[f] < est[best]) best = f;
+        dst[0] = uint8_t(best);
+        done = 0;
+#if VELMORA_HAVE_SSE2
+        if (isa_ != PngIsa::scalar) done = Sse2Filters::apply(best, z, up, stride_, dst + 1);
+#endif
+        apply_scalar(best, z, up, done, stride_, dst + 1);
+        ++row_;
+    }
+
+private:
+    const unsigned char *px_;
+    size_t stride_;
+    int row_ = 0;
+    PngIsa isa_;
+    std::unique_ptr<unsigned char[]> zeros_;
+};
+
+// ---- stored blocks -----------------------------------------------------------
+
+// Calls emit(bytes, n) with the stored form of the stream a Source makes: the
+// header, blocks of at most 32767 bytes, the Adler-32 checksum.
+template <class Source, class Emit>
+bool emit_stored(Source &src, long long total, Emit &&emit) {
+    const unsigned char header[2] = {0x78, 0x5E};
+    if (!emit(header, 2)) return false;
+    std::unique_ptr<unsigned char[]> piece(new unsigned char[src.piece_max() + 1]);
+    size_t have = 0, at = 0;  // bytes of `piece` made, and used
+    Adler32 adler;
+    long long done = 0;
+    while (done < total) {
+        const int block = int(std::min<long long>(total - done, 32767));
+        const unsigned char head[5] = {uint8_t(total - done == block), uint8_t(block),
+                                       uint8_t(block >> 8), uint8_t(~block),
+                                       uint8_t(~block >> 8)};
+        if (!emit(head, 5)) return false;
+        int left = block;
+        while (left > 0) {
+            if (at == have) {
+                have = src.next_size();
+                src.produce(piece.get());
+                adler.update(piece.get(), have);
+                at = 0;
+            }
+            const size_t n = std::min<size_t>(size_t(left), have - at);
+            if (!emit(piece.get() + at, n)) return false;
+            at += n;
+            left -= int(n);
+        }
+        done += block;
+    }
+    const uint32_t a = adler.value();
+    const unsigned char tail[4] = {uint8_t(a >> 24), uint8_t(a >> 16), uint8_t(a >> 8), uint8_t(a)};
+    return emit(tail, 4);
+}
+
+// ---- the PNG file --------------------------------------------------------------
+
+void put32(unsigned char *p, uint32_t v) {
+    p[0] = uint8_t(v >> 24);
+    p[1] = uint8_t(v >> 16);
+    p[2] = uint8_t(v >> 8);
+    p[3] = uint8_t(v);
+}
+
+// Sends bytes to the sink, keeping the CRC of the current chunk.
+class ChunkWriter {
+public:
+    ChunkWriter(WriteFn write, void *context) : write_(write), context_(context) {}
+    bool raw(const unsigned char *p, size_t n) { return n == 0 || write_(context_, p, n); }
+    // Length and type of a chunk; its CRC starts with the type.
+    bool begin(uint32_t length, const char *type) {
+        unsigned char h[8];
+        put32(h, length);
+        std::memcpy(h + 4, type, 4);
+        crc_ = crc_update(0xFFFFFFFFu, h + 4, 4);
+        return raw(h, 8);
+    }
+    bool data(const unsigned char *p, size_t n) {
+        crc_ = crc_update(crc_, p, n);
+        return raw(p, n);
+    }
+    bool end() {
+        unsigned char c[4];
+        put32(c, ~crc_);
+        return raw(c, 4);
+    }
+
+private:
+    WriteFn write_;
+    void *context_;
+    uint32_t crc_ = 0;
+};
+
+bool isa_runs(PngIsa isa) {
+    switch (isa) {
+    case PngIsa::automatic:
+    case PngIsa::scalar: return true;
+    case PngIsa::sse2:
+#if VELMORA_HAVE_SSE2
+        return true;
+#else
+        return false;
+#endif
+    case PngIsa::avx2: return false;
+    }
+    return false;
+}
+
+PngIsa resolve(PngIsa isa) {
+    if (isa != PngIsa::automatic) return isa;
+#if VELMORA_HAVE_SSE2
+    return PngIsa::sse2;
+#else
+    return PngIsa::scalar;
+#endif
+}
+
+int write_png_checked(WriteFn write, void *context, int width, int height,
+                      const unsigned char *rgba, PngIsa isa) {
+    const long long total = (static_cast<long long>(width) * 4 + 1) * height;
+    ChunkWriter out(write, context);
+
+    unsigned char head[8 + 25];
+    static const unsigned char signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+    std::memcpy(head, signature, 8);
+    put32(head + 8, 13);
+    std::memcpy(head + 12, "IHDR", 4);
+    put32(head + 16, uint32_t(width));
+    put32(head + 20, uint32_t(height));
+    head[24] = 8;  // bits per channel
+    head[25] = 6;  // RGBA
+    head[26] = head[27] = head[28] = 0;
+    put32(head + 29, ~crc_update(0xFFFFFFFFu, head + 12, 17));
+
+    BlockOutput compressed;
+    Adler32 adler;
+    bool fits;
+    {
+        FilteredRows rows(rgba, width, isa);
+        fits = deflate_q8(rows, total, compressed, adler);
+    }
+    if (!out.raw(head, sizeof head)) return 0;
+    if (fits) {
+        const size_t zlen = compressed.size() + 4;
+        if (!out.begin(uint32_t(zlen), "IDAT")) return 0;
+        for (const auto &b : compressed.blocks())
+            if (!out.data(b.bytes.get(), b.used)) return 0;
+        unsigned char sum[4];
+        put32(sum, adler.value());
+        if (!out.data(sum, 4) || !out.end()) return 0;
+    } else {
+        // Compressing does not pay: the rows are filtered again, stored.
+        compressed = BlockOutput();
+        const long long zlen = stored_limit(total) + 4;
+        if (!out.begin(uint32_t(zlen), "IDAT")) return 0;
+        FilteredRows rows(rgba, width, isa);
+        if (!emit_stored(rows, total,
+                         [&](const unsigned char *p, size_t n) { return out.data(p, n); }))
+            return 0;
+        if (!out.end()) return 0;
+    }
+    if (!out.begin(0, "IEND") || !out.end()) return 0;
+    return 1;
+}
+
+}  // namespace
+
+bool png_isa_available(PngIsa isa) { return isa_runs(isa); }
+
+int write_png_rgba(WriteFn write, void *context, int width, int height,
+                   const unsigned char *rgba, PngIsa isa) {
+    if (width <= 0 || height <= 0 || !rgba || !write) return 0;
+    if ((static_cast<long long>(width) * 4 + 1) * height > kMaxPngStream) return 0;
+    if (!isa_runs(isa)) return 0;
+    try {
+        return write_png_checked(write, context, width, height, rgba, resolve(isa));
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+}
+
+bool zlib_compress_q8(const unsigned char *data, size_t size, std::vector<unsigned char> &out) {
+    if (static_cast<unsigned long long>(size) > static_cast<unsigned long long>(kMaxPngStream))
+        return false;
+    try {
+        out.clear();
+        const long long total = static_cast<long long>(size);
+        BlockOutput compressed;
+        Adler32 adler;
+        ArraySource src(data, size);
+        if (deflate_q8(src, total, compressed, adler)) {
+            out.reserve(compressed.size() + 4);
+            for (const auto &b : compressed.blocks())
+                out.insert(out.end(), b.bytes.get(), b.bytes.get() + b.used);
+            const uint32_t a = adler.value();
+            out.insert(out.end(), {uint8_t(a >> 24), uint8_t(a >> 16), uint8_t(a >> 8), uint8_t(a)});
+        } else {
+            compressed = BlockOutput();
+            out.reserve(size_t(stored_limit(total)) + 4);
+            ArraySource again(data, size);
+            emit_stored(again, total, [&](const unsigned char *p, size_t n) {
+                out.insert(out.end(), p, p + n);
+                return true;
+            });
+        }
+        return true;
+    } catch (const std::bad_alloc &) {
+        out.clear();
+        return false;
+    }
+}
+
+}  // namespace velmora
