@@ -268,6 +268,18 @@ inline int match_length(const unsigned char *a, const unsigned char *b, int limi
     return limit;
 }
 
+// The match length at a candidate whose first 8 bytes are `key`; the
+// window is read only for matches of 8 bytes or more.
+inline int candidate_length(uint64_t key, const unsigned char *cand, const unsigned char *cur,
+                            uint64_t cur8, int limit) {
+    const uint64_t x = key ^ cur8;
+    if (x != 0) {
+        const int n = __builtin_ctzll(x) >> 3;
+        return n < limit ? n : limit;
+    }
+    return limit <= 8 ? limit : 8 + match_length(cand + 8, cur + 8, limit - 8);
+}
+
 constexpr int kWindow = 32768;
 constexpr int kBuckets = 16384;
 constexpr int kQuality = 8;  // the reference's default PNG compression level
@@ -277,11 +289,146 @@ constexpr int kMaxMatch = 258;
 // reads up to i + 1 + 258, and match_length 7 more.
 constexpr long long kLookahead = 1 + kMaxMatch + 8;
 
-struct HashChains {
-    uint32_t pos[kBuckets][kSlots];  // absolute positions, a ring per bucket
-    uint8_t count[kBuckets];         // entries the reference's list holds
-    uint8_t head[kBuckets];          // next slot to write
+// A bucket's ring: each slot's position, and the 8 bytes there, byte j of
+// every slot together in plane[j]. One bucket, three cache lines.
+struct alignas(64) Bucket {
+    uint32_t pos[kSlots];
+    uint8_t plane[8][kSlots];
 };
+
+struct HashChains {
+    struct Meta {
+        uint8_t count;  // entries the reference's list holds
+        uint8_t head;   // next slot to write
+    };
+    Bucket bucket[kBuckets];
+    Meta meta[kBuckets];
+};
+
+// zhash() of the n positions at d (reads d[0 .. n + 1]).
+void hash_positions(const unsigned char *d, size_t n, uint16_t *out) {
+    size_t k = 0;
+#if VELMORA_HAVE_SSE2
+    // Sixteen positions a step: lane j of the load at d + k + r holds the
+    // bytes of position k + 4j + r; the packs and interleaves restore order.
+    const __m128i low24 = _mm_set1_epi32(0xFFFFFF), low14 = _mm_set1_epi32(16383);
+    auto mix = [&](__m128i x) {
+        x = _mm_and_si128(x, low24);
+        x = _mm_xor_si128(x, _mm_slli_epi32(x, 3));
+        x = _mm_add_epi32(x, _mm_srli_epi32(x, 5));
+        x = _mm_xor_si128(x, _mm_slli_epi32(x, 4));
+        x = _mm_add_epi32(x, _mm_srli_epi32(x, 17));
+        x = _mm_xor_si128(x, _mm_slli_epi32(x, 25));
+        x = _mm_add_epi32(x, _mm_srli_epi32(x, 6));
+        return _mm_and_si128(x, low14);
+    };
+    for (; k + 16 <= n; k += 16) {
+        const __m128i h0 = mix(_mm_loadu_si128(reinterpret_cast<const __m128i *>(d + k)));
+        const __m128i h1 = mix(_mm_loadu_si128(reinterpret_cast<const __m128i *>(d + k + 1)));
+        const __m128i h2 = mix(_mm_loadu_si128(reinterpret_cast<const __m128i *>(d + k + 2)));
+        const __m128i h3 = mix(_mm_loadu_si128(reinterpret_cast<const __m128i *>(d + k + 3)));
+        const __m128i p01 = _mm_packs_epi32(h0, h1);  // 0 4 8 12 1 5 9 13
+        const __m128i p23 = _mm_packs_epi32(h2, h3);  // 2 6 10 14 3 7 11 15
+        const __m128i even = _mm_unpacklo_epi16(p01, p23), odd = _mm_unpackhi_epi16(p01, p23);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + k), _mm_unpacklo_epi16(even, odd));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + k + 8), _mm_unpackhi_epi16(even, odd));
+    }
+#endif
+    for (; k < n; ++k) out[k] = uint16_t(zhash(d + k));
+}
+
+inline void prefetch(const void *p) { __builtin_prefetch(p); }
+
+// One bucket's candidates for the current position, newest first as the
+// reference would pick among them: the longest, the newest of equals.
+struct Candidates {
+    const uint32_t *pos;
+    const uint8_t (*plane)[kSlots];
+    int count;      // entries in the reference's list: the newest `count` slots
+    unsigned head;  // the slot after the newest
+};
+
+// Plain scan: each candidate in turn, newest first, stopping at the first
+// outside the window (older ones lie farther back). Returns the longest
+// length above `best` with its position, or `best` and -1.
+inline int scan_plain(const Candidates &c, long long oldest, const unsigned char *buf,
+                      long long base, const unsigned char *cur, uint64_t cur8, int limit,
+                      int best, long long &best_pos) {
+    best_pos = -1;
+    for (int k = 0; k < c.count; ++k) {
+        const unsigned slot = (c.head - 1 - k) & (kSlots - 1);
+        const uint32_t p = c.pos[slot];
+        if (static_cast<long long>(p) <= oldest) break;
+        const unsigned char *cand = buf + (p - base);
+        const int len = candidate_length(load64(cand), cand, cur, cur8, limit);
+        const bool better = len > best;
+        best = better ? len : best;
+        best_pos = better ? static_cast<long long>(p) : best_pos;
+    }
+    return best;
+}
+
+#if VELMORA_HAVE_SSE2
+// All 16 slots of a bucket at once. Byte j of every slot against byte j of
+// the current position, ANDed over j = 0..7, gives each slot's match length
+// up to 8. A slot counts when it is among the newest `count` and inside the
+// window; since positions grow with recency, those inside the window are the
+// newest n_in of all 16 slots. Each slot's score is length * 16 + recency (15
+// the newest), so the largest score names the reference's choice among
+// lengths below 8.
+struct Scan {
+    __m128i length;  // per slot
+    __m128i counts;  // 0xFF where the slot counts
+    int top;         // the largest score, 0 when no slot counts
+};
+
+inline Scan scan_sse2(const Candidates &c, long long oldest, uint64_t cur8) {
+    const __m128i zero = _mm_setzero_si128();
+    // Each of the 8 bytes repeated 16 times: bytes doubled, then quadrupled,
+    // then one 32-bit lane spread.
+    const __m128i b2 = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(cur8)),
+                                         _mm_cvtsi64_si128(static_cast<long long>(cur8)));
+    const __m128i lo = _mm_unpacklo_epi16(b2, b2), hi = _mm_unpackhi_epi16(b2, b2);
+    auto plane = [&](int j) {
+        return _mm_load_si128(reinterpret_cast<const __m128i *>(c.plane[j]));
+    };
+    __m128i run = _mm_cmpeq_epi8(plane(0), _mm_shuffle_epi32(lo, 0x00));
+    __m128i length = run;  // minus the count of 0xFF bytes below
+    run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(1), _mm_shuffle_epi32(lo, 0x55)));
+    length = _mm_add_epi8(length, run);
+    run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(2), _mm_shuffle_epi32(lo, 0xAA)));
+    length = _mm_add_epi8(length, run);
+    run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(3), _mm_shuffle_epi32(lo, 0xFF)));
+    length = _mm_add_epi8(length, run);
+    run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(4), _mm_shuffle_epi32(hi, 0x00)));
+    length = _mm_add_epi8(length, run);
+    run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(5), _mm_shuffle_epi32(hi, 0x55)));
+    length = _mm_add_epi8(length, run);
+    run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(6), _mm_shuffle_epi32(hi, 0xAA)));
+    length = _mm_add_epi8(length, run);
+    run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(7), _mm_shuffle_epi32(hi, 0xFF)));
+    length = _mm_sub_epi8(zero, _mm_add_epi8(length, run));
+
+    const __m128i old = _mm_set1_epi32(static_cast<int>(std::max<long long>(oldest, INT_MIN)));
+    __m128i in[4];
+    for (int k = 0; k < 4; ++k)
+        in[k] = _mm_cmpgt_epi32(_mm_load_si128(reinterpret_cast<const __m128i *>(c.pos + 4 * k)), old);
+    const __m128i in8 = _mm_packs_epi16(_mm_packs_epi32(in[0], in[1]), _mm_packs_epi32(in[2], in[3]));
+    const __m128i in_sum = _mm_sad_epu8(_mm_sub_epi8(zero, in8), zero);
+    const int inside = _mm_cvtsi128_si32(_mm_add_epi64(in_sum, _mm_srli_si128(in_sum, 8)));
+    const int counted = std::min(c.count, inside);
+    const __m128i slot = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i recency = _mm_and_si128(_mm_sub_epi8(slot, _mm_set1_epi8(char(c.head))),
+                                          _mm_set1_epi8(15));
+    const __m128i counts = _mm_cmpgt_epi8(recency, _mm_set1_epi8(char(15 - counted)));
+    __m128i score = _mm_and_si128(_mm_or_si128(_mm_slli_epi16(length, 4), recency), counts);
+    score = _mm_max_epu8(score, _mm_srli_si128(score, 8));
+    score = _mm_max_epu8(score, _mm_srli_si128(score, 4));
+    score = _mm_max_epu8(score, _mm_srli_si128(score, 2));
+    score = _mm_max_epu8(score, _mm_srli_si128(score, 1));
+    return {length, counts, _mm_cvtsi128_si32(score) & 0xFF};
+}
+#endif
 
 // The size the reference writes when compressing does not pay: the header,
 // then 5 bytes per stored block of up to 32767 bytes (the checksum is not
@@ -292,19 +439,27 @@ long long stored_limit(long long n) { return n + 2 + ((n + 32766) / 32767) * 5; 
 // each, into `out`: the 2-byte header, then the fixed-Huffman block, padded.
 // Returns false, with `out` unfinished, as soon as the stream is certain to
 // be longer than stored_limit(): the reference stores the data then.
-template <class Source>
+// kWide scans whole buckets with SIMD; both give the same stream.
+template <bool kWide, class Source>
 bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) {
     const FixedCodes &codes = fixed_codes();
     std::unique_ptr<HashChains> chains(new HashChains);
-    std::memset(chains->count, 0, sizeof chains->count);
-    std::memset(chains->head, 0, sizeof chains->head);
+    std::memset(chains->meta, 0, sizeof chains->meta);
+    // Slots never written must read as position 0 (see scan_sse2).
+    for (Bucket &b : chains->bucket) std::memset(b.pos, 0, sizeof b.pos);
+    HashChains &hc = *chains;
 
+    // The window: the last 32 KiB before the current position, the lookahead
+    // and room for new pieces; with the hash of each position in it.
     const size_t piece = std::max<size_t>(src.piece_max(), 65536);
     const size_t cap = size_t(kWindow) + size_t(kLookahead) + 2 * piece + 16;
     std::unique_ptr<unsigned char[]> window(new unsigned char[cap]());
+    std::unique_ptr<uint16_t[]> hash_store(new uint16_t[cap]);
     unsigned char *const buf = window.get();
-    long long base = 0;   // absolute position of buf[0]
-    long long avail = 0;  // absolute end of the bytes made so far
+    uint16_t *const hashes = hash_store.get();
+    long long base = 0;    // absolute position of buf[0]
+    long long avail = 0;   // absolute end of the bytes made so far
+    long long hashed = 0;  // absolute end of the positions hashed
     const long long limit_bytes = stored_limit(total);
 
     unsigned char *op = out.reserve(nullptr, 64);
@@ -329,7 +484,23 @@ bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) 
     put(1, 1);     // the final block,
     put(1, 2);     // fixed Huffman codes
 
-    HashChains &hc = *chains;
+    auto candidates = [&](uint32_t h) {
+        return Candidates{hc.bucket[h].pos, hc.bucket[h].plane, hc.meta[h].count,
+                          hc.meta[h].head};
+    };
+    auto fetch = [&](uint32_t h) {
+        prefetch(hc.bucket[h].pos);
+        prefetch(hc.bucket[h].plane[0]);
+        prefetch(hc.bucket[h].plane[4]);
+        prefetch(&hc.meta[h]);
+    };
+
+    // The lazy test's scan of position i + 1, when it turned this step into a
+    // literal: the next step's own scan, already done.
+    long long known_at = -1;
+    int known_best = 2;
+    long long known_pos = -1;
+
     const long long main_end = total - 3;  // the last 3 bytes are always literals
     long long i = 0;
     while (i < total) {
@@ -339,12 +510,18 @@ bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) 
             if (size_t(avail - base) + n + 16 > cap) {
                 const long long keep = std::max(base, i - kWindow);
                 std::memmove(buf, buf + (keep - base), size_t(avail - keep));
+                std::memmove(hashes, hashes + (keep - base), size_t(hashed - keep) * 2);
                 base = keep;
             }
             unsigned char *dst = buf + (avail - base);
             src.produce(dst);
             adler.update(dst, n);
             avail += n;
+            if (avail - 2 > hashed) {
+                hash_positions(buf + (hashed - base), size_t(avail - 2 - hashed),
+                               hashes + (hashed - base));
+                hashed = avail - 2;
+            }
         }
         const long long seg_end =
             std::min(main_end, avail < total ? avail - kLookahead : total);
@@ -353,51 +530,83 @@ bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) 
         op = out.reserve(op, size_t(span + span / 8 + 16));
 
         while (i < seg_end) {
-            const unsigned char *cur = buf + (i - base);
+            const size_t at = size_t(i - base);
+            const unsigned char *cur = buf + at;
             const int limit = int(std::min<long long>(kMaxMatch, total - i));
-            const uint32_t h = zhash(cur);
-            uint32_t *slots = hc.pos[h];
-            int count = hc.count[h];
-            const unsigned head = hc.head[h];
+            const uint32_t h = hashes[at];
+            const uint32_t h1 = hashes[at + 1];  // the lazy test's, or the next step's
+            fetch(h1);
+            const Candidates here = candidates(h);
+            const uint64_t cur8 = load64(cur);
 
+            // The longest match in the window, the newest of equals.
             int best = 2;
             long long best_pos = -1;
-            const long long oldest = i - kWindow;  // positions must lie above this
-            for (int k = 0; k < count; ++k) {
-                const uint32_t p = slots[(head - 1 - k) & (kSlots - 1)];
-                if (static_cast<long long>(p) <= oldest) break;
-                const unsigned char *cand = buf + (p - base);
-                if (cand[best] != cur[best]) continue;
-                const int len = match_length(cand, cur, limit);
-                if (len > best) {
-                    best = len;
-                    best_pos = p;
-                    if (best >= limit) break;
+            if (known_at == i) {
+                best = known_best;
+                best_pos = known_pos;
+            } else {
+#if VELMORA_HAVE_SSE2
+                bool done = false;
+                if (kWide && limit >= 8) {
+                    const Scan sc = scan_sse2(here, i - kWindow, cur8);
+                    const int len = sc.top >> 4;
+                    if (len < 8) {
+                        if (len >= 3) {
+                            best = len;
+                            best_pos = here.pos[(here.head + unsigned(sc.top)) & (kSlots - 1)];
+                        }
+                        done = true;
+                    }
                 }
+                if (!done)
+#endif
+                    best = scan_plain(here, i - kWindow, buf, base, cur, cur8, limit, 2, best_pos);
             }
-            if (count == kSlots) count = kQuality;
-            slots[head] = uint32_t(i);
-            hc.head[h] = uint8_t((head + 1) & (kSlots - 1));
-            hc.count[h] = uint8_t(count + 1);
+            {
+                uint8_t &count = hc.meta[h].count;
+                const unsigned head = hc.meta[h].head;
+                if (count == kSlots) count = kQuality;
+                hc.bucket[h].pos[head] = uint32_t(i);
+                for (int j = 0; j < 8; ++j) hc.bucket[h].plane[j][head] = cur[j];
+                hc.meta[h].head = uint8_t((head + 1) & (kSlots - 1));
+                ++count;
+            }
 
             if (best_pos >= 0) {
+                if (i + best < hashed) fetch(hashes[at + size_t(best)]);
                 // A strictly longer match at i + 1 makes this byte a literal.
                 const int limit1 = int(std::min<long long>(kMaxMatch, total - i - 1));
                 if (best < limit1) {
-                    const unsigned char *next = cur + 1;
-                    const uint32_t h1 = zhash(next);
-                    const uint32_t *s1 = hc.pos[h1];
-                    const int count1 = hc.count[h1];
-                    const unsigned head1 = hc.head[h1];
+                    const Candidates next = candidates(h1);
+                    const uint64_t next8 = load64(cur + 1);
                     const long long oldest1 = i - (kWindow - 1);
-                    for (int k = 0; k < count1; ++k) {
-                        const uint32_t p = s1[(head1 - 1 - k) & (kSlots - 1)];
-                        if (static_cast<long long>(p) <= oldest1) break;
-                        const unsigned char *cand = buf + (p - base);
-                        if (cand[best] != next[best]) continue;
-                        if (match_length(cand, next, limit1) > best) {
+                    bool done = false;
+#if VELMORA_HAVE_SSE2
+                    if (kWide && best < 8 && limit1 >= 8) {
+                        const Scan sc = scan_sse2(next, oldest1, next8);
+                        const __m128i longer = _mm_and_si128(
+                            _mm_cmpgt_epi8(sc.length, _mm_set1_epi8(char(best))), sc.counts);
+                        if (_mm_movemask_epi8(longer) != 0) {
                             best_pos = -1;
-                            break;
+                            if ((sc.top >> 4) < 8) {
+                                known_at = i + 1;
+                                known_best = sc.top >> 4;
+                                known_pos = next.pos[(next.head + unsigned(sc.top)) & (kSlots - 1)];
+                            }
+                        }
+                        done = true;
+                    }
+#endif
+                    if (!done) {
+                        long long pos1;
+                        const int best1 = scan_plain(next, oldest1, buf, base, cur + 1, next8,
+                                                     limit1, best, pos1);
+                        if (best1 > best) {
+                            best_pos = -1;
+                            known_at = i + 1;
+                            known_best = best1;
+                            known_pos = pos1;
                         }
                     }
                 }
@@ -742,7 +951,8 @@ int write_png_checked(WriteFn write, void *context, int width, int height,
     bool fits;
     {
         FilteredRows rows(rgba, width, isa);
-        fits = deflate_q8(rows, total, compressed, adler);
+        fits = isa == PngIsa::scalar ? deflate_q8<false>(rows, total, compressed, adler)
+                                    : deflate_q8<true>(rows, total, compressed, adler);
     }
     if (!out.raw(head, sizeof head)) return 0;
     if (fits) {
@@ -793,7 +1003,7 @@ bool zlib_compress_q8(const unsigned char *data, size_t size, std::vector<unsign
         BlockOutput compressed;
         Adler32 adler;
         ArraySource src(data, size);
-        if (deflate_q8(src, total, compressed, adler)) {
+        if (deflate_q8<true>(src, total, compressed, adler)) {
             out.reserve(compressed.size() + 4);
             for (const auto &b : compressed.blocks())
                 out.insert(out.end(), b.bytes.get(), b.bytes.get() + b.used);
