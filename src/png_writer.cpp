@@ -371,62 +371,105 @@ inline int scan_plain(const Candidates &c, long long oldest, const unsigned char
 #if VELMORA_HAVE_SSE2
 // All 16 slots of a bucket at once. Byte j of every slot against byte j of
 // the current position, ANDed over j = 0..7, gives each slot's match length
-// up to 8. A slot counts when it is among the newest `count` and inside the
-// window; since positions grow with recency, those inside the window are the
-// newest n_in of all 16 slots. Each slot's score is length * 16 + recency (15
-// the newest), so the largest score names the reference's choice among
-// lengths below 8.
+// up to 8. A slot counts when it is among the newest `count` and its
+// position lies inside the window. Each slot's score is length * 16 +
+// recency (15 the newest), so the largest score names the reference's
+// choice among lengths below 8.
 struct Scan {
     __m128i length;  // per slot
     __m128i counts;  // 0xFF where the slot counts
     int top;         // the largest score, 0 when no slot counts
 };
 
-inline Scan scan_sse2(const Candidates &c, long long oldest, uint64_t cur8) {
-    const __m128i zero = _mm_setzero_si128();
-    // Each of the 8 bytes repeated 16 times: bytes doubled, then quadrupled,
-    // then one 32-bit lane spread.
-    const __m128i b2 = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(cur8)),
-                                         _mm_cvtsi64_si128(static_cast<long long>(cur8)));
-    const __m128i lo = _mm_unpacklo_epi16(b2, b2), hi = _mm_unpackhi_epi16(b2, b2);
-    auto plane = [&](int j) {
-        return _mm_load_si128(reinterpret_cast<const __m128i *>(c.plane[j]));
-    };
-    __m128i run = _mm_cmpeq_epi8(plane(0), _mm_shuffle_epi32(lo, 0x00));
-    __m128i length = run;  // minus the count of 0xFF bytes below
-    run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(1), _mm_shuffle_epi32(lo, 0x55)));
-    length = _mm_add_epi8(length, run);
-    run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(2), _mm_shuffle_epi32(lo, 0xAA)));
-    length = _mm_add_epi8(length, run);
-    run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(3), _mm_shuffle_epi32(lo, 0xFF)));
-    length = _mm_add_epi8(length, run);
-    run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(4), _mm_shuffle_epi32(hi, 0x00)));
-    length = _mm_add_epi8(length, run);
-    run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(5), _mm_shuffle_epi32(hi, 0x55)));
-    length = _mm_add_epi8(length, run);
-    run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(6), _mm_shuffle_epi32(hi, 0xAA)));
-    length = _mm_add_epi8(length, run);
-    run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(7), _mm_shuffle_epi32(hi, 0xFF)));
-    length = _mm_sub_epi8(zero, _mm_add_epi8(length, run));
+// Bytes 0..8 at p, each repeated 16 times: bytes doubled, then quadrupled,
+// then one 32-bit lane spread.
+struct Spread {
+    __m128i byte[9];
+    explicit Spread(const unsigned char *p) {
+        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
+        const __m128i b2 = _mm_unpacklo_epi8(v, v);
+        const __m128i lo = _mm_unpacklo_epi16(b2, b2), hi = _mm_unpackhi_epi16(b2, b2);
+        byte[0] = _mm_shuffle_epi32(lo, 0x00);
+        byte[1] = _mm_shuffle_epi32(lo, 0x55);
+        byte[2] = _mm_shuffle_epi32(lo, 0xAA);
+        byte[3] = _mm_shuffle_epi32(lo, 0xFF);
+        byte[4] = _mm_shuffle_epi32(hi, 0x00);
+        byte[5] = _mm_shuffle_epi32(hi, 0x55);
+        byte[6] = _mm_shuffle_epi32(hi, 0xAA);
+        byte[7] = _mm_shuffle_epi32(hi, 0xFF);
+        byte[8] = _mm_set1_epi8(char(p[8]));
+    }
+};
 
+// Which slots count (0xFF), and each slot's recency.
+inline __m128i counted(const Candidates &c, long long oldest, __m128i &recency) {
     const __m128i old = _mm_set1_epi32(static_cast<int>(std::max<long long>(oldest, INT_MIN)));
     __m128i in[4];
     for (int k = 0; k < 4; ++k)
         in[k] = _mm_cmpgt_epi32(_mm_load_si128(reinterpret_cast<const __m128i *>(c.pos + 4 * k)), old);
-    const __m128i in8 = _mm_packs_epi16(_mm_packs_epi32(in[0], in[1]), _mm_packs_epi32(in[2], in[3]));
-    const __m128i in_sum = _mm_sad_epu8(_mm_sub_epi8(zero, in8), zero);
-    const int inside = _mm_cvtsi128_si32(_mm_add_epi64(in_sum, _mm_srli_si128(in_sum, 8)));
-    const int counted = std::min(c.count, inside);
+    const __m128i inside = _mm_packs_epi16(_mm_packs_epi32(in[0], in[1]), _mm_packs_epi32(in[2], in[3]));
     const __m128i slot = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m128i recency = _mm_and_si128(_mm_sub_epi8(slot, _mm_set1_epi8(char(c.head))),
-                                          _mm_set1_epi8(15));
-    const __m128i counts = _mm_cmpgt_epi8(recency, _mm_set1_epi8(char(15 - counted)));
+    recency = _mm_and_si128(_mm_sub_epi8(slot, _mm_set1_epi8(char(c.head))), _mm_set1_epi8(15));
+    return _mm_and_si128(inside, _mm_cmpgt_epi8(recency, _mm_set1_epi8(char(15 - c.count))));
+}
+
+// `at` holds the 8 spread bytes of the position scanned for.
+inline Scan scan_sse2(const Candidates &c, long long oldest, const __m128i *at) {
+    const __m128i zero = _mm_setzero_si128();
+    auto plane = [&](int j) {
+        return _mm_load_si128(reinterpret_cast<const __m128i *>(c.plane[j]));
+    };
+    __m128i run = _mm_cmpeq_epi8(plane(0), at[0]);
+    __m128i length = run;  // minus the count of 0xFF bytes below
+    for (int j = 1; j < 8; ++j) {
+        run = _mm_and_si128(run, _mm_cmpeq_epi8(plane(j), at[j]));
+        length = _mm_add_epi8(length, run);
+    }
+    length = _mm_sub_epi8(zero, length);
+
+    __m128i recency;
+    const __m128i counts = counted(c, oldest, recency);
     __m128i score = _mm_and_si128(_mm_or_si128(_mm_slli_epi16(length, 4), recency), counts);
     score = _mm_max_epu8(score, _mm_srli_si128(score, 8));
     score = _mm_max_epu8(score, _mm_srli_si128(score, 4));
     score = _mm_max_epu8(score, _mm_srli_si128(score, 2));
     score = _mm_max_epu8(score, _mm_srli_si128(score, 1));
     return {length, counts, _mm_cvtsi128_si32(score) & 0xFF};
+}
+#endif
+
+#if VELMORA_PNG_AVX2
+// Two buckets in one pass: `a` for the bytes at p, `b` for those at p + 1,
+// one in each 128-bit half. Reads p[0 .. 16].
+__attribute__((target("avx2"))) inline void scan_pair_avx2(const Candidates &a, long long oldest_a,
+                                                          const Candidates &b, long long oldest_b,
+                                                          const unsigned char *p, Scan &ra,
+                                                          Scan &rb) {
+    const __m256i bytes = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 1)), 1);
+    __m256i run = _mm256_set1_epi8(-1), length = _mm256_setzero_si256();
+    for (int j = 0; j < 8; ++j) {
+        const __m256i planes = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i *>(a.plane[j]))),
+            _mm_load_si128(reinterpret_cast<const __m128i *>(b.plane[j])), 1);
+        const __m256i spread = _mm256_shuffle_epi8(bytes, _mm256_set1_epi8(char(j)));
+        run = _mm256_and_si256(run, _mm256_cmpeq_epi8(planes, spread));
+        length = _mm256_add_epi8(length, run);
+    }
+    length = _mm256_sub_epi8(_mm256_setzero_si256(), length);
+    __m128i rec_a, rec_b;
+    const __m128i counts_a = counted(a, oldest_a, rec_a), counts_b = counted(b, oldest_b, rec_b);
+    const __m256i counts = _mm256_inserti128_si256(_mm256_castsi128_si256(counts_a), counts_b, 1);
+    const __m256i recency = _mm256_inserti128_si256(_mm256_castsi128_si256(rec_a), rec_b, 1);
+    __m256i score = _mm256_and_si256(_mm256_or_si256(_mm256_slli_epi16(length, 4), recency), counts);
+    score = _mm256_max_epu8(score, _mm256_srli_si256(score, 8));
+    score = _mm256_max_epu8(score, _mm256_srli_si256(score, 4));
+    score = _mm256_max_epu8(score, _mm256_srli_si256(score, 2));
+    score = _mm256_max_epu8(score, _mm256_srli_si256(score, 1));
+    ra = {_mm256_castsi256_si128(length), counts_a, _mm256_cvtsi256_si32(score) & 0xFF};
+    rb = {_mm256_extracti128_si256(length, 1), counts_b,
+          _mm_cvtsi128_si32(_mm256_extracti128_si256(score, 1)) & 0xFF};
 }
 #endif
 
@@ -439,21 +482,20 @@ long long stored_limit(long long n) { return n + 2 + ((n + 32766) / 32767) * 5; 
 // each, into `out`: the 2-byte header, then the fixed-Huffman block, padded.
 // Returns false, with `out` unfinished, as soon as the stream is certain to
 // be longer than stored_limit(): the reference stores the data then.
-// kWide scans whole buckets with SIMD; both give the same stream.
-template <bool kWide, class Source>
+// kLevel 1 scans whole buckets with SSE2, 2 also two at once with AVX2; every
+// level gives the same stream.
+template <int kLevel, class Source>
 bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) {
     const FixedCodes &codes = fixed_codes();
     std::unique_ptr<HashChains> chains(new HashChains);
     std::memset(chains->meta, 0, sizeof chains->meta);
-    // Slots never written must read as position 0 (see scan_sse2).
-    for (Bucket &b : chains->bucket) std::memset(b.pos, 0, sizeof b.pos);
     HashChains &hc = *chains;
 
     // The window: the last 32 KiB before the current position, the lookahead
     // and room for new pieces; with the hash of each position in it.
     const size_t piece = std::max<size_t>(src.piece_max(), 65536);
     const size_t cap = size_t(kWindow) + size_t(kLookahead) + 2 * piece + 16;
-    std::unique_ptr<unsigned char[]> window(new unsigned char[cap]());
+    std::unique_ptr<unsigned char[]> window(new unsigned char[cap]);
     std::unique_ptr<uint16_t[]> hash_store(new uint16_t[cap]);
     unsigned char *const buf = window.get();
     uint16_t *const hashes = hash_store.get();
@@ -517,6 +559,7 @@ bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) 
             src.produce(dst);
             adler.update(dst, n);
             avail += n;
+            std::memset(dst + n, 0, 16);  // read past the end, never counted
             if (avail - 2 > hashed) {
                 hash_positions(buf + (hashed - base), size_t(avail - 2 - hashed),
                                hashes + (hashed - base));
@@ -538,18 +581,35 @@ bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) 
             fetch(h1);
             const Candidates here = candidates(h);
             const uint64_t cur8 = load64(cur);
+#if VELMORA_HAVE_SSE2
+            const Spread spread(cur);
+#endif
 
             // The longest match in the window, the newest of equals.
             int best = 2;
             long long best_pos = -1;
+#if VELMORA_HAVE_SSE2
+            Scan lazy;  // the scan of i + 1, when made together with this one
+            bool lazy_ready = false;
+#endif
             if (known_at == i) {
                 best = known_best;
                 best_pos = known_pos;
             } else {
 #if VELMORA_HAVE_SSE2
                 bool done = false;
-                if (kWide && limit >= 8) {
-                    const Scan sc = scan_sse2(here, i - kWindow, cur8);
+                if (kLevel >= 1 && limit >= 8) {
+                    Scan sc;
+#if VELMORA_PNG_AVX2
+                    // The lazy test's bucket is scanned now unless this
+                    // step's insertion is about to change it.
+                    if (kLevel >= 2 && limit >= 9 && h != h1) {
+                        scan_pair_avx2(here, i - kWindow, candidates(h1), i - (kWindow - 1), cur,
+                                       sc, lazy);
+                        lazy_ready = true;
+                    } else
+#endif
+                        sc = scan_sse2(here, i - kWindow, spread.byte);
                     const int len = sc.top >> 4;
                     if (len < 8) {
                         if (len >= 3) {
@@ -583,8 +643,8 @@ bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) 
                     const long long oldest1 = i - (kWindow - 1);
                     bool done = false;
 #if VELMORA_HAVE_SSE2
-                    if (kWide && best < 8 && limit1 >= 8) {
-                        const Scan sc = scan_sse2(next, oldest1, next8);
+                    if (kLevel >= 1 && best < 8 && limit1 >= 8) {
+                        const Scan sc = lazy_ready ? lazy : scan_sse2(next, oldest1, spread.byte + 1);
                         const __m128i longer = _mm_and_si128(
                             _mm_cmpgt_epi8(sc.length, _mm_set1_epi8(char(best))), sc.counts);
                         if (_mm_movemask_epi8(longer) != 0) {
@@ -611,6 +671,19 @@ bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) 
                     }
                 }
             }
+
+#if VELMORA_HAVE_SSE2
+            else if (lazy_ready && (lazy.top >> 4) < 8) {
+                // A literal: the next step's scan is the one made already.
+                known_at = i + 1;
+                known_best = std::max(lazy.top >> 4, 2);
+                known_pos = known_best >= 3
+                                ? static_cast<long long>(
+                                      hc.bucket[h1].pos[(hc.meta[h1].head + unsigned(lazy.top)) &
+                                                        (kSlots - 1)])
+                                : -1;
+            }
+#endif
 
             if (best_pos >= 0) {
                 const uint32_t lc = codes.length[best];
@@ -640,6 +713,38 @@ bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) 
     }
     out.finish(op);
     return static_cast<long long>(out.size()) <= limit_bytes;
+}
+
+bool cpu_has_avx2() {
+#if VELMORA_PNG_AVX2
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
+#else
+    return false;
+#endif
+}
+
+#if VELMORA_PNG_AVX2
+// The whole compressor compiled for AVX2, the pair scan inlined into it.
+template <class Source>
+__attribute__((target("avx2"), flatten)) bool deflate_avx2(Source &src, long long total,
+                                                          BlockOutput &out, Adler32 &adler) {
+    return deflate_q8<2>(src, total, out, adler);
+}
+#endif
+
+// The compressor at the level `isa` names (automatic: the widest there is).
+template <class Source>
+bool deflate_at(PngIsa isa, Source &src, long long total, BlockOutput &out, Adler32 &adler) {
+#if VELMORA_PNG_AVX2
+    if (isa == PngIsa::avx2 || (isa == PngIsa::automatic && cpu_has_avx2()))
+        return deflate_avx2(src, total, out, adler);
+#endif
+    if (isa == PngIsa::scalar) return deflate_q8<0>(src, total, out, adler);
+    return deflate_q8<1>(src, total, out, adler);
 }
 
 // ---- sources -----------------------------------------------------------------
@@ -915,18 +1020,9 @@ bool isa_runs(PngIsa isa) {
 #else
         return false;
 #endif
-    case PngIsa::avx2: return false;
+    case PngIsa::avx2: return cpu_has_avx2();
     }
     return false;
-}
-
-PngIsa resolve(PngIsa isa) {
-    if (isa != PngIsa::automatic) return isa;
-#if VELMORA_HAVE_SSE2
-    return PngIsa::sse2;
-#else
-    return PngIsa::scalar;
-#endif
 }
 
 int write_png_checked(WriteFn write, void *context, int width, int height,
@@ -951,8 +1047,7 @@ int write_png_checked(WriteFn write, void *context, int width, int height,
     bool fits;
     {
         FilteredRows rows(rgba, width, isa);
-        fits = isa == PngIsa::scalar ? deflate_q8<false>(rows, total, compressed, adler)
-                                    : deflate_q8<true>(rows, total, compressed, adler);
+        fits = deflate_at(isa, rows, total, compressed, adler);
     }
     if (!out.raw(head, sizeof head)) return 0;
     if (fits) {
@@ -988,7 +1083,7 @@ int write_png_rgba(WriteFn write, void *context, int width, int height,
     if ((static_cast<long long>(width) * 4 + 1) * height > kMaxPngStream) return 0;
     if (!isa_runs(isa)) return 0;
     try {
-        return write_png_checked(write, context, width, height, rgba, resolve(isa));
+        return write_png_checked(write, context, width, height, rgba, isa);
     } catch (const std::bad_alloc &) {
         return 0;
     }
@@ -1003,7 +1098,7 @@ bool zlib_compress_q8(const unsigned char *data, size_t size, std::vector<unsign
         BlockOutput compressed;
         Adler32 adler;
         ArraySource src(data, size);
-        if (deflate_q8<true>(src, total, compressed, adler)) {
+        if (deflate_at(PngIsa::automatic, src, total, compressed, adler)) {
             out.reserve(compressed.size() + 4);
             for (const auto &b : compressed.blocks())
                 out.insert(out.end(), b.bytes.get(), b.bytes.get() + b.used);
