@@ -8,6 +8,8 @@
 // internal assertions from ever aborting the host.
 #include "codec.h"
 
+#include "png_writer.h"
+
 #include <climits>
 #include <cstring>
 
@@ -102,62 +104,68 @@ unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int
     return pixels.release();
 }
 
-static void append_to_output(void *context, void *data, int size) {
-    if (size > 0) static_cast<OutputStream *>(context)->append(data, static_cast<size_t>(size));
-}
-
 namespace {
 
-// Passes the encoder's bytes on, putting `extra` in after the first `at`
-// bytes, however the encoder cuts its output into pieces.
-struct Inserting {
+// Where the encoded bytes go: the stream, with `extra` (the kept metadata)
+// put in after the first `at` bytes, however the writer cuts its output
+// into pieces.
+struct Destination {
     OutputStream *out;
-    size_t at;
     const std::vector<unsigned char> *extra;
+    size_t at;
     size_t seen = 0;
     bool done = false;
 
-    static void put(void *context, void *data, int size) {
-        if (size <= 0) return;
-        Inserting &self = *static_cast<Inserting *>(context);
-        const unsigned char *p = static_cast<const unsigned char *>(data);
-        size_t n = static_cast<size_t>(size);
-        if (!self.done && self.seen + n >= self.at) {
-            const size_t head = self.at - self.seen;
-            self.out->append(p, head);
-            self.out->append(self.extra->data(), self.extra->size());
-            self.seen += head;
+    void add(const unsigned char *p, size_t n) {
+        if (!done && !extra->empty() && seen + n >= at) {
+            const size_t head = at - seen;
+            out->append(p, head);
+            out->append(extra->data(), extra->size());
+            seen += head;
             p += head;
             n -= head;
-            self.done = true;
+            done = true;
         }
-        self.seen += n;
-        self.out->append(p, n);
+        seen += n;
+        out->append(p, n);
+    }
+
+    // The two writers' callbacks: stb's, and ours, which may stop early.
+    static void from_stb(void *context, void *data, int size) {
+        if (size > 0)
+            static_cast<Destination *>(context)->add(static_cast<const unsigned char *>(data),
+                                                     static_cast<size_t>(size));
+    }
+    static bool from_ours(void *context, const unsigned char *bytes, size_t size) {
+        Destination &d = *static_cast<Destination *>(context);
+        d.add(bytes, size);
+        return d.out->ok();
     }
 };
 
 }  // namespace
 
 int encode_to_stream(ImageFormat format, int width, int height, const unsigned char *pixels,
-                     OutputStream &out, const Metadata *meta) {
+                     OutputStream &out, const Metadata *meta, Writer writer) {
     std::vector<unsigned char> extra;
     if (meta && !meta->empty()) {
         if (format == FORMAT_JPEG) extra = jpeg_metadata_segments(*meta);
         else if (format == FORMAT_PNG) extra = png_metadata_chunks(*meta);
     }
-    Inserting inserting{&out, format == FORMAT_JPEG ? kJpegMetadataOffset : kPngMetadataOffset,
-                        &extra};
-    stbi_write_func *write = extra.empty() ? append_to_output : Inserting::put;
-    void *context = extra.empty() ? static_cast<void *>(&out) : static_cast<void *>(&inserting);
+    Destination to{&out, &extra,
+                   format == FORMAT_JPEG ? kJpegMetadataOffset : kPngMetadataOffset};
     switch (format) {
     case FORMAT_JPEG:
         // The JPEG header holds 16-bit sizes; the writer would silently wrap them.
         if (width > kMaxJpegSide || height > kMaxJpegSide) return 0;
-        return stbi_write_jpg_to_func(write, context, width, height, 4, pixels, 92);
+        return stbi_write_jpg_to_func(Destination::from_stb, &to, width, height, 4, pixels, 92);
     case FORMAT_PNG:
-        return stbi_write_png_to_func(write, context, width, height, 4, pixels, width * 4);
+        if (writer == Writer::fast)
+            return write_png_rgba(Destination::from_ours, &to, width, height, pixels);
+        return stbi_write_png_to_func(Destination::from_stb, &to, width, height, 4, pixels,
+                                      width * 4);
     default:
-        return stbi_write_bmp_to_func(append_to_output, &out, width, height, 4, pixels);
+        return stbi_write_bmp_to_func(Destination::from_stb, &to, width, height, 4, pixels);
     }
 }
 

@@ -118,6 +118,28 @@ Picture read_picture(const std::string &path) {
     return p;
 }
 
+static void append_bytes(void *context, void *data, int size) {
+    auto *out = static_cast<std::vector<uint8_t> *>(context);
+    out->insert(out->end(), static_cast<uint8_t *>(data), static_cast<uint8_t *>(data) + size);
+}
+
+std::vector<uint8_t> stb_png(int width, int height, const uint8_t *rgba) {
+    std::vector<uint8_t> out;
+    EXPECT_TRUE(stbi_write_png_to_func(append_bytes, &out, width, height, 4, rgba, width * 4));
+    return out;
+}
+
+std::vector<uint8_t> stb_zlib(const uint8_t *data, size_t size) {
+    int len = 0;
+    unsigned char *z =
+        stbi_zlib_compress(const_cast<unsigned char *>(data), int(size), &len, 8);
+    EXPECT_NE(z, nullptr);
+    if (!z) return {};
+    std::vector<uint8_t> out(z, z + len);
+    STBIW_FREE(z);
+    return out;
+}
+
 void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes) {
     std::ofstream f(path, std::ios::binary);
     f.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));

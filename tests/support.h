@@ -61,6 +61,11 @@ void write_jpg(const std::string &path, const Picture &pic, int quality = 95);
 // Decodes any file stb reads, as RGBA; fails the test when it cannot.
 Picture read_picture(const std::string &path);
 
+// The reference writer's bytes: stb_image_write's PNG of RGBA rows at its
+// defaults, and its zlib stream of `size` bytes at quality 8.
+std::vector<uint8_t> stb_png(int width, int height, const uint8_t *rgba);
+std::vector<uint8_t> stb_zlib(const uint8_t *data, size_t size);
+
 void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes);
 std::vector<uint8_t> read_bytes(const std::string &path);
 bool file_exists(const std::string &path);

@@ -1,0 +1,156 @@
+// PNG encoding in memory: stb_image_write's writer against ours on the same
+// 24-megapixel photo-like picture, in megapixels a second, with the largest
+// heap each call holds at once. The two files are checked equal first.
+#include <benchmark/benchmark.h>
+
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "bench_support.h"
+#include "png_writer.h"
+
+// ---- heap accounting: stb's allocations and every operator new ---------------
+
+namespace {
+
+std::atomic<long long> g_live{0};
+std::atomic<long long> g_peak{0};
+
+void count_in(void *p) {
+    if (!p) return;
+    const long long now = g_live += static_cast<long long>(malloc_usable_size(p));
+    long long peak = g_peak.load();
+    while (now > peak && !g_peak.compare_exchange_weak(peak, now)) {
+    }
+}
+void count_out(void *p) {
+    if (p) g_live -= static_cast<long long>(malloc_usable_size(p));
+}
+
+void *counted_malloc(size_t n) {
+    void *p = std::malloc(n);
+    count_in(p);
+    return p;
+}
+void *counted_realloc(void *p, size_t n) {
+    count_out(p);
+    void *q = std::realloc(p, n);
+    count_in(q ? q : p);
+    return q;
+}
+void counted_free(void *p) {
+    count_out(p);
+    std::free(p);
+}
+
+}  // namespace
+
+void *operator new(size_t n) {
+    void *p = counted_malloc(n ? n : 1);
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+void *operator new[](size_t n) { return operator new(n); }
+void *operator new(size_t n, const std::nothrow_t &) noexcept { return counted_malloc(n ? n : 1); }
+void *operator new[](size_t n, const std::nothrow_t &) noexcept { return counted_malloc(n ? n : 1); }
+void operator delete(void *p) noexcept { counted_free(p); }
+void operator delete[](void *p) noexcept { counted_free(p); }
+void operator delete(void *p, size_t) noexcept { counted_free(p); }
+void operator delete[](void *p, size_t) noexcept { counted_free(p); }
+
+#define STBIW_MALLOC(n) counted_malloc(n)
+#define STBIW_REALLOC(p, n) counted_realloc(p, n)
+#define STBIW_FREE(p) counted_free(p)
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb_image_write.h>
+
+namespace {
+
+const int kWidth = 6000, kHeight = 4000;
+
+const std::vector<unsigned char> &picture() {
+    static const std::vector<unsigned char> px = vb::photo_like(kWidth, kHeight);
+    return px;
+}
+
+void stb_sink(void *context, void *data, int size) {
+    auto *out = static_cast<std::vector<unsigned char> *>(context);
+    out->insert(out->end(), static_cast<unsigned char *>(data),
+                static_cast<unsigned char *>(data) + size);
+}
+
+bool our_sink(void *context, const unsigned char *bytes, size_t size) {
+    auto *out = static_cast<std::vector<unsigned char> *>(context);
+    out->insert(out->end(), bytes, bytes + size);
+    return true;
+}
+
+// The file each writer makes, into a buffer reserved beforehand so that the
+// heap figures are the writer's own.
+bool encode(bool reference, velmora::PngIsa isa, std::vector<unsigned char> &out) {
+    out.clear();
+    if (reference)
+        return stbi_write_png_to_func(stb_sink, &out, kWidth, kHeight, 4, picture().data(),
+                                      kWidth * 4) == 1;
+    return velmora::write_png_rgba(our_sink, &out, kWidth, kHeight, picture().data(), isa) == 1;
+}
+
+void run(benchmark::State &state, bool reference, velmora::PngIsa isa) {
+    std::vector<unsigned char> out, want;
+    out.reserve(size_t(kWidth) * kHeight * 4);
+    if (!reference) {
+        want.reserve(out.capacity());
+        if (!encode(true, isa, want) || !encode(false, isa, out) || out != want) {
+            state.SkipWithError("the writers' files differ");
+            return;
+        }
+    }
+    long long heap = 0;
+    for (auto _ : state) {
+        const long long base = g_live.load();
+        g_peak = base;
+        if (!encode(reference, isa, out)) {
+            state.SkipWithError("encoding failed");
+            return;
+        }
+        heap = std::max(heap, g_peak.load() - base);
+    }
+    const double mpx = double(kWidth) * kHeight / 1e6;
+    state.counters["Mpx"] =
+        benchmark::Counter(mpx * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["heap_MiB"] = double(heap) / (1024.0 * 1024.0);
+    state.counters["file_MiB"] = double(out.size()) / (1024.0 * 1024.0);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    picture();
+    benchmark::RegisterBenchmark("png_encode/stb",
+                                 [](benchmark::State &s) { run(s, true, velmora::PngIsa::automatic); })
+        ->Unit(benchmark::kMillisecond);
+    const struct {
+        velmora::PngIsa isa;
+        const char *name;
+    } paths[] = {{velmora::PngIsa::scalar, "scalar"},
+                 {velmora::PngIsa::sse2, "sse2"},
+                 {velmora::PngIsa::avx2, "avx2"}};
+    for (const auto &p : paths)
+        if (velmora::png_isa_available(p.isa)) {
+            const velmora::PngIsa isa = p.isa;
+            benchmark::RegisterBenchmark((std::string("png_encode/ours/") + p.name).c_str(),
+                                         [isa](benchmark::State &s) { run(s, false, isa); })
+                ->Unit(benchmark::kMillisecond);
+        }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
