@@ -164,7 +164,15 @@ int write_some(int fd, const unsigned char *p, size_t n) {
 int close_fd(int fd) { return _close(fd); }
 int remove_path(const char *path) { return remove_file(path); }
 int replace_path(const char *from, const char *to) {
-    return move_file(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : -1;
+    // Another writer replacing the same file at this moment holds it for a
+    // few milliseconds: try again for a while rather than fail the call.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (move_file(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+        const DWORD error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
+        Sleep(10);
+    }
+    return -1;
 }
 unsigned long process_id() { return static_cast<unsigned long>(_getpid()); }
 // Links are not followed on Windows: the path is the output.
