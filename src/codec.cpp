@@ -8,6 +8,7 @@
 // internal assertions from ever aborting the host.
 #include "codec.h"
 
+#include "jpeg_writer.h"
 #include "png_writer.h"
 
 #include <climits>
@@ -158,6 +159,8 @@ int encode_to_stream(ImageFormat format, int width, int height, const unsigned c
     case FORMAT_JPEG:
         // The JPEG header holds 16-bit sizes; the writer would silently wrap them.
         if (width > kMaxJpegSide || height > kMaxJpegSide) return 0;
+        if (writer == Writer::fast)
+            return write_jpeg_q92(Destination::from_ours, &to, width, height, pixels);
         return stbi_write_jpg_to_func(Destination::from_stb, &to, width, height, 4, pixels, 92);
     case FORMAT_PNG:
         if (writer == Writer::fast)

@@ -106,6 +106,17 @@ void write_jpg(const std::string &path, const Picture &pic, int quality) {
     ASSERT_TRUE(stbi_write_jpg(path.c_str(), pic.width, pic.height, 3, data.data(), quality));
 }
 
+std::vector<uint8_t> stb_jpeg_q92(int width, int height, const uint8_t *rgba) {
+    std::vector<uint8_t> out;
+    auto append = [](void *context, void *data, int size) {
+        auto *bytes = static_cast<const uint8_t *>(data);
+        static_cast<std::vector<uint8_t> *>(context)->insert(
+            static_cast<std::vector<uint8_t> *>(context)->end(), bytes, bytes + size);
+    };
+    stbi_write_jpg_to_func(append, &out, width, height, 4, rgba, 92);
+    return out;
+}
+
 Picture read_picture(const std::string &path) {
     Picture p;
     int n = 0;

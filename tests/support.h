@@ -58,6 +58,10 @@ void write_png(const std::string &path, const Picture &pic, int channels = 4);
 void write_bmp(const std::string &path, const Picture &pic, int channels = 3);
 void write_jpg(const std::string &path, const Picture &pic, int quality = 95);
 
+// stb's own JPEG file of RGBA pixels at quality 92: the reference the
+// library's writer must match byte for byte.
+std::vector<uint8_t> stb_jpeg_q92(int width, int height, const uint8_t *rgba);
+
 // Decodes any file stb reads, as RGBA; fails the test when it cannot.
 Picture read_picture(const std::string &path);
 

@@ -1,0 +1,64 @@
+// The JPEG writer against stb_image_write's under fuzzing: random sizes and
+// pixels go to both, and every path of ours must write stb's bytes exactly.
+// Input: two little-endian 16-bit numbers give the width and height (each
+// 1..300), the rest are the RGBA pixels, repeated to fill the picture. The
+// pixel count is held to 64 + 16 per pixel byte given, so that small inputs
+// stay fast and large pictures need large inputs. A difference aborts.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "jpeg_writer.h"
+
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb_image_write.h>
+
+namespace {
+
+void append_stb(void *context, void *data, int size) {
+    auto *out = static_cast<std::vector<unsigned char> *>(context);
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    out->insert(out->end(), bytes, bytes + size);
+}
+
+bool append(void *context, const unsigned char *bytes, size_t size) {
+    auto *out = static_cast<std::vector<unsigned char> *>(context);
+    out->insert(out->end(), bytes, bytes + size);
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 4) return 0;
+    const int width = 1 + (data[0] | data[1] << 8) % 300;
+    int height = 1 + (data[2] | data[3] << 8) % 300;
+    const uint8_t *pixels = data + 4;
+    const size_t given = size - 4;
+    const size_t most = 64 + 16 * given;
+    if (static_cast<size_t>(width) * height > most) height = static_cast<int>(most / width) + 1;
+    if (height > 300) height = 300;
+
+    std::vector<unsigned char> rgba(static_cast<size_t>(width) * height * 4, 0);
+    if (given > 0)
+        for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = pixels[i % given];
+
+    std::vector<unsigned char> expected;
+    if (!stbi_write_jpg_to_func(append_stb, &expected, width, height, 4, rgba.data(), 92)) {
+        std::fprintf(stderr, "stb refused %dx%d\n", width, height);
+        std::abort();
+    }
+    for (velmora::JpegPath path : velmora::jpeg_writer_paths()) {
+        std::vector<unsigned char> got;
+        const int ok = velmora::write_jpeg_q92_on(path, append, &got, width, height, rgba.data());
+        if (ok != 1 || got != expected) {
+            std::fprintf(stderr, "%dx%d on %s: %s\n", width, height, velmora::jpeg_path_name(path),
+                         ok != 1 ? "refused" : "bytes differ from stb's");
+            std::abort();
+        }
+    }
+    return 0;
+}

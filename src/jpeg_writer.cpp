@@ -1,0 +1,563 @@
+// The JPEG writer. stb_image_write's baseline writer at quality 92 hands every
+// byte to its callback on its own and converts, transforms and codes one
+// block at a time; here the same arithmetic runs on several blocks at once,
+// the entropy coder keeps 64 bits in hand and writes four bytes at a time
+// when none of them needs stuffing, and the file goes to the sink in large
+// pieces. The bytes are stb's, for every size and every pixel.
+#include "jpeg_writer.h"
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "jpeg_blocks.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
+#define VELMORA_JPEG_SSE2 1
+#include <emmintrin.h>
+#endif
+
+namespace velmora {
+namespace jpeg {
+
+#if VELMORA_JPEG_AVX2
+// In jpeg_writer_avx2.cpp, compiled for AVX2: eight blocks at a time.
+void transform_blocks_avx2(const unsigned char *const *rows, size_t offset,
+                           const float (*divisors)[64], Group &out);
+#endif
+
+namespace {
+
+// ---- tables, built as stb builds them at quality 92 -----------------------
+
+// The zig-zag position of each natural index.
+constexpr unsigned char kZigZag[64] = {
+    0,  1,  5,  6,  14, 15, 27, 28, 2,  4,  7,  13, 16, 26, 29, 42, 3,  8,  12, 17, 25, 30,
+    41, 43, 9,  11, 18, 24, 31, 40, 44, 53, 10, 19, 23, 32, 39, 45, 52, 54, 20, 22, 33, 38,
+    46, 51, 55, 60, 21, 34, 37, 47, 50, 56, 59, 61, 35, 36, 48, 49, 57, 58, 62, 63};
+
+constexpr int kLumaQuant[64] = {
+    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+    18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+constexpr int kChromaQuant[64] = {
+    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
+    99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+
+// Code counts by length (1..16), then the symbols, of the four standard tables.
+constexpr unsigned char kDcLumaCounts[16] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
+constexpr unsigned char kDcLumaSymbols[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+constexpr unsigned char kAcLumaCounts[16] = {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d};
+constexpr unsigned char kAcLumaSymbols[162] = {
+    0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61,
+    0x07, 0x22, 0x71, 0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1, 0x15, 0x52,
+    0xd1, 0xf0, 0x24, 0x33, 0x62, 0x72, 0x82, 0x09, 0x0a, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x25,
+    0x26, 0x27, 0x28, 0x29, 0x2a, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3a, 0x43, 0x44, 0x45,
+    0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5a, 0x63, 0x64,
+    0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a, 0x83,
+    0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99,
+    0x9a, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6,
+    0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3,
+    0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe1, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8,
+    0xe9, 0xea, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa};
+constexpr unsigned char kDcChromaCounts[16] = {0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};
+constexpr unsigned char kDcChromaSymbols[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+constexpr unsigned char kAcChromaCounts[16] = {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77};
+constexpr unsigned char kAcChromaSymbols[162] = {
+    0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07, 0x61,
+    0x71, 0x13, 0x22, 0x32, 0x81, 0x08, 0x14, 0x42, 0x91, 0xa1, 0xb1, 0xc1, 0x09, 0x23, 0x33,
+    0x52, 0xf0, 0x15, 0x62, 0x72, 0xd1, 0x0a, 0x16, 0x24, 0x34, 0xe1, 0x25, 0xf1, 0x17, 0x18,
+    0x19, 0x1a, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3a, 0x43, 0x44,
+    0x45, 0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5a, 0x63,
+    0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a,
+    0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97,
+    0x98, 0x99, 0x9a, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4,
+    0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca,
+    0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7,
+    0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa};
+
+// Codes by symbol; a symbol a table lacks has length 0 and writes no bits.
+struct Huffman {
+    uint16_t code[256];
+    uint8_t length[256];
+};
+
+Huffman canonical_codes(const unsigned char *counts, const unsigned char *symbols) {
+    Huffman h{};
+    unsigned code = 0;
+    int k = 0;
+    for (int length = 1; length <= 16; ++length) {
+        for (int i = 0; i < counts[length - 1]; ++i, ++k) {
+            h.code[symbols[k]] = static_cast<uint16_t>(code++);
+            h.length[symbols[k]] = static_cast<uint8_t>(length);
+        }
+        code <<= 1;
+    }
+    return h;
+}
+
+struct Tables {
+    unsigned char quant[2][64];  // luma, chroma; zig-zag order as the file holds them
+    float divisors[2][64];       // stb's reciprocals, in zig-zag order
+    Huffman dc[2], ac[2];
+    unsigned char header[640];  // 607 bytes used
+    size_t header_size;
+};
+
+Tables make_tables() {
+    Tables t{};
+    // stb: quality 92 scales the base tables by 200 - 2 * 92 percent.
+    const int quality = 200 - 92 * 2;
+    for (int i = 0; i < 64; ++i) {
+        const int y = (kLumaQuant[i] * quality + 50) / 100;
+        const int uv = (kChromaQuant[i] * quality + 50) / 100;
+        t.quant[0][kZigZag[i]] = static_cast<unsigned char>(y < 1 ? 1 : y > 255 ? 255 : y);
+        t.quant[1][kZigZag[i]] = static_cast<unsigned char>(uv < 1 ? 1 : uv > 255 ? 255 : uv);
+    }
+    // The AAN scale factors, each a float product as stb writes them.
+    static const float aasf[] = {1.0f * 2.828427125f,         1.387039845f * 2.828427125f,
+                                 1.306562965f * 2.828427125f, 1.175875602f * 2.828427125f,
+                                 1.0f * 2.828427125f,         0.785694958f * 2.828427125f,
+                                 0.541196100f * 2.828427125f, 0.275899379f * 2.828427125f};
+    for (int row = 0, k = 0; row < 8; ++row) {
+        for (int col = 0; col < 8; ++col, ++k) {
+            for (int c = 0; c < 2; ++c) {
+                const float divisor = 1 / (t.quant[c][kZigZag[k]] * aasf[row] * aasf[col]);
+                t.divisors[c][kZigZag[k]] = divisor;
+            }
+        }
+    }
+    t.dc[0] = canonical_codes(kDcLumaCounts, kDcLumaSymbols);
+    t.ac[0] = canonical_codes(kAcLumaCounts, kAcLumaSymbols);
+    t.dc[1] = canonical_codes(kDcChromaCounts, kDcChromaSymbols);
+    t.ac[1] = canonical_codes(kAcChromaCounts, kAcChromaSymbols);
+
+    // JFIF header, the two quantisation tables, the frame header (its size
+    // bytes are filled in per image), the four Huffman tables and the scan
+    // header, byte for byte as stb writes them.
+    unsigned char *p = t.header;
+    auto put = [&p](const unsigned char *bytes, size_t n) {
+        std::memcpy(p, bytes, n);
+        p += n;
+    };
+    static const unsigned char head0[] = {0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I',
+                                          'F',  0,    1,    1,    0, 0,    1,   0,   1,
+                                          0,    0,    0xFF, 0xDB, 0, 0x84, 0};
+    static const unsigned char head1[] = {0xFF, 0xC0, 0, 0x11, 8,    0, 0,    0,    0,    3,    1,   0x11,
+                                          0,    2,    0x11, 1, 3, 0x11, 1, 0xFF, 0xC4, 0x01, 0xA2, 0};
+    static const unsigned char head2[] = {0xFF, 0xDA, 0, 0xC, 3, 1, 0, 2, 0x11, 3, 0x11, 0, 0x3F, 0};
+    static const unsigned char one = 1, hex10 = 0x10, hex11 = 0x11;
+    put(head0, sizeof head0);
+    put(t.quant[0], 64);
+    put(&one, 1);
+    put(t.quant[1], 64);
+    put(head1, sizeof head1);
+    put(kDcLumaCounts, 16);
+    put(kDcLumaSymbols, sizeof kDcLumaSymbols);
+    put(&hex10, 1);
+    put(kAcLumaCounts, 16);
+    put(kAcLumaSymbols, sizeof kAcLumaSymbols);
+    put(&one, 1);
+    put(kDcChromaCounts, 16);
+    put(kDcChromaSymbols, sizeof kDcChromaSymbols);
+    put(&hex11, 1);
+    put(kAcChromaCounts, 16);
+    put(kAcChromaSymbols, sizeof kAcChromaSymbols);
+    put(head2, sizeof head2);
+    t.header_size = static_cast<size_t>(p - t.header);
+    return t;
+}
+
+// Where the frame header's height and width bytes sit: after the JFIF
+// segment and the quantisation tables, five bytes into the frame header.
+constexpr size_t kSizeBytesAt = 25 + 64 + 1 + 64 + 5;
+
+const Tables &tables() {
+    static const Tables t = make_tables();
+    return t;
+}
+
+// ---- lane operations ------------------------------------------------------
+
+// One block at a time, the plain C++ of stb's writer.
+struct ScalarOps {
+    static constexpr int L = 1;
+    using F = float;
+    using I = int32_t;
+    static F set(float v) { return v; }
+    static F add(F a, F b) { return a + b; }
+    static F sub(F a, F b) { return a - b; }
+    static F mul(F a, F b) { return a * b; }
+    static F load(const float *p) { return *p; }
+    static void store(float *p, F v) { *p = v; }
+    static void pixels(const unsigned char *p, I px[4]) {
+        for (int j = 0; j < 4; ++j) {
+            uint32_t v;
+            std::memcpy(&v, p + 4 * j, 4);
+            px[j] = static_cast<int32_t>(v);
+        }
+    }
+    template <int Shift>
+    static F channel(I px) {
+        return static_cast<float>((static_cast<uint32_t>(px) >> Shift) & 0xFF);
+    }
+    // stb rounds half away from zero by adding or subtracting 0.5 before
+    // the truncating conversion.
+    static I round(F v) { return static_cast<int32_t>(v < 0 ? v - 0.5f : v + 0.5f); }
+    static void store_int(int32_t *p, I v) { *p = v; }
+    static unsigned nonzero(I v) { return v != 0 ? 1u : 0u; }
+};
+
+#if VELMORA_JPEG_SSE2
+// Four blocks side by side, one per lane.
+struct Sse2Ops {
+    static constexpr int L = 4;
+    using F = __m128;
+    using I = __m128i;
+    static F set(float v) { return _mm_set1_ps(v); }
+    static F add(F a, F b) { return _mm_add_ps(a, b); }
+    static F sub(F a, F b) { return _mm_sub_ps(a, b); }
+    static F mul(F a, F b) { return _mm_mul_ps(a, b); }
+    static F load(const float *p) { return _mm_load_ps(p); }
+    static void store(float *p, F v) { _mm_store_ps(p, v); }
+    // Pixel j of each block's four (blocks 32 bytes apart), one block a lane.
+    static void pixels(const unsigned char *p, I px[4]) {
+        const I a0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const I a1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 32));
+        const I a2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 64));
+        const I a3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 96));
+        const I t0 = _mm_unpacklo_epi32(a0, a1), t1 = _mm_unpacklo_epi32(a2, a3);
+        const I t2 = _mm_unpackhi_epi32(a0, a1), t3 = _mm_unpackhi_epi32(a2, a3);
+        px[0] = _mm_unpacklo_epi64(t0, t1);
+        px[1] = _mm_unpackhi_epi64(t0, t1);
+        px[2] = _mm_unpacklo_epi64(t2, t3);
+        px[3] = _mm_unpackhi_epi64(t2, t3);
+    }
+    template <int Shift>
+    static F channel(I px) {
+        return _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(px, Shift), _mm_set1_epi32(0xFF)));
+    }
+    // v + 0.5 with the sign of v: v - 0.5 exactly where stb subtracts (v < 0).
+    // For -0 stb adds and this subtracts, but both truncate to 0.
+    static I round(F v) {
+        const F half = _mm_or_ps(_mm_and_ps(v, _mm_set1_ps(-0.0f)), _mm_set1_ps(0.5f));
+        return _mm_cvttps_epi32(_mm_add_ps(v, half));
+    }
+    static void store_int(int32_t *p, I v) { _mm_store_si128(reinterpret_cast<__m128i *>(p), v); }
+    static unsigned nonzero(I v) {
+        return 0xFu & ~static_cast<unsigned>(
+                          _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v, _mm_setzero_si128()))));
+    }
+};
+#endif
+
+using TransformFn = void (*)(const unsigned char *const *rows, size_t offset,
+                             const float (*divisors)[64], Group &out);
+
+template <class O>
+void transform_with(const unsigned char *const *rows, size_t offset, const float (*divisors)[64],
+                    Group &out) {
+    transform_blocks<O>(rows, offset, divisors, out);
+}
+
+bool has_avx2() {
+#if VELMORA_JPEG_AVX2
+    static const bool yes = __builtin_cpu_supports("avx2") != 0;
+    return yes;
+#else
+    return false;
+#endif
+}
+
+struct Path {
+    TransformFn transform;
+    int lanes;
+};
+
+Path path_for(JpegPath path) {
+#if VELMORA_JPEG_AVX2
+    if (path == JpegPath::Avx2 && has_avx2()) return {transform_blocks_avx2, 8};
+#endif
+#if VELMORA_JPEG_SSE2
+    if (path != JpegPath::Scalar) return {transform_with<Sse2Ops>, 4};
+#endif
+    (void)path;
+    return {transform_with<ScalarOps>, 1};
+}
+
+// ---- entropy coding ---------------------------------------------------------
+
+// The output: bytes staged in one large buffer and handed to the sink in
+// large pieces.
+class Stage {
+public:
+    static constexpr size_t kSize = size_t(1) << 18;
+    // Room that one group of blocks never exceeds, with the file's ending:
+    // at most 68 codes (DC, 63 AC, 3 runs of 16 zeros, end of block) of at
+    // most 32 bits for each of 24 blocks, every byte stuffed.
+    static constexpr size_t kGroupRoom = 3 * kMaxLanes * 68 * 4 * 2 + 64;
+
+    Stage(WriteFn write, void *context)
+        : buffer_(new (std::nothrow) unsigned char[kSize]), write_(write), context_(context) {}
+    bool ok() const { return buffer_ != nullptr && !failed_; }
+    unsigned char *cursor() { return buffer_.get() + used_; }
+    void advance_to(unsigned char *end) { used_ = static_cast<size_t>(end - buffer_.get()); }
+    // Hands the staged bytes over when fewer than `room` bytes are left.
+    bool reserve(size_t room) {
+        if (kSize - used_ >= room) return !failed_;
+        return flush();
+    }
+    bool flush() {
+        if (failed_) return false;
+        if (used_ > 0 && !write_(context_, buffer_.get(), used_)) failed_ = true;
+        used_ = 0;
+        return !failed_;
+    }
+
+private:
+    std::unique_ptr<unsigned char[]> buffer_;
+    size_t used_ = 0;
+    WriteFn write_;
+    void *context_;
+    bool failed_ = false;
+};
+
+// Bits go in at the low end of a 64-bit word; whenever 32 or more are held,
+// the oldest 32 leave as four bytes, each 0xFF followed by a stuffed 0.
+class BitWriter {
+public:
+    explicit BitWriter(unsigned char *out) : out_(out) {}
+    unsigned char *out() const { return out_; }
+    void set_out(unsigned char *out) { out_ = out; }
+
+    void put(uint32_t bits, int count) {
+        acc_ = (acc_ << count) | bits;
+        held_ += count;
+        if (held_ >= 32) {
+            held_ -= 32;
+            emit4(static_cast<uint32_t>(acc_ >> held_));
+        }
+    }
+
+    // stb's ending: seven 1 bits, then every whole byte; the rest is dropped.
+    void finish() {
+        put(0x7F, 7);
+        while (held_ >= 8) {
+            held_ -= 8;
+            emit1(static_cast<unsigned char>(acc_ >> held_));
+        }
+    }
+
+private:
+    void emit1(unsigned char c) {
+        *out_++ = c;
+        if (c == 0xFF) *out_++ = 0;
+    }
+    void emit4(uint32_t w) {
+        // A byte of w is 0xFF exactly where ~w has a zero byte.
+        const uint32_t inv = ~w;
+        if (((inv - 0x01010101u) & w & 0x80808080u) == 0) {
+            const unsigned char bytes[4] = {static_cast<unsigned char>(w >> 24),
+                                            static_cast<unsigned char>(w >> 16),
+                                            static_cast<unsigned char>(w >> 8),
+                                            static_cast<unsigned char>(w)};
+            std::memcpy(out_, bytes, 4);
+            out_ += 4;
+        } else {
+            emit1(static_cast<unsigned char>(w >> 24));
+            emit1(static_cast<unsigned char>(w >> 16));
+            emit1(static_cast<unsigned char>(w >> 8));
+            emit1(static_cast<unsigned char>(w));
+        }
+    }
+
+    uint64_t acc_ = 0;
+    int held_ = 0;
+    unsigned char *out_;
+};
+
+inline int bit_length(uint32_t v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
+
+// A value's size category and its low bits as JPEG stores them (one less
+// than the value, masked, when negative), as stb computes them.
+inline void value_bits(int v, int &category, uint32_t &bits) {
+    const uint32_t magnitude = static_cast<uint32_t>(v < 0 ? -v : v);
+    category = bit_length(magnitude);
+    bits = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << category) - 1u);
+}
+
+// One block of one channel: the DC difference, then the run-length coded AC
+// coefficients, with stb's end-of-block rule.
+inline void code_block(BitWriter &bw, const int32_t *q, uint64_t nonzero, int &dc_prev,
+                       const Huffman &dc, const Huffman &ac) {
+    const int diff = q[0] - dc_prev;
+    dc_prev = q[0];
+    if (diff == 0) {
+        bw.put(dc.code[0], dc.length[0]);
+    } else {
+        int category;
+        uint32_t bits;
+        value_bits(diff, category, bits);
+        bw.put((static_cast<uint32_t>(dc.code[category]) << category) | bits,
+               dc.length[category] + category);
+    }
+    uint64_t rest = nonzero & ~uint64_t(1);
+    if (rest == 0) {
+        bw.put(ac.code[0x00], ac.length[0x00]);
+        return;
+    }
+    int last = 0;
+    do {
+        const int z = __builtin_ctzll(rest);
+        rest &= rest - 1;
+        int run = z - last - 1;
+        last = z;
+        while (run >= 16) {
+            bw.put(ac.code[0xF0], ac.length[0xF0]);
+            run -= 16;
+        }
+        int category;
+        uint32_t bits;
+        value_bits(q[z * kMaxLanes], category, bits);
+        const int symbol = (run << 4) + category;
+        bw.put((static_cast<uint32_t>(ac.code[symbol]) << category) | bits,
+               ac.length[symbol] + category);
+    } while (rest != 0);
+    if (last != 63) bw.put(ac.code[0x00], ac.length[0x00]);
+}
+
+// The non-zero masks of each block from the per-coefficient lane bits: bit z
+// of masks[b] is bit b of lanes[z].
+inline void block_masks(const uint8_t *lanes, int blocks, uint64_t *masks) {
+#if VELMORA_JPEG_SSE2
+    for (int b = 0; b < blocks; ++b) masks[b] = 0;
+    for (int part = 0; part < 4; ++part) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(lanes + part * 16));
+        for (int b = 0; b < blocks; ++b) {
+            // Shifting each 16-bit lane left by 7 - b brings bit b of both
+            // its bytes to their top bits (nothing crosses into bit 7).
+            const __m128i top = _mm_sll_epi16(v, _mm_cvtsi32_si128(7 - b));
+            masks[b] |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(top)))
+                        << (part * 16);
+        }
+    }
+#else
+    for (int b = 0; b < blocks; ++b) {
+        uint64_t m = 0;
+        for (int z = 0; z < 64; ++z) m |= static_cast<uint64_t>((lanes[z] >> b) & 1u) << z;
+        masks[b] = m;
+    }
+#endif
+}
+
+int encode(JpegPath which, WriteFn write, void *context, int width, int height,
+           const unsigned char *rgba) {
+    if (write == nullptr || rgba == nullptr || width <= 0 || height <= 0 || width > 65535 ||
+        height > 65535)
+        return 0;
+    const Tables &t = tables();
+    const Path path = path_for(which);
+
+    Stage stage(write, context);
+    if (!stage.ok()) return 0;
+    unsigned char *head = stage.cursor();
+    std::memcpy(head, t.header, t.header_size);
+    head[kSizeBytesAt + 0] = static_cast<unsigned char>(height >> 8);
+    head[kSizeBytesAt + 1] = static_cast<unsigned char>(height);
+    head[kSizeBytesAt + 2] = static_cast<unsigned char>(width >> 8);
+    head[kSizeBytesAt + 3] = static_cast<unsigned char>(width);
+    stage.advance_to(head + t.header_size);
+
+    const size_t stride = static_cast<size_t>(width) * 4;
+    const int blocks_across = (width + 7) / 8;
+    const int span = 8 * path.lanes;  // pixels across one group
+    // The last group, with stb's edge rule applied: columns past the right
+    // edge repeat the last column.
+    alignas(16) unsigned char edge[8][8 * kMaxLanes * 4];
+    Group group;
+    int dc[3] = {0, 0, 0};
+    BitWriter bw(stage.cursor());
+
+    for (int y = 0; y < height; y += 8) {
+        // Rows past the bottom edge repeat the last row.
+        const unsigned char *rows[8];
+        for (int r = 0; r < 8; ++r) {
+            const int row = y + r < height ? y + r : height - 1;
+            rows[r] = rgba + static_cast<size_t>(row) * stride;
+        }
+        for (int x = 0; x < width; x += span) {
+            const unsigned char *const *source = rows;
+            size_t offset = static_cast<size_t>(x) * 4;
+            const unsigned char *edge_rows[8];
+            if (x + span > width) {
+                for (int r = 0; r < 8; ++r) {
+                    for (int c = 0; c < span; ++c) {
+                        const int col = x + c < width ? x + c : width - 1;
+                        std::memcpy(edge[r] + c * 4, rows[r] + static_cast<size_t>(col) * 4, 4);
+                    }
+                    edge_rows[r] = edge[r];
+                }
+                source = edge_rows;
+                offset = 0;
+            }
+            path.transform(source, offset, t.divisors, group);
+
+            const int first_block = x / 8;
+            const int blocks =
+                blocks_across - first_block < path.lanes ? blocks_across - first_block : path.lanes;
+            uint64_t masks[3][kMaxLanes];
+            for (int ch = 0; ch < 3; ++ch) block_masks(group.nonzero[ch], blocks, masks[ch]);
+
+            stage.advance_to(bw.out());
+            if (!stage.reserve(Stage::kGroupRoom)) return 0;
+            bw.set_out(stage.cursor());
+            for (int b = 0; b < blocks; ++b) {
+                for (int ch = 0; ch < 3; ++ch) {
+                    const int table = ch == 0 ? 0 : 1;
+                    code_block(bw, group.q[ch] + b, masks[ch][b], dc[ch], t.dc[table], t.ac[table]);
+                }
+            }
+        }
+    }
+    bw.finish();
+    unsigned char *end = bw.out();
+    *end++ = 0xFF;
+    *end++ = 0xD9;
+    stage.advance_to(end);
+    return stage.flush() ? 1 : 0;
+}
+
+}  // namespace
+}  // namespace jpeg
+
+int write_jpeg_q92(WriteFn write, void *context, int width, int height, const unsigned char *rgba) {
+    return jpeg::encode(JpegPath::Avx2, write, context, width, height, rgba);
+}
+
+int write_jpeg_q92_on(JpegPath path, WriteFn write, void *context, int width, int height,
+                      const unsigned char *rgba) {
+    return jpeg::encode(path, write, context, width, height, rgba);
+}
+
+std::vector<JpegPath> jpeg_writer_paths() {
+    std::vector<JpegPath> paths{JpegPath::Scalar};
+#if VELMORA_JPEG_SSE2
+    paths.push_back(JpegPath::Sse2);
+#endif
+    if (jpeg::has_avx2()) paths.push_back(JpegPath::Avx2);
+    return paths;
+}
+
+const char *jpeg_path_name(JpegPath path) {
+    switch (path) {
+    case JpegPath::Scalar: return "scalar";
+    case JpegPath::Sse2: return "sse2";
+    case JpegPath::Avx2: return "avx2";
+    }
+    return "?";
+}
+
+}  // namespace velmora

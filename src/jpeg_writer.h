@@ -1,0 +1,41 @@
+// The JPEG writer: our own encoder of exactly the file stb_image_write makes
+// from RGBA pixels at quality 92 (baseline, 4:4:4, alpha ignored), only much
+// faster. The bytes are part of the contract, so every step repeats stb's
+// arithmetic: the same tables, the same single-precision operations in the
+// same order, the same rounding, the same edge blocks. Internal.
+#ifndef VELMORA_JPEG_WRITER_H
+#define VELMORA_JPEG_WRITER_H
+
+#include <cstddef>
+#include <vector>
+
+#include "byte_sink.h"
+
+namespace velmora {
+
+// Writes exactly the bytes of stbi_write_jpg_to_func(..., w, h, 4, rgba, 92),
+// handed to `write` in large pieces; 1 on success. 0 when width or height is
+// 0, negative or above 65535 (the file holds 16-bit sizes), when the pixels
+// are missing, when the staging buffer cannot be had, or when the sink
+// returned false (nothing more is written after that).
+int write_jpeg_q92(WriteFn write, void *context, int width, int height, const unsigned char *rgba);
+
+// How the block transform (colour conversion, DCT, quantisation) runs: one
+// block at a time, four with SSE2 or eight with AVX2. Every path gives the
+// same bytes.
+enum class JpegPath { Scalar, Sse2, Avx2 };
+
+// The paths this processor can run, slowest first; the last is the one
+// write_jpeg_q92 uses.
+std::vector<JpegPath> jpeg_writer_paths();
+
+const char *jpeg_path_name(JpegPath path);
+
+// write_jpeg_q92 on a chosen path, for the tests; a path the processor lacks
+// falls back to the fastest it has.
+int write_jpeg_q92_on(JpegPath path, WriteFn write, void *context, int width, int height,
+                      const unsigned char *rgba);
+
+}  // namespace velmora
+
+#endif

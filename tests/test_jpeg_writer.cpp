@@ -1,0 +1,200 @@
+// The JPEG writer against stb_image_write's, byte for byte, on every path
+// this processor can run: generated pictures of every edge residue, the
+// extremes that stress the coder (0xFF stuffing, long runs, large values), a
+// photograph, and the sizes and sinks that must be refused.
+#include "jpeg_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+namespace {
+
+using velmora::JpegPath;
+
+struct Output {
+    std::vector<uint8_t> bytes;
+    int calls = 0;
+    int fail_on_call = 0;  // 1-based; 0 never
+};
+
+bool collect(void *context, const unsigned char *bytes, size_t size) {
+    auto *out = static_cast<Output *>(context);
+    ++out->calls;
+    if (out->calls == out->fail_on_call) return false;
+    out->bytes.insert(out->bytes.end(), bytes, bytes + size);
+    return true;
+}
+
+std::vector<uint8_t> ours(JpegPath path, int width, int height, const uint8_t *rgba) {
+    Output out;
+    EXPECT_EQ(velmora::write_jpeg_q92_on(path, collect, &out, width, height, rgba), 1)
+        << velmora::jpeg_path_name(path) << " " << width << "x" << height;
+    return out.bytes;
+}
+
+enum class Pattern { Flat, Gradient, Noise, Extremes, Checker };
+const Pattern kPatterns[] = {Pattern::Flat, Pattern::Gradient, Pattern::Noise, Pattern::Extremes,
+                             Pattern::Checker};
+
+const char *name(Pattern p) {
+    switch (p) {
+    case Pattern::Flat: return "flat";
+    case Pattern::Gradient: return "gradient";
+    case Pattern::Noise: return "noise";
+    case Pattern::Extremes: return "extremes";
+    case Pattern::Checker: return "checker";
+    }
+    return "?";
+}
+
+uint32_t next(uint32_t &state) {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+}
+
+// RGBA pixels of a pattern; alpha always varies, as the writer must ignore it.
+std::vector<uint8_t> picture(Pattern pattern, int width, int height, uint32_t seed) {
+    std::vector<uint8_t> px(size_t(width) * height * 4);
+    uint32_t state = seed * 2654435761u + 1;
+    const uint8_t flat[3] = {uint8_t(next(state)), uint8_t(next(state)), uint8_t(next(state))};
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t *p = &px[(size_t(y) * width + x) * 4];
+            const uint32_t r = next(state);
+            switch (pattern) {
+            case Pattern::Flat:
+                p[0] = flat[0], p[1] = flat[1], p[2] = flat[2];
+                break;
+            case Pattern::Gradient:
+                p[0] = uint8_t(x * 255 / (width > 1 ? width - 1 : 1));
+                p[1] = uint8_t(y * 255 / (height > 1 ? height - 1 : 1));
+                p[2] = uint8_t((x + 2 * y) * 5);
+                break;
+            case Pattern::Noise:
+                p[0] = uint8_t(r), p[1] = uint8_t(r >> 8), p[2] = uint8_t(r >> 16);
+                break;
+            case Pattern::Extremes:  // every channel 0 or 255
+                p[0] = (r & 1) ? 255 : 0, p[1] = (r & 2) ? 255 : 0, p[2] = (r & 4) ? 255 : 0;
+                break;
+            case Pattern::Checker: {  // the largest coefficients there are
+                const uint8_t v = ((x ^ y) & 1) ? 255 : 0;
+                p[0] = v, p[1] = uint8_t(255 - v), p[2] = v;
+                break;
+            }
+            }
+            p[3] = uint8_t(r >> 3);
+        }
+    }
+    return px;
+}
+
+// Every path against stb on one picture.
+void expect_same_as_stb(int width, int height, const std::vector<uint8_t> &px,
+                        const std::string &what) {
+    const std::vector<uint8_t> expected = vt::stb_jpeg_q92(width, height, px.data());
+    ASSERT_FALSE(expected.empty());
+    for (JpegPath path : velmora::jpeg_writer_paths()) {
+        const std::vector<uint8_t> got = ours(path, width, height, px.data());
+        ASSERT_EQ(got.size(), expected.size())
+            << what << " " << width << "x" << height << " on " << velmora::jpeg_path_name(path);
+        ASSERT_TRUE(got == expected)
+            << what << " " << width << "x" << height << " on " << velmora::jpeg_path_name(path);
+    }
+}
+
+struct Size {
+    int width, height;
+};
+
+// Every combination of residues mod 16 at the small sizes, and every width
+// and height up to 70 against a spread of the other side.
+std::vector<Size> edge_sizes() {
+    std::vector<Size> sizes;
+    for (int w = 1; w <= 17; ++w)
+        for (int h = 1; h <= 17; ++h) sizes.push_back({w, h});
+    for (int n = 18; n <= 70; ++n) {
+        sizes.push_back({n, 1 + (n * 7) % 70});
+        sizes.push_back({1 + (n * 11) % 70, n});
+    }
+    return sizes;
+}
+
+TEST(JpegWriter, MatchesStbAtEveryEdgeResidue) {
+    uint32_t seed = 1;
+    for (const Size &s : edge_sizes())
+        for (Pattern p : kPatterns)
+            expect_same_as_stb(s.width, s.height, picture(p, s.width, s.height, seed++), name(p));
+}
+
+// Sizes that cross every group of blocks a path takes at once (8, 32, 64
+// pixels) and the staging buffer's flushes.
+TEST(JpegWriter, MatchesStbOnLargerPictures) {
+    const Size sizes[] = {{63, 65}, {64, 64}, {65, 63}, {129, 31}, {200, 120}, {701, 403}};
+    uint32_t seed = 1000;
+    for (const Size &s : sizes)
+        for (Pattern p : {Pattern::Gradient, Pattern::Noise, Pattern::Extremes})
+            expect_same_as_stb(s.width, s.height, picture(p, s.width, s.height, seed++), name(p));
+}
+
+TEST(JpegWriter, MatchesStbOnTheLongestRowAndColumn) {
+    expect_same_as_stb(65535, 1, picture(Pattern::Noise, 65535, 1, 7), "row");
+    expect_same_as_stb(1, 65535, picture(Pattern::Gradient, 1, 65535, 8), "column");
+    expect_same_as_stb(65535, 2, picture(Pattern::Gradient, 65535, 2, 9), "rows");
+}
+
+TEST(JpegWriter, MatchesStbOnAPhotograph) {
+    const vt::Picture photo = vt::read_picture("writer-data/creek.jpg");
+    ASSERT_GT(photo.width, 0);
+    const auto *px = reinterpret_cast<const uint8_t *>(photo.px.data());
+    expect_same_as_stb(photo.width, photo.height,
+                       std::vector<uint8_t>(px, px + photo.px.size() * 4), "photo");
+}
+
+TEST(JpegWriter, AlphaNeverChangesTheFile) {
+    std::vector<uint8_t> a = picture(Pattern::Gradient, 37, 21, 3);
+    std::vector<uint8_t> b = a;
+    for (size_t i = 3; i < a.size(); i += 4) a[i] = 255, b[i] = uint8_t(i * 13);
+    for (JpegPath path : velmora::jpeg_writer_paths())
+        EXPECT_TRUE(ours(path, 37, 21, a.data()) == ours(path, 37, 21, b.data()))
+            << velmora::jpeg_path_name(path);
+    expect_same_as_stb(37, 21, b, "alpha");
+}
+
+TEST(JpegWriter, RefusesSizesTheFileCannotHold) {
+    const std::vector<uint8_t> px(size_t(65536) * 4 * 2, 128);
+    const Size refused[] = {{0, 1}, {1, 0}, {0, 0}, {-1, 5}, {5, -1}, {65536, 1}, {1, 65536}};
+    for (JpegPath path : velmora::jpeg_writer_paths()) {
+        for (const Size &s : refused) {
+            Output out;
+            EXPECT_EQ(velmora::write_jpeg_q92_on(path, collect, &out, s.width, s.height, px.data()),
+                      0)
+                << s.width << "x" << s.height;
+            EXPECT_EQ(out.calls, 0) << s.width << "x" << s.height;
+        }
+        Output out;
+        EXPECT_EQ(velmora::write_jpeg_q92_on(path, collect, &out, 4, 4, nullptr), 0);
+        EXPECT_EQ(out.calls, 0);
+    }
+}
+
+// A sink that fails stops the writer at once: 0, and no call after it.
+TEST(JpegWriter, StopsWhenTheSinkFails) {
+    const std::vector<uint8_t> px = picture(Pattern::Noise, 700, 400, 11);
+    Output whole;
+    ASSERT_EQ(velmora::write_jpeg_q92(collect, &whole, 700, 400, px.data()), 1);
+    ASSERT_GT(whole.calls, 2) << "the picture should need several pieces";
+    for (int fail_on : {1, 2, whole.calls}) {
+        Output out;
+        out.fail_on_call = fail_on;
+        EXPECT_EQ(velmora::write_jpeg_q92(collect, &out, 700, 400, px.data()), 0) << fail_on;
+        EXPECT_EQ(out.calls, fail_on);
+        EXPECT_TRUE(std::equal(out.bytes.begin(), out.bytes.end(), whole.bytes.begin()));
+    }
+}
+
+}  // namespace
