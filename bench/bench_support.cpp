@@ -1,5 +1,7 @@
 #include "bench_support.h"
 
+#include <malloc.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
@@ -23,6 +25,21 @@ const std::vector<Adjustment> &adjustments() {
         return all;
     }();
     return list;
+}
+
+std::atomic<long long> g_live{0};
+std::atomic<long long> g_peak{0};
+
+void count_in(void *p) {
+    if (!p) return;
+    const long long now = g_live += static_cast<long long>(malloc_usable_size(p));
+    long long peak = g_peak.load();
+    while (now > peak && !g_peak.compare_exchange_weak(peak, now)) {
+    }
+}
+
+void count_out(void *p) {
+    if (p) g_live -= static_cast<long long>(malloc_usable_size(p));
 }
 
 std::vector<unsigned char> photo_like(int width, int height) {

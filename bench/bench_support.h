@@ -3,6 +3,7 @@
 #ifndef VELMORA_BENCH_SUPPORT_H
 #define VELMORA_BENCH_SUPPORT_H
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,14 @@ struct Adjustment {
 
 // Every adjustment of the list, with its example values, which do real work.
 const std::vector<Adjustment> &adjustments();
+
+// Heap accounting for the benchmarks that count their allocations: bytes
+// held now, and the most held since `peak` was last set. count_in/count_out
+// record a block as it is obtained or given back (null is ignored).
+extern std::atomic<long long> g_live;
+extern std::atomic<long long> g_peak;
+void count_in(void *p);
+void count_out(void *p);
 
 // A width x height RGBA picture: broad hue, saturation and brightness sweeps
 // with a little grain, like a photograph rather than noise or flat colour.

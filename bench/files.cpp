@@ -21,24 +21,10 @@
 
 // ---- heap accounting ---------------------------------------------------------
 
-namespace {
-
-std::atomic<long long> g_live{0};
-std::atomic<long long> g_peak{0};
-
-void count_in(void *p) {
-    if (!p) return;
-    const long long now = g_live += static_cast<long long>(malloc_usable_size(p));
-    long long peak = g_peak.load();
-    while (now > peak && !g_peak.compare_exchange_weak(peak, now)) {
-    }
-}
-
-void count_out(void *p) {
-    if (p) g_live -= static_cast<long long>(malloc_usable_size(p));
-}
-
-}  // namespace
+using vb::count_in;
+using vb::count_out;
+using vb::g_live;
+using vb::g_peak;
 
 // The linker sends the library's malloc, calloc, realloc and free here.
 extern "C" {

@@ -378,7 +378,7 @@ inline int scan_plain(const Candidates &c, long long oldest, const unsigned char
 struct Scan {
     __m128i length;  // per slot
     __m128i counts;  // 0xFF where the slot counts
-    int top;         // the largest score, 0 when no slot counts
+    int top = 0;     // the largest score, 0 when no slot counts
 };
 
 // Bytes 0..8 at p, each repeated 16 times: bytes doubled, then quadrupled,
