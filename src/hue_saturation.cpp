@@ -87,13 +87,14 @@ int op_saturation(Image &img, int value, Impl impl) {
 #else
     const auto sixteen = [](unsigned char *) {};
 #endif
-    for_pixels_by_sixteen(img.pixels, pixel_count(img), impl, sixteen, eight, [=](unsigned char *px) {
+    const auto single = [=](unsigned char *px) {
         hsv_pixel(px, [=](float &, float &s, float &) {
             s = s * factor;
             if (s > 1.0f) s = 1.0f;
             return true;
         });
-    });
+    };
+    for_pixels_by_sixteen(img.pixels, pixel_count(img), impl, sixteen, eight, single);
     return 1;
 }
 
@@ -125,14 +126,15 @@ int op_hue(Image &img, int degrees, Impl impl) {
 #else
     const auto sixteen = [](unsigned char *) {};
 #endif
-    for_pixels_by_sixteen(img.pixels, pixel_count(img), impl, sixteen, eight, [=](unsigned char *px) {
+    const auto single = [=](unsigned char *px) {
         hsv_pixel(px, [=](float &h, float &s, float &) {
             if (s <= 0.0f) return false;  // greys have no hue to turn
             h = fmodf(h + shift, 1.0f);
             if (h < 0.0f) h = h + 1.0f;
             return true;
         });
-    });
+    };
+    for_pixels_by_sixteen(img.pixels, pixel_count(img), impl, sixteen, eight, single);
     return 1;
 }
 

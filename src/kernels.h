@@ -21,7 +21,8 @@ int op_invert(Image &img, Impl impl = default_impl());
 int op_brightness(Image &img, int value, Impl impl = default_impl());
 int op_contrast(Image &img, int value, Impl impl = default_impl());
 int op_gamma(Image &img, float gamma, Impl impl = default_impl());
-int op_levels(Image &img, int black_point, int white_point, float gamma, Impl impl = default_impl());
+int op_levels(Image &img, int black_point, int white_point, float gamma,
+              Impl impl = default_impl());
 int op_auto_levels(Image &img, Impl impl = default_impl());
 
 // The curve arguments, already checked for null arrays, count and mode.

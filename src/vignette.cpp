@@ -82,7 +82,8 @@ void darken(Image &img, const Pass &v, Impl impl) {
             const __m256 one8 = _mm256_set1_ps(1.0f), dy2_8 = _mm256_set1_ps(dy2);
             const __m256 s8 = _mm256_set1_ps(v.s), r8 = _mm256_set1_ps(v.r);
             const __m256 cx8 = _mm256_set1_ps(v.cx), rim8 = _mm256_set1_ps(v.rim);
-            __m256i column = _mm256_add_epi32(_mm256_set1_epi32(x), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+            __m256i column =
+                _mm256_add_epi32(_mm256_set1_epi32(x), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
             x += 16;
             __m256 k[2];
             for (int g = 0; g < 2; ++g) {

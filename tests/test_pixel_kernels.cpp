@@ -174,7 +174,8 @@ const WideHelpers kSse2Helpers = {
         }
     },
     [](const float *x, float *wrapped) {
-        for (int k = 0; k < 8; k += 4) _mm_storeu_ps(wrapped + k, simd::wrap_turn(_mm_loadu_ps(x + k)));
+        for (int k = 0; k < 8; k += 4)
+            _mm_storeu_ps(wrapped + k, simd::wrap_turn(_mm_loadu_ps(x + k)));
     },
 };
 
@@ -293,7 +294,8 @@ TEST_P(SimdHsv, HueWrapAgreesWithFmodfOnZeroToTwo) {
     const auto check = [&] {
         helpers().wrap_turn(x, wrapped);
         for (int k = 0; k < n; ++k)
-            if (bits(wrapped[k]) != bits(std::fmod(x[k], 1.0f))) return testing::AssertionFailure() << x[k];
+            if (bits(wrapped[k]) != bits(std::fmod(x[k], 1.0f)))
+                return testing::AssertionFailure() << x[k];
         n = 0;
         return testing::AssertionSuccess();
     };
