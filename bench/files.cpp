@@ -116,7 +116,7 @@ int timed_kernel(velmora::Image &img, void *context) {
     int ok = 1;
     if (call.adj) {
         const double start = thread_seconds();
-        ok = call.adj->kernel(img, velmora::kDefaultImpl);
+        ok = call.adj->kernel(img, velmora::default_impl());
         call.kernel_seconds = thread_seconds() - start;
     }
     call.kernel_heap = g_peak.load() - g_live.load();

@@ -98,8 +98,9 @@ def main():
     for k in kernels:
         if k.split("/")[1] not in names:
             names.append(k.split("/")[1])
+    # scalar, then the fast passes from the baseline up (avx2 only where the processor has it).
     impls = sorted({n.split("/")[2] for n in kernels if n.count("/") == 3},
-                   key=lambda i: i != "scalar")
+                   key=lambda i: ("scalar", "sse2", "avx2").index(i))
     sizes = ["1237x811", "6000x4000"]
 
     settings = {}
@@ -110,7 +111,7 @@ def main():
     for size in sizes:
         for impl in impls:
             header.append("%s %s Mpx/s" % (impl, "24 MP" if size == "6000x4000" else size))
-    if len(impls) == 2:
+    if len(impls) >= 2:
         header.append("speed-up")
     formats = [f for f in ("jpeg", "png") if "file/%s/floor" % f in files]
     for f in formats:
@@ -126,9 +127,9 @@ def main():
         for size in sizes:
             for impl in impls:
                 row.append(fmt(kernel_rate(kernels, adjustment, impl, size), ".0f"))
-        if len(impls) == 2:
+        if len(impls) >= 2:
             slow = kernel_rate(kernels, adjustment, impls[0], sizes[1])
-            fast = kernel_rate(kernels, adjustment, impls[1], sizes[1])
+            fast = kernel_rate(kernels, adjustment, impls[-1], sizes[1])
             row.append(fmt(fast / slow if slow and fast else None, ".1f"))
         for f in formats:
             b = files.get("file/%s/%s" % (f, adjustment))

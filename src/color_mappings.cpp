@@ -45,7 +45,7 @@ static unsigned char sepia_channel(const double (&w)[3], int r, int g, int b) {
 
 int op_sepia(Image &img, Impl impl) {
 #if defined(VELMORA_HAVE_SSE2)
-    if (impl == Impl::fast) {
+    if (impl != Impl::scalar) {
         // Per input channel and level, its products with the weights of the
         // three output rows side by side (new R, new G, new B, 0), so that two
         // packed additions do the work of three scalar ones, lane by lane the same.

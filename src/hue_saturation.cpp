@@ -4,6 +4,7 @@
 #include "hsv.h"
 #include "kernels.h"
 #include "pipeline.h"
+#include "simd_avx2.h"
 
 namespace velmora {
 
@@ -37,6 +38,22 @@ inline void hsv_eight(unsigned char *px, Change change) {
 }
 #endif
 
+#if defined(VELMORA_HAVE_AVX2)
+// hsv_eight() with AVX2: sixteen pixels as two sets of eight.
+template <class Change>
+VELMORA_AVX2 inline void hsv_sixteen(unsigned char *px, Change change) {
+    __m256i in[2];
+    simd8::Hsv8 c[2];
+    simd8::Channels out[2];
+    for (int k = 0; k < 2; ++k) in[k] = simd8::load8(px + 32 * k);
+    for (int k = 0; k < 2; ++k) c[k] = simd8::rgb_to_hsv8(simd8::split(in[k]));
+    for (int k = 0; k < 2; ++k) out[k] = change(c[k]);
+    for (int k = 0; k < 2; ++k)
+        simd8::store8(px + 32 * k,
+                      simd8::join_levels(out[k].red, out[k].green, out[k].blue, in[k]));
+}
+#endif
+
 // value in -100..+100, a percentage added to the saturation scale.
 int op_saturation(Image &img, int value, Impl impl) {
     if (value < -100 || value > 100)
@@ -59,13 +76,25 @@ int op_saturation(Image &img, int value, Impl impl) {
 #else
     const auto eight = [](unsigned char *) {};
 #endif
-    for_pixels_by_eight(img.pixels, pixel_count(img), impl, eight, [=](unsigned char *px) {
+#if defined(VELMORA_HAVE_AVX2)
+    const auto sixteen = [=](unsigned char *px) VELMORA_AVX2 {
+        const __m256 f = _mm256_set1_ps(factor), one = _mm256_set1_ps(1.0f);
+        hsv_sixteen(px, [&](const simd8::Hsv8 &c) VELMORA_AVX2 {
+            const __m256 s = _mm256_mul_ps(c.s, f);
+            return simd8::hsv_to_rgb8(c.h, simd8::select(simd8::cmpgt(s, one), one, s), c.v);
+        });
+    };
+#else
+    const auto sixteen = [](unsigned char *) {};
+#endif
+    const auto single = [=](unsigned char *px) {
         hsv_pixel(px, [=](float &, float &s, float &) {
             s = s * factor;
             if (s > 1.0f) s = 1.0f;
             return true;
         });
-    });
+    };
+    for_pixels_by_sixteen(img.pixels, pixel_count(img), impl, sixteen, eight, single);
     return 1;
 }
 
@@ -87,14 +116,25 @@ int op_hue(Image &img, int degrees, Impl impl) {
 #else
     const auto eight = [](unsigned char *) {};
 #endif
-    for_pixels_by_eight(img.pixels, pixel_count(img), impl, eight, [=](unsigned char *px) {
+#if defined(VELMORA_HAVE_AVX2)
+    const auto sixteen = [=](unsigned char *px) VELMORA_AVX2 {
+        const __m256 turn = _mm256_set1_ps(shift);
+        hsv_sixteen(px, [&](const simd8::Hsv8 &c) VELMORA_AVX2 {
+            return simd8::hsv_to_rgb8(simd8::wrap_turn(_mm256_add_ps(c.h, turn)), c.s, c.v);
+        });
+    };
+#else
+    const auto sixteen = [](unsigned char *) {};
+#endif
+    const auto single = [=](unsigned char *px) {
         hsv_pixel(px, [=](float &h, float &s, float &) {
             if (s <= 0.0f) return false;  // greys have no hue to turn
             h = fmodf(h + shift, 1.0f);
             if (h < 0.0f) h = h + 1.0f;
             return true;
         });
-    });
+    };
+    for_pixels_by_sixteen(img.pixels, pixel_count(img), impl, sixteen, eight, single);
     return 1;
 }
 

@@ -16,15 +16,17 @@ namespace velmora {
 
 // Which pixel pass a kernel runs. The scalar passes are the plain statement
 // of the arithmetic and stay as the reference that the fast ones are tested
-// against bit for bit; a build with VELMORA_SCALAR_KERNELS gives them to the
-// exports as well.
-enum class Impl { scalar, fast };
+// against bit for bit. sse2 is the fast pass on the x86-64 baseline (tables,
+// SSE2); avx2 is the same pass with AVX2 in the kernels that have an AVX2
+// form, taken only where the processor has AVX2 (elsewhere it runs as sse2).
+enum class Impl { scalar, sse2, avx2 };
 
-#if defined(VELMORA_SCALAR_KERNELS)
-constexpr Impl kDefaultImpl = Impl::scalar;
-#else
-constexpr Impl kDefaultImpl = Impl::fast;
-#endif
+// Whether this machine runs `impl` as itself: avx2 needs the processor's AVX2.
+bool impl_available(Impl impl);
+
+// The pass the exports run: the fastest this machine has, or the scalar
+// reference in a build with VELMORA_SCALAR_KERNELS.
+Impl default_impl();
 
 // ---- levels -----------------------------------------------------------------
 
@@ -58,20 +60,51 @@ void for_each_pixel(Image &img, Pixel pixel) {
 }
 
 // `count` pixels from `p`: `eight(p)` on groups of eight pixels with SSE2 in
-// the fast pass, `one(p)` on the rest and on every pixel in the scalar pass.
+// the fast passes, `one(p)` on the rest and on every pixel in the scalar pass.
 // The groups are two sets of four pixels side by side, so that the long
 // chains of dependent operations of one set overlap with the other's.
 template <class Eight, class One>
 void for_pixels_by_eight(unsigned char *p, uint64_t count, Impl impl, Eight eight, One one) {
     uint64_t i = 0;
 #if defined(VELMORA_HAVE_SSE2)
-    if (impl == Impl::fast)
+    if (impl != Impl::scalar)
         for (; i + 8 <= count; i += 8, p += 32) eight(p);
 #else
     (void)impl;
     (void)eight;
 #endif
     for (; i < count; ++i, p += 4) one(p);
+}
+
+#if defined(VELMORA_HAVE_AVX2)
+// The AVX2 loop of for_pixels_by_sixteen(), compiled for AVX2 as a whole so
+// that `sixteen` (marked VELMORA_AVX2 too) is inlined into it. Returns the
+// number of pixels done, a multiple of sixteen.
+template <class Sixteen>
+VELMORA_AVX2 uint64_t avx2_groups(unsigned char *p, uint64_t count, Sixteen sixteen) {
+    uint64_t i = 0;
+    for (; i + 16 <= count; i += 16, p += 64) sixteen(p);
+    return i;
+}
+#endif
+
+// for_pixels_by_eight() with a wider first step in the avx2 pass: `sixteen(p)`
+// on groups of sixteen pixels (two sets of eight), then the rest as in the
+// sse2 pass. `sixteen` must be marked VELMORA_AVX2; without AVX2 support in
+// the compiler it is never called.
+template <class Sixteen, class Eight, class One>
+void for_pixels_by_sixteen(unsigned char *p, uint64_t count, Impl impl, Sixteen sixteen,
+                           Eight eight, One one) {
+#if defined(VELMORA_HAVE_AVX2)
+    if (impl == Impl::avx2 && impl_available(Impl::avx2)) {
+        const uint64_t done = avx2_groups(p, count, sixteen);
+        p += 4 * done;
+        count -= done;
+    }
+#else
+    (void)sixteen;
+#endif
+    for_pixels_by_eight(p, count, impl, eight, one);
 }
 
 // New R, G and B values indexed by the old ones, for adjustments whose result
@@ -84,12 +117,12 @@ struct ChannelTables {
 void apply_tables(Image &img, const ChannelTables &tables);
 
 // The per-channel pass: `level(channel, old)` (channel 0 red, 1 green,
-// 2 blue) gives the new value 0..255. The fast pass evaluates it 768 times
+// 2 blue) gives the new value 0..255. The fast passes evaluate it 768 times
 // into tables and maps every pixel through them; the scalar reference
 // evaluates it for every channel of every pixel.
 template <class Level>
 int map_channels(Image &img, Impl impl, Level level) {
-    if (impl == Impl::fast) {
+    if (impl != Impl::scalar) {
         ChannelTables t;
         for (int c = 0; c < 3; ++c)
             for (int v = 0; v < 256; ++v) t.level[c][v] = static_cast<unsigned char>(level(c, v));

@@ -88,7 +88,7 @@ static void spans_from_extremes(const Image &img, int low[3], int high[3]) {
 
 int op_auto_levels(Image &img, Impl impl) {
     int low[3], high[3];
-    if (impl == Impl::fast)
+    if (impl != Impl::scalar)
         spans_from_extremes(img, low, high);
     else
         spans_from_flags(img, low, high);

@@ -14,6 +14,14 @@
 
 #include <cstring>
 
+// AVX2, chosen at run time where the processor has it: functions marked
+// VELMORA_AVX2 are compiled for AVX2 one by one (never a whole file), so
+// nothing shared with the baseline code is. No FMA: only "avx2" is enabled.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define VELMORA_HAVE_AVX2 1
+#define VELMORA_AVX2 __attribute__((target("avx2")))
+#endif
+
 namespace velmora {
 namespace simd {
 

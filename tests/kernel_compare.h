@@ -6,9 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "kernels.h"
+
+namespace velmora {
+inline void PrintTo(Impl impl, std::ostream *os) {
+    *os << (impl == Impl::scalar ? "scalar" : impl == Impl::sse2 ? "sse2" : "avx2");
+}
+}  // namespace velmora
 
 namespace vk {
 
@@ -29,15 +38,22 @@ struct Pixels {
     }
 };
 
-// Runs `kernel(Image &, Impl)` on two copies of `in`, one with each pass: the
-// results and every byte must agree. Names the first pixel that differs.
+inline const char *impl_name(Impl impl) {
+    return impl == Impl::scalar ? "scalar" : impl == Impl::sse2 ? "sse2" : "avx2";
+}
+
+// Runs `kernel(Image &, Impl)` on two copies of `in`, one with the scalar
+// pass and one with `fast`: the results and every byte must agree. Names the
+// first pixel that differs.
 template <class Kernel>
-testing::AssertionResult same_bytes(const Pixels &in, Kernel kernel) {
+testing::AssertionResult same_bytes(const Pixels &in, Kernel kernel, Impl fast_impl = Impl::sse2) {
     Pixels scalar = in, fast = in;
     Image a = scalar.image(), b = fast.image();
     const int ra = kernel(a, Impl::scalar);
-    const int rb = kernel(b, Impl::fast);
-    if (ra != rb) return testing::AssertionFailure() << "scalar returns " << ra << ", fast " << rb;
+    const int rb = kernel(b, fast_impl);
+    if (ra != rb)
+        return testing::AssertionFailure()
+               << "scalar returns " << ra << ", " << impl_name(fast_impl) << " " << rb;
     for (size_t i = 0; i < in.bytes.size(); i += 4) {
         if (scalar.bytes[i] == fast.bytes[i] && scalar.bytes[i + 1] == fast.bytes[i + 1] &&
             scalar.bytes[i + 2] == fast.bytes[i + 2] && scalar.bytes[i + 3] == fast.bytes[i + 3])
@@ -50,7 +66,7 @@ testing::AssertionResult same_bytes(const Pixels &in, Kernel kernel) {
         return testing::AssertionFailure()
                << "pixel " << pixel % in.width << "," << pixel / in.width << " of " << in.width
                << "x" << in.height << ": input " << show(in.bytes) << ", scalar "
-               << show(scalar.bytes) << ", fast " << show(fast.bytes);
+               << show(scalar.bytes) << ", " << impl_name(fast_impl) << " " << show(fast.bytes);
     }
     return testing::AssertionSuccess();
 }
@@ -75,7 +91,7 @@ constexpr uint32_t kCubeStride = 1;
 // `kernel` on the colour cube, in rows of an odd number of pixels so that
 // the fast passes' leftover pixels run too.
 template <class Kernel>
-testing::AssertionResult same_on_colour_cube(Kernel kernel) {
+testing::AssertionResult same_on_colour_cube(Kernel kernel, Impl fast_impl) {
     const uint32_t total = 1u << 24, row = 65539;
     const uint32_t colours = (total + kCubeStride - 1) / kCubeStride;
     for (uint32_t first = 0; first < colours; first += row) {
@@ -85,10 +101,35 @@ testing::AssertionResult same_on_colour_cube(Kernel kernel) {
             const uint32_t c = (first + k) * kCubeStride;
             px.set(k, c >> 16, (c >> 8) & 255, c & 255, (c * 2654435761u) >> 24);
         }
-        testing::AssertionResult same = same_bytes(px, kernel);
+        testing::AssertionResult same = same_bytes(px, kernel, fast_impl);
         if (!same) return same;
     }
     return testing::AssertionSuccess();
+}
+
+// The fast passes, each compared with the scalar one.
+inline const Impl kFastImpls[] = {Impl::sse2, Impl::avx2};
+
+// A test run once for each fast pass (the first of its parameters) and each
+// case (the second); a pass the processor lacks is skipped.
+template <class Case>
+class EachFastPass : public testing::TestWithParam<std::tuple<Impl, Case>> {
+protected:
+    void SetUp() override {
+        if (!velmora::impl_available(fast()))
+            GTEST_SKIP() << "this processor cannot run the " << impl_name(fast()) << " pass";
+    }
+    Impl fast() const { return std::get<0>(this->GetParam()); }
+    const Case &param() const { return std::get<1>(this->GetParam()); }
+};
+
+// Test names for EachFastPass: the pass and then `label(case)`.
+template <class Case, class Label>
+auto pass_and(Label label) {
+    return [label](const testing::TestParamInfo<std::tuple<Impl, Case>> &info) {
+        return std::string(impl_name(std::get<0>(info.param))) + "_" +
+               std::string(label(std::get<1>(info.param)));
+    };
 }
 
 }  // namespace vk

@@ -1,5 +1,5 @@
 // The kernel table against the list of adjustments, and every listed kernel's
-// fast pass against its scalar reference with the list's example and neutral
+// fast passes against its scalar reference with the list's example and neutral
 // values, on every level and on a sample of the colour cube.
 #include <gtest/gtest.h>
 
@@ -19,29 +19,28 @@ TEST(KernelTable, NamesEveryListedAdjustmentInOrder) {
         EXPECT_STREQ(kKernels[k].name, velmora_list::kAdjustments[k].name);
 }
 
-class ListedKernel : public testing::TestWithParam<int> {};
+class ListedKernel : public EachFastPass<int> {};
 
 TEST_P(ListedKernel, FastPassEqualsTheScalarReference) {
-    const KernelEntry &kernel = kKernels[GetParam()];
-    const velmora_list::Adjustment &adj = velmora_list::kAdjustments[GetParam()];
+    const KernelEntry &kernel = kKernels[param()];
+    const velmora_list::Adjustment &adj = velmora_list::kAdjustments[param()];
     for (const velmora_list::Values &values :
          {velmora_list::example_values(adj), velmora_list::neutral_values(adj)}) {
         const auto run = [&](Image &img, Impl impl) { return kernel.run(img, values, impl); };
-        EXPECT_TRUE(same_bytes(every_level(), run));
+        EXPECT_TRUE(same_bytes(every_level(), run, fast()));
         // A sample of the cube: every 4099th colour, in a row of odd length.
         Pixels cube(4093, 1);
         for (uint32_t k = 0; k < 4093; ++k) {
             const uint32_t c = k * 4099u;
             cube.set(k, (c >> 16) & 255, (c >> 8) & 255, c & 255, k & 255);
         }
-        EXPECT_TRUE(same_bytes(cube, run));
+        EXPECT_TRUE(same_bytes(cube, run, fast()));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryAdjustment, ListedKernel,
-                         testing::Range(0, velmora_list::kAdjustmentCount),
-                         [](const testing::TestParamInfo<int> &info) {
-                             return std::string(kKernels[info.param].name);
-                         });
+                         testing::Combine(testing::ValuesIn(kFastImpls),
+                                          testing::Range(0, velmora_list::kAdjustmentCount)),
+                         pass_and<int>([](int k) { return kKernels[k].name; }));
 
 }  // namespace

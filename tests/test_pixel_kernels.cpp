@@ -14,45 +14,68 @@
 #include "hsv.h"
 #include "kernel_compare.h"
 #include "simd.h"
+#include "simd_avx2.h"
 
 using namespace vk;
 using namespace velmora;
 
 namespace {
 
-TEST(FixedKernels, GrayscaleOnTheColourCube) {
-    EXPECT_TRUE(same_on_colour_cube([](Image &i, Impl m) { return op_grayscale(i, m); }));
+// A signed case value as a test name: -100 as "minus100".
+std::string signed_label(int v) {
+    return v < 0 ? "minus" + std::to_string(-static_cast<long long>(v)) : std::to_string(v);
 }
 
-TEST(FixedKernels, SepiaOnTheColourCube) {
-    EXPECT_TRUE(same_on_colour_cube([](Image &i, Impl m) { return op_sepia(i, m); }));
+struct FixedCase {
+    const char *label;
+    int (*run)(Image &, Impl);
+};
+
+void PrintTo(const FixedCase &c, std::ostream *os) { *os << c.label; }
+
+class FixedKernel : public EachFastPass<FixedCase> {};
+
+TEST_P(FixedKernel, OnTheColourCube) {
+    EXPECT_TRUE(same_on_colour_cube(param().run, fast()));
 }
 
-TEST(FixedKernels, InvertOnTheColourCube) {
-    EXPECT_TRUE(same_on_colour_cube([](Image &i, Impl m) { return op_invert(i, m); }));
-}
+const FixedCase kFixed[] = {
+    {"grayscale", [](Image &i, Impl m) { return op_grayscale(i, m); }},
+    {"sepia", [](Image &i, Impl m) { return op_sepia(i, m); }},
+    {"invert", [](Image &i, Impl m) { return op_invert(i, m); }},
+};
 
-// One colour-cube comparison per parameter set, so that CTest can spread them.
-class SaturationKernel : public testing::TestWithParam<int> {};
+INSTANTIATE_TEST_SUITE_P(Mappings, FixedKernel,
+                         testing::Combine(testing::ValuesIn(kFastImpls), testing::ValuesIn(kFixed)),
+                         pass_and<FixedCase>([](const FixedCase &c) { return c.label; }));
+
+// One colour-cube comparison per pass and parameter, so that CTest can spread them.
+class SaturationKernel : public EachFastPass<int> {};
 
 TEST_P(SaturationKernel, OnTheColourCube) {
-    const int value = GetParam();
-    EXPECT_TRUE(same_on_colour_cube([=](Image &i, Impl m) { return op_saturation(i, value, m); }));
+    const int value = param();
+    EXPECT_TRUE(
+        same_on_colour_cube([=](Image &i, Impl m) { return op_saturation(i, value, m); }, fast()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, SaturationKernel,
-                         testing::Values(-100, -99, -50, -1, 1, 50, 99, 100));
+                         testing::Combine(testing::ValuesIn(kFastImpls),
+                                          testing::Values(-100, -99, -50, -1, 1, 50, 99, 100)),
+                         pass_and<int>(signed_label));
 
-class HueKernel : public testing::TestWithParam<int> {};
+class HueKernel : public EachFastPass<int> {};
 
 TEST_P(HueKernel, OnTheColourCube) {
-    const int degrees = GetParam();
-    EXPECT_TRUE(same_on_colour_cube([=](Image &i, Impl m) { return op_hue(i, degrees, m); }));
+    const int degrees = param();
+    EXPECT_TRUE(
+        same_on_colour_cube([=](Image &i, Impl m) { return op_hue(i, degrees, m); }, fast()));
 }
 
 // INT_MIN turns by 352 degrees.
 INSTANTIATE_TEST_SUITE_P(Degrees, HueKernel,
-                         testing::Values(1, 60, 90, 120, 180, 240, 359, INT_MIN));
+                         testing::Combine(testing::ValuesIn(kFastImpls),
+                                          testing::Values(1, 60, 90, 120, 180, 240, 359, INT_MIN)),
+                         pass_and<int>(signed_label));
 
 struct SelectiveCase {
     const char *label;
@@ -61,11 +84,12 @@ struct SelectiveCase {
 
 void PrintTo(const SelectiveCase &c, std::ostream *os) { *os << c.label; }
 
-class SelectiveKernel : public testing::TestWithParam<SelectiveCase> {};
+class SelectiveKernel : public EachFastPass<SelectiveCase> {};
 
 TEST_P(SelectiveKernel, OnTheColourCube) {
-    const Selection sel = GetParam().selection;
-    EXPECT_TRUE(same_on_colour_cube([&](Image &i, Impl m) { return op_selective(i, sel, m); }));
+    const Selection sel = param().selection;
+    EXPECT_TRUE(
+        same_on_colour_cube([&](Image &i, Impl m) { return op_selective(i, sel, m); }, fast()));
 }
 
 // target hue, sat_min, hue_range, r1 r2 g1 g2 b1 b2
@@ -81,29 +105,36 @@ const SelectiveCase kSelections[] = {
     {"no_adjustment", {0, 0, 180, {0, 0, 0, 0, 0, 0}}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Selections, SelectiveKernel, testing::ValuesIn(kSelections),
-                         [](const testing::TestParamInfo<SelectiveCase> &info) {
-                             return std::string(info.param.label);
-                         });
+INSTANTIATE_TEST_SUITE_P(Selections, SelectiveKernel,
+                         testing::Combine(testing::ValuesIn(kFastImpls),
+                                          testing::ValuesIn(kSelections)),
+                         pass_and<SelectiveCase>([](const SelectiveCase &c) { return c.label; }));
 
-TEST(VignetteKernel, EveryPixelOfOddAndEvenSizes) {
-    const int sizes[][2] = {{1, 1},    {2, 1},     {1, 2},   {3, 5},   {4, 4},
-                            {5, 3},    {7, 8},     {8, 7},   {64, 48}, {101, 101},
-                            {100, 50}, {333, 257}, {258, 3}, {3, 258}};
+// Every pixel of sizes around the groups of eight and sixteen, one strength per test.
+class VignetteKernel : public EachFastPass<int> {};
+
+TEST_P(VignetteKernel, EveryPixelOfOddAndEvenSizes) {
+    const int sizes[][2] = {{1, 1},   {2, 1},    {1, 2},     {3, 5},    {4, 4},   {5, 3},
+                            {7, 8},   {8, 7},    {15, 2},    {16, 3},   {17, 4},  {31, 5},
+                            {64, 48}, {101, 101}, {100, 50}, {333, 257}, {258, 3}, {3, 258}};
+    const int strength = param();
     for (const auto &size : sizes) {
         Pixels px(size[0], size[1]);
         for (int y = 0; y < size[1]; ++y)
             for (int x = 0; x < size[0]; ++x)
                 px.set(static_cast<size_t>(y) * size[0] + x, (x * 7 + y * 3) & 255,
                        255 - ((x * 5 + y * 11) & 255), (x * y) & 255, (x + y) & 255);
-        for (int strength : {1, 37, 50, 99, 100})
-            for (int radius : {1, 2, 17, 50, 71, 99, 100})
-                EXPECT_TRUE(same_bytes(
-                    px, [=](Image &i, Impl m) { return op_vignette(i, strength, radius, m); }))
-                    << size[0] << "x" << size[1] << ", strength " << strength << ", radius "
-                    << radius;
+        for (int radius : {1, 2, 17, 50, 71, 99, 100})
+            EXPECT_TRUE(same_bytes(
+                px, [=](Image &i, Impl m) { return op_vignette(i, strength, radius, m); }, fast()))
+                << size[0] << "x" << size[1] << ", strength " << strength << ", radius " << radius;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Strengths, VignetteKernel,
+                         testing::Combine(testing::ValuesIn(kFastImpls),
+                                          testing::Values(1, 37, 50, 99, 100)),
+                         pass_and<int>(signed_label));
 
 #if defined(VELMORA_HAVE_SSE2)
 uint32_t bits(float x) {
@@ -112,25 +143,100 @@ uint32_t bits(float x) {
     return u;
 }
 
-// The colour model four at a time gives the very floats of the scalar one.
-TEST(SimdHsv, RgbToHsvGivesTheScalarFloats) {
-    alignas(16) int red[4], green[4], blue[4];
-    alignas(16) float h[4], s[4], v[4];
-    for (uint32_t c = 0; c < (1u << 24); c += 4 * kCubeStride) {
-        for (int k = 0; k < 4; ++k) {
-            const uint32_t colour = c + static_cast<uint32_t>(k) * kCubeStride;
+// The colour model's wide helpers on eight values at a time: each pass's
+// helpers are loaded and stored lane by lane, so every lane is checked.
+struct WideHelpers {
+    void (*rgb_to_hsv)(const int *r, const int *g, const int *b, float *h, float *s, float *v);
+    void (*hsv_to_rgb)(const float *h, const float *s, const float *v, int *r, int *g, int *b);
+    void (*wrap_turn)(const float *x, float *wrapped);
+};
+
+__m128i load_ints(const int *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
+void store_ints(int *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
+
+const WideHelpers kSse2Helpers = {
+    [](const int *r, const int *g, const int *b, float *h, float *s, float *v) {
+        for (int k = 0; k < 8; k += 4) {
+            const simd::Hsv4 c =
+                simd::rgb_to_hsv4({load_ints(r + k), load_ints(g + k), load_ints(b + k)});
+            _mm_storeu_ps(h + k, c.h);
+            _mm_storeu_ps(s + k, c.s);
+            _mm_storeu_ps(v + k, c.v);
+        }
+    },
+    [](const float *h, const float *s, const float *v, int *r, int *g, int *b) {
+        for (int k = 0; k < 8; k += 4) {
+            const simd::Channels c =
+                simd::hsv_to_rgb4(_mm_loadu_ps(h + k), _mm_loadu_ps(s + k), _mm_loadu_ps(v + k));
+            store_ints(r + k, c.red);
+            store_ints(g + k, c.green);
+            store_ints(b + k, c.blue);
+        }
+    },
+    [](const float *x, float *wrapped) {
+        for (int k = 0; k < 8; k += 4)
+            _mm_storeu_ps(wrapped + k, simd::wrap_turn(_mm_loadu_ps(x + k)));
+    },
+};
+
+#if defined(VELMORA_HAVE_AVX2)
+VELMORA_AVX2 __m256i load_ints8(const int *p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
+VELMORA_AVX2 void store_ints8(int *p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
+}
+VELMORA_AVX2 void rgb_to_hsv_avx2(const int *r, const int *g, const int *b, float *h, float *s,
+                                  float *v) {
+    const simd8::Hsv8 c = simd8::rgb_to_hsv8({load_ints8(r), load_ints8(g), load_ints8(b)});
+    _mm256_storeu_ps(h, c.h);
+    _mm256_storeu_ps(s, c.s);
+    _mm256_storeu_ps(v, c.v);
+}
+VELMORA_AVX2 void hsv_to_rgb_avx2(const float *h, const float *s, const float *v, int *r, int *g,
+                                  int *b) {
+    const simd8::Channels c =
+        simd8::hsv_to_rgb8(_mm256_loadu_ps(h), _mm256_loadu_ps(s), _mm256_loadu_ps(v));
+    store_ints8(r, c.red);
+    store_ints8(g, c.green);
+    store_ints8(b, c.blue);
+}
+VELMORA_AVX2 void wrap_turn_avx2(const float *x, float *wrapped) {
+    _mm256_storeu_ps(wrapped, simd8::wrap_turn(_mm256_loadu_ps(x)));
+}
+const WideHelpers kAvx2Helpers = {rgb_to_hsv_avx2, hsv_to_rgb_avx2, wrap_turn_avx2};
+#endif
+
+class SimdHsv : public testing::TestWithParam<Impl> {
+protected:
+    void SetUp() override {
+        if (!impl_available(GetParam()))
+            GTEST_SKIP() << "this processor cannot run the " << impl_name(GetParam()) << " pass";
+#if !defined(VELMORA_HAVE_AVX2)
+        if (GetParam() == Impl::avx2) GTEST_SKIP() << "built without AVX2 code";
+#endif
+    }
+    const WideHelpers &helpers() const {
+#if defined(VELMORA_HAVE_AVX2)
+        if (GetParam() == Impl::avx2) return kAvx2Helpers;
+#endif
+        return kSse2Helpers;
+    }
+};
+
+// The colour model eight at a time gives the very floats of the scalar one.
+TEST_P(SimdHsv, RgbToHsvGivesTheScalarFloats) {
+    int red[8], green[8], blue[8];
+    float h[8], s[8], v[8];
+    for (uint32_t c = 0; c < (1u << 24); c += 8 * kCubeStride) {
+        for (int k = 0; k < 8; ++k) {
+            const uint32_t colour = (c + static_cast<uint32_t>(k) * kCubeStride) & 0xFFFFFFu;
             red[k] = static_cast<int>(colour >> 16);
             green[k] = static_cast<int>((colour >> 8) & 255);
             blue[k] = static_cast<int>(colour & 255);
         }
-        const simd::Hsv4 got =
-            simd::rgb_to_hsv4({_mm_load_si128(reinterpret_cast<const __m128i *>(red)),
-                               _mm_load_si128(reinterpret_cast<const __m128i *>(green)),
-                               _mm_load_si128(reinterpret_cast<const __m128i *>(blue))});
-        _mm_store_ps(h, got.h);
-        _mm_store_ps(s, got.s);
-        _mm_store_ps(v, got.v);
-        for (int k = 0; k < 4; ++k) {
+        helpers().rgb_to_hsv(red, green, blue, h, s, v);
+        for (int k = 0; k < 8; ++k) {
             float eh, es, ev;
             rgb_to_hsv(red[k], green[k], blue[k], eh, es, ev);
             ASSERT_TRUE(bits(h[k]) == bits(eh) && bits(s[k]) == bits(es) && bits(v[k]) == bits(ev))
@@ -140,8 +246,8 @@ TEST(SimdHsv, RgbToHsvGivesTheScalarFloats) {
 }
 
 // Back to levels: hues across the turn, up to a full turn, which the scalar
-// code wraps to 0 and the four-wide code takes as sector 6.
-TEST(SimdHsv, HsvToRgbGivesTheScalarLevels) {
+// code wraps to 0 and the wide code takes as sector 6.
+TEST_P(SimdHsv, HsvToRgbGivesTheScalarLevels) {
     std::vector<float> hues = {0.0f,
                                1.0f,
                                std::nextafter(1.0f, 0.0f),
@@ -151,34 +257,62 @@ TEST(SimdHsv, HsvToRgbGivesTheScalarLevels) {
                                0.5f};
     for (int k = 1; k < 4096; ++k) hues.push_back(static_cast<float>(k) / 4096.0f);
     const float levels[] = {0.0f, 1.0f / 255.0f, 0.25f, 0.5f, 128.0f / 255.0f, 0.999f, 1.0f};
+    std::vector<float> hs, ss, vs;
     for (float h : hues)
         for (float s : levels)
             for (float v : levels) {
-                const simd::Channels got =
-                    simd::hsv_to_rgb4(_mm_set1_ps(h), _mm_set1_ps(s), _mm_set1_ps(v));
-                int r, g, b;
-                hsv_to_rgb(h, s, v, r, g, b);
-                ASSERT_EQ(_mm_cvtsi128_si32(got.red), r) << h << " " << s << " " << v;
-                ASSERT_EQ(_mm_cvtsi128_si32(got.green), g) << h << " " << s << " " << v;
-                ASSERT_EQ(_mm_cvtsi128_si32(got.blue), b) << h << " " << s << " " << v;
+                hs.push_back(h);
+                ss.push_back(s);
+                vs.push_back(v);
             }
+    while (hs.size() % 8 != 0) {  // whole groups of eight
+        hs.push_back(0.5f);
+        ss.push_back(0.5f);
+        vs.push_back(0.5f);
+    }
+    int r[8], g[8], b[8];
+    for (size_t i = 0; i < hs.size(); i += 8) {
+        helpers().hsv_to_rgb(&hs[i], &ss[i], &vs[i], r, g, b);
+        for (size_t k = 0; k < 8; ++k) {
+            int er, eg, eb;
+            hsv_to_rgb(hs[i + k], ss[i + k], vs[i + k], er, eg, eb);
+            ASSERT_TRUE(r[k] == er && g[k] == eg && b[k] == eb)
+                << hs[i + k] << " " << ss[i + k] << " " << vs[i + k] << " in lane " << k;
+        }
+    }
 }
 
 // The fast hue turn wraps h + shift into [0, 1) without fmodf. The sums that
 // occur lie in [0, 2); the two must agree on all of them: every float in
 // [0.5, 2), and a stride of those below (where fmodf returns its argument).
-TEST(HueWrap, AgreesWithFmodfOnZeroToTwo) {
-    const auto wrap = [](float x) { return _mm_cvtss_f32(simd::wrap_turn(_mm_set1_ps(x))); };
+TEST_P(SimdHsv, HueWrapAgreesWithFmodfOnZeroToTwo) {
     const uint32_t half = bits(0.5f), two = bits(2.0f);
     const uint32_t step_below = kCubeStride == 1 ? 997 : 99991;
     const uint32_t step_above = kCubeStride == 1 ? 1 : 101;
+    float x[8], wrapped[8];
+    int n = 0;
+    const auto check = [&] {
+        helpers().wrap_turn(x, wrapped);
+        for (int k = 0; k < n; ++k)
+            if (bits(wrapped[k]) != bits(std::fmod(x[k], 1.0f)))
+                return testing::AssertionFailure() << x[k];
+        n = 0;
+        return testing::AssertionSuccess();
+    };
     for (uint32_t u = 0; u < two; u += u < half ? step_below : step_above) {
-        float x;
-        std::memcpy(&x, &u, 4);
-        const float expected = std::fmod(x, 1.0f);
-        ASSERT_EQ(bits(wrap(x)), bits(expected)) << x;
+        std::memcpy(&x[n++], &u, 4);
+        if (n == 8) {
+            ASSERT_TRUE(check());
+        }
     }
+    for (int k = n; k < 8; ++k) x[k] = 0.0f;
+    ASSERT_TRUE(check());
 }
+
+INSTANTIATE_TEST_SUITE_P(Passes, SimdHsv, testing::ValuesIn(kFastImpls),
+                         [](const testing::TestParamInfo<Impl> &info) {
+                             return std::string(impl_name(info.param));
+                         });
 #endif
 
 }  // namespace
