@@ -589,7 +589,7 @@ bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) 
             int best = 2;
             long long best_pos = -1;
 #if VELMORA_HAVE_SSE2
-            Scan lazy;  // the scan of i + 1, when made together with this one
+            Scan lazy{};  // the scan of i + 1, when made together with this one
             bool lazy_ready = false;
 #endif
             if (known_at == i) {
