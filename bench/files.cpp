@@ -17,6 +17,7 @@
 #include <string>
 
 #include "bench_support.h"
+#include "codec.h"
 #include "pipeline.h"
 
 // ---- heap accounting ---------------------------------------------------------
@@ -124,7 +125,8 @@ int timed_kernel(velmora::Image &img, void *context) {
     return ok;
 }
 
-void run_file(benchmark::State &state, const vb::Adjustment *adj, const Format &format) {
+void run_file(benchmark::State &state, const vb::Adjustment *adj, const Format &format,
+              velmora::Writer writer = velmora::kDefaultWriter) {
     double total = 0, kernel = 0;
     long long heap = 0, decode_heap = 0, kernel_heap = 0, encode_heap = 0;
     for (auto _ : state) {
@@ -133,7 +135,7 @@ void run_file(benchmark::State &state, const vb::Adjustment *adj, const Format &
         g_peak = call.base;
         const double start = thread_seconds();
         const int ok = velmora::run_pipeline(adj ? adj->name : "floor", format.input, format.output,
-                                             nullptr, timed_kernel, &call);
+                                             nullptr, timed_kernel, &call, writer);
         total += thread_seconds() - start;
         if (!ok) {
             state.SkipWithError(velmora_last_error());
@@ -160,6 +162,25 @@ void run_file(benchmark::State &state, const vb::Adjustment *adj, const Format &
     state.counters["pixels_MiB"] = static_cast<double>(kWidth) * kHeight * 4.0 * mib;
 }
 
+// Decoding alone, from the file bytes in memory: the reading half of the floor.
+void run_decode(benchmark::State &state, const Format &format) {
+    uint64_t size = 0;
+    velmora::Buffer bytes = velmora::read_file(format.input, &size);
+    if (!bytes) {
+        state.SkipWithError("cannot read the input");
+        return;
+    }
+    for (auto _ : state) {
+        int w = 0, h = 0;
+        const char *reason = nullptr;
+        velmora::Buffer px(velmora::decode_rgba(bytes.get(), static_cast<int>(size), &w, &h, &reason));
+        if (!px) {
+            state.SkipWithError(reason ? reason : "cannot decode");
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -169,6 +190,23 @@ int main(int argc, char **argv) {
         return 1;
     }
     for (const Format &format : kFormats) {
+        benchmark::RegisterBenchmark((std::string("decode/") + format.label).c_str(),
+                                     [&format](benchmark::State &state) { run_decode(state, format); })
+            ->Unit(benchmark::kMillisecond);
+        // The floor and one adjustment with the reference writer, stb_image_write:
+        // the time a call took before our own writers.
+        for (const char *name : {"floor", "invert"}) {
+            const vb::Adjustment *adj = nullptr;
+            for (const vb::Adjustment &a : vb::adjustments())
+                if (std::string(name) == a.name) adj = &a;
+            benchmark::RegisterBenchmark(
+                (std::string("file-stb/") + format.label + "/" + name).c_str(),
+                [adj, &format](benchmark::State &state) {
+                    run_file(state, adj, format, velmora::Writer::reference);
+                })
+                ->Unit(benchmark::kMillisecond)
+                ->Iterations(1);
+        }
         benchmark::RegisterBenchmark(
             (std::string("file/") + format.label + "/floor").c_str(),
             [&format](benchmark::State &state) { run_file(state, nullptr, format); })

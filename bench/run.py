@@ -26,7 +26,8 @@ def build(build_dir, jobs, scalar_exports):
                     "-DVELMORA_SCALAR_KERNELS=%s" % ("ON" if scalar_exports else "OFF")],
                    check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", build_dir, "-j", str(jobs), "--target",
-                    "velmora_bench_kernels", "velmora_bench_files"], check=True,
+                    "velmora_bench_kernels", "velmora_bench_files", "velmora_bench_jpeg_writer",
+                    "velmora_bench_png_writer"], check=True,
                    stdout=subprocess.DEVNULL)
 
 
@@ -91,7 +92,11 @@ def main():
         build(args.build_dir, args.jobs, args.scalar_exports)
     kernels = medians(run(args.build_dir, "velmora_bench_kernels", reps, ".", "kernels.json"))
     files = medians(run(args.build_dir, "velmora_bench_files", reps,
-                        "file/jpeg/" if args.quick else ".", "files.json"))
+                        "(file|file-stb|decode)/jpeg" if args.quick else ".", "files.json"))
+    writers = medians(run(args.build_dir, "velmora_bench_jpeg_writer", reps, ".", "jpeg.json"))
+    if not args.quick:
+        writers.update(medians(run(args.build_dir, "velmora_bench_png_writer", reps, ".",
+                                   "png.json")))
 
     # The adjustments in the order the benchmarks registered them (the list's).
     names = []
@@ -167,9 +172,49 @@ def main():
           "(the same decode, encode and write of the same pixels).")
     print("x pass-through: the call's time over the codec floor row (no adjustment, "
           "so the encoder sees the original picture).")
+    codec_tables(files, writers, formats)
+    print()
     print("Medians of %d repetition(s) of process CPU time; 24 MP = 6000x4000; %d CPU(s), "
           "load at start %s." % (reps, os.cpu_count(),
                                  ", ".join("%.2f" % l for l in LOAD_AT_START)))
+
+
+def codec_tables(files, writers, formats):
+    """The codecs alone, then whole calls with the reference writer
+    (stb_image_write) and with ours, in the same run."""
+    mpx = 6000 * 4000 / 1e6
+    rate = lambda b: mpx / (ms(b) / 1e3)
+    print()
+    print("| codec, 24 MP in memory | ms | Mpx/s | x reference |")
+    print("|---|---|---|---|")
+    for f in formats:
+        d = files.get("decode/%s" % f)
+        if d:
+            print("| %s decode (stb_image) | %.0f | %.0f | |" % (f.upper(), ms(d), rate(d)))
+        ref = [b for n, b in writers.items() if n.startswith("%s_encode/stb" % f)]
+        ours = sorted(((n, b) for n, b in writers.items() if n.startswith("%s_encode/ours" % f)),
+                      key=lambda nb: ms(nb[1]), reverse=True)
+        if ref:
+            print("| %s encode, reference (stb_image_write) | %.0f | %.0f | 1.0 |" % (
+                f.upper(), ms(ref[0]), rate(ref[0])))
+        for n, b in ours:
+            path = re.sub(r"^.*ours[-/]([a-z0-9]+).*$", r"\1", n)
+            print("| %s encode, ours (%s) | %.0f | %.0f | %s |" % (
+                f.upper(), path, ms(b), rate(b),
+                fmt(ms(ref[0]) / ms(b) if ref else None, ".1f")))
+    print()
+    print("| whole call, 24 MP file to file | reference writer, ms | our writer, ms | "
+          "ours / reference floor | peak heap, reference -> ours (MiB) |")
+    print("|---|---|---|---|---|")
+    for f in formats:
+        old_floor = files.get("file-stb/%s/floor" % f)
+        for what in ("floor", "invert"):
+            old, new = files.get("file-stb/%s/%s" % (f, what)), files.get("file/%s/%s" % (f, what))
+            if not (old and new and old_floor):
+                continue
+            print("| %s -> %s, %s | %.0f | %.0f | %.2f | %.0f -> %.0f |" % (
+                f.upper(), f.upper(), "codec floor" if what == "floor" else what, ms(old),
+                ms(new), ms(new) / ms(old_floor), old["heap_MiB"], new["heap_MiB"]))
 
 
 if __name__ == "__main__":

@@ -18,17 +18,6 @@ namespace velmora {
 unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int *height,
                            const char **reason);
 
-// Which writer makes the file. The reference is stb_image_write itself; our
-// own writers emit exactly its bytes, faster, and are tested against it. A
-// build with VELMORA_REFERENCE_WRITERS gives the reference to the exports.
-enum class Writer { reference, fast };
-
-#if defined(VELMORA_REFERENCE_WRITERS)
-constexpr Writer kDefaultWriter = Writer::reference;
-#else
-constexpr Writer kDefaultWriter = Writer::fast;
-#endif
-
 // Encodes RGBA pixels into `out`: JPEG at quality 92, PNG at the writer's
 // defaults, or BMP. Nonzero on success; a JPEG side over kMaxJpegSide fails.
 // With `meta`, its segments (JPEG) or chunks (PNG) go in after the header;

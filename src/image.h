@@ -30,6 +30,17 @@ enum ImageFormat { FORMAT_UNKNOWN = 0, FORMAT_JPEG = 1, FORMAT_PNG = 2, FORMAT_B
 // JPEG stores each side in 16 bits.
 constexpr int kMaxJpegSide = 65535;
 
+// Which writer makes the file. The reference is stb_image_write itself; our
+// own writers emit exactly its bytes, faster, and are tested against it. A
+// build with VELMORA_REFERENCE_WRITERS gives the reference to the exports.
+enum class Writer { reference, fast };
+
+#if defined(VELMORA_REFERENCE_WRITERS)
+constexpr Writer kDefaultWriter = Writer::reference;
+#else
+constexpr Writer kDefaultWriter = Writer::fast;
+#endif
+
 }  // namespace velmora
 
 #endif

@@ -76,25 +76,27 @@ struct EncodeJob {
     const unsigned char *pixels;
     ImageFormat format;
     const Metadata *meta;
+    Writer writer;
 };
 
 int encode_job(OutputStream &out, void *context) {
     const EncodeJob &job = *static_cast<const EncodeJob *>(context);
-    return encode_to_stream(job.format, job.width, job.height, job.pixels, out, job.meta);
+    return encode_to_stream(job.format, job.width, job.height, job.pixels, out, job.meta,
+                            job.writer);
 }
 
 }  // namespace
 
 int encode_image(const char *path, int width, int height, const unsigned char *pixels,
-                 ImageFormat format, const Metadata *meta) {
-    EncodeJob job{width, height, pixels, format, meta};
+                 ImageFormat format, const Metadata *meta, Writer writer) {
+    EncodeJob job{width, height, pixels, format, meta, writer};
     return write_file_safely(path, encode_job, &job);
 }
 
 // ---- the pipeline -----------------------------------------------------------
 
 int run_pipeline(const char *op_name, const char *input_path, const char *output_path,
-                 Precheck precheck, Kernel kernel, void *context) {
+                 Precheck precheck, Kernel kernel, void *context, Writer writer) {
     if (!input_path || !output_path) return fail("%s: NULL input/output", op_name);
     if (precheck && !precheck(context)) return 0;
 
@@ -123,7 +125,7 @@ int run_pipeline(const char *op_name, const char *input_path, const char *output
 
     ImageFormat output_format = format_from_path(output_path, input_format);
     int written =
-        encode_image(output_path, img.width, img.height, img.pixels, output_format, &meta);
+        encode_image(output_path, img.width, img.height, img.pixels, output_format, &meta, writer);
     pixels.reset();
     if (!written) return fail("%s: cannot write %s", op_name, output_path);
     clear_err();

@@ -28,7 +28,8 @@ struct Metadata;
 // Encodes and writes the file, with what `meta` keeps of the input (if
 // given); nonzero when the whole file is in place.
 int encode_image(const char *path, int width, int height, const unsigned char *pixels,
-                 ImageFormat format, const Metadata *meta = nullptr);
+                 ImageFormat format, const Metadata *meta = nullptr,
+                 Writer writer = kDefaultWriter);
 
 // A kernel changes the decoded image in place: 1, or 0 after set_err.
 using Kernel = int (*)(Image &img, void *context);
@@ -37,8 +38,10 @@ using Precheck = int (*)(void *context);
 
 // Every step of one call. Every message starts with `op_name`; null paths
 // are refused first, then `precheck` runs (if any), then the file steps.
+// `writer` is for the benchmarks, which time both writers end to end.
 int run_pipeline(const char *op_name, const char *input_path, const char *output_path,
-                 Precheck precheck, Kernel kernel, void *context);
+                 Precheck precheck, Kernel kernel, void *context,
+                 Writer writer = kDefaultWriter);
 
 // The inline form: the pipeline around a callable `int(Image &)`.
 template <class F>
