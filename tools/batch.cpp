@@ -32,10 +32,6 @@ volatile std::sig_atomic_t g_resized = 0;
 extern "C" void on_stop(int sig) {
     if (g_stop_signal == 0) g_stop_signal = sig;
     g_stop_count = g_stop_count + 1;
-#if !defined(_WIN32)
-    // Working in this process: a second signal ends it at once.
-    if (g_stop_count == 1) signal(sig, SIG_DFL);
-#endif
 }
 
 bool stopping() { return g_stop_signal != 0; }
