@@ -22,7 +22,15 @@ bool plan_batch(const std::vector<std::string> &inputs, const std::string &dir,
 
 // Runs every job; per-file messages go to stderr. Returns the exit status:
 // 0 all done, 1 some failed, 128 + the signal when stopped before the end.
-int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool summary);
+// On Windows every file runs in a worker process, this program started as
+// `velmora.exe WORKER_ARGS... INPUT OUTPUT`; elsewhere WORKER_ARGS is unused.
+int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool summary,
+             const std::vector<std::string> &worker_args);
+
+// A worker process runs one file: the library's message, if the call fails,
+// goes to stderr whole and alone for the parent to report; the exit status
+// is 0 written, 1 failed. Ctrl-C is left to the parent, which decides.
+int run_as_worker(const Job &job, const Call &call);
 
 }  // namespace velmora_cli
 

@@ -46,6 +46,11 @@ private:
     std::string output_dir_;
     std::string format_;
     int jobs_ = 1;
+    bool worker_ = false;
+
+    // The arguments that start this program on one file of a batch with the
+    // same adjustment and values: NAME --option=value... --batch-worker --
+    static std::vector<std::string> worker_args(const CLI::App &command);
 };
 
 struct Job;

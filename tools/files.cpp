@@ -8,7 +8,7 @@
 
 #if defined(_WIN32)
 #include <io.h>
-#define VELMORA_ACCESS(p, m) _access(p, m)
+#define VELMORA_ACCESS(p, m) _waccess(fs_path(p).c_str(), m)
 #define VELMORA_W_OK 2
 #else
 #include <sys/statvfs.h>
@@ -21,10 +21,26 @@ namespace velmora_cli {
 
 namespace fs = std::filesystem;
 
+fs::path fs_path(const std::string &utf8) {
+#if defined(_WIN32)
+    return fs::u8path(utf8);
+#else
+    return fs::path(utf8);
+#endif
+}
+
+std::string utf8_of(const fs::path &path) {
+#if defined(_WIN32)
+    return path.u8string();
+#else
+    return path.string();
+#endif
+}
+
 namespace {
 
 std::vector<unsigned char> head(const std::string &path, size_t n) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fs_path(path), std::ios::binary);
     std::vector<unsigned char> bytes(n);
     in.read(reinterpret_cast<char *>(bytes.data()), std::streamsize(n));
     bytes.resize(size_t(in.gcount()));
@@ -71,8 +87,8 @@ bool picture_size(const std::string &path, uint64_t &width, uint64_t &height) {
 }
 
 std::string folder_of(const std::string &path) {
-    const fs::path parent = fs::path(path).parent_path();
-    return parent.empty() ? std::string(".") : parent.string();
+    const fs::path parent = fs_path(path).parent_path();
+    return parent.empty() ? std::string(".") : utf8_of(parent);
 }
 
 std::string lower(std::string s) {
@@ -92,7 +108,7 @@ std::string sniff_format(const std::string &path) {
 }
 
 std::string format_of_extension(const std::string &output) {
-    const std::string name = fs::path(output).filename().string();
+    const std::string name = utf8_of(fs_path(output).filename());
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot + 1 == name.size()) return "";
     const std::string ext = lower(name.substr(dot + 1));
@@ -104,10 +120,10 @@ std::string format_of_extension(const std::string &output) {
 
 std::string write_failure_hint(const std::string &input, const std::string &output) {
     std::error_code ec;
-    if (fs::is_directory(output, ec)) return output + " is a folder";
+    if (fs::is_directory(fs_path(output), ec)) return output + " is a folder";
     const std::string folder = folder_of(output);
-    if (!fs::exists(folder, ec)) return "the folder " + folder + " does not exist";
-    if (!fs::is_directory(folder, ec)) return folder + " is not a folder";
+    if (!fs::exists(fs_path(folder), ec)) return "the folder " + folder + " does not exist";
+    if (!fs::is_directory(fs_path(folder), ec)) return folder + " is not a folder";
     std::string format = format_of_extension(output);
     if (format.empty()) format = sniff_format(input);
     uint64_t width = 0, height = 0;
@@ -116,7 +132,7 @@ std::string write_failure_hint(const std::string &input, const std::string &outp
         return "JPEG stores at most 65535 pixels a side and the picture is " +
                std::to_string(width) + " x " + std::to_string(height) + "; write PNG or BMP";
     if (VELMORA_ACCESS(folder.c_str(), VELMORA_W_OK) != 0 &&
-        (!fs::exists(output, ec) || VELMORA_ACCESS(output.c_str(), VELMORA_W_OK) != 0))
+        (!fs::exists(fs_path(output), ec) || VELMORA_ACCESS(output.c_str(), VELMORA_W_OK) != 0))
         return "the folder " + folder + " is not writable";
 #if !defined(_WIN32)
     struct statvfs st;
@@ -127,13 +143,13 @@ std::string write_failure_hint(const std::string &input, const std::string &outp
 }
 
 bool make_output_folder(const std::string &output, std::string &error) {
-    const fs::path parent = fs::path(output).parent_path();
+    const fs::path parent = fs_path(output).parent_path();
     if (parent.empty()) return true;
     std::error_code ec;
     if (fs::is_directory(parent, ec)) return true;
     fs::create_directories(parent, ec);
     if (!ec) return true;
-    error = "cannot create the folder " + parent.string() + ": " + ec.message();
+    error = "cannot create the folder " + utf8_of(parent) + ": " + ec.message();
     return false;
 }
 

@@ -3,9 +3,16 @@
 #ifndef VELMORA_TOOLS_FILES_H
 #define VELMORA_TOOLS_FILES_H
 
+#include <filesystem>
 #include <string>
 
 namespace velmora_cli {
+
+// Paths are UTF-8 strings throughout the command, as the library takes them.
+// On Windows a std::filesystem::path made from a narrow string would read it
+// in the ANSI code page: these convert both ways without loss.
+std::filesystem::path fs_path(const std::string &utf8);
+std::string utf8_of(const std::filesystem::path &path);
 
 // "JPEG", "PNG", "BMP" from the first bytes, or "" when unknown or unreadable.
 std::string sniff_format(const std::string &path);

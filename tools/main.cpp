@@ -36,6 +36,9 @@ CLI::App *Registry::add(const std::string &name, const std::string &description,
             "FORMAT", "format"));
     cmd->add_option("-j,--jobs", jobs_, "Batch: files processed in parallel")
         ->check(CLI::Range(1, 256));
+    // Set by the command itself when it runs one file in a process of its
+    // own (on Windows, the worker processes of every run).
+    cmd->add_flag("--batch-worker", worker_)->group("");
     entries_.push_back({cmd, std::move(call)});
     return cmd;
 }
@@ -46,7 +49,7 @@ void Registry::print_list() const {
                     e.command->get_description().c_str());
         for (const CLI::Option *opt : e.command->get_options()) {
             const std::string &name = opt->get_name();
-            if (name.empty() || name == "--help" || name == "FILES" ||
+            if (name.empty() || name == "--help" || name == "FILES" || opt->get_group().empty() ||
                 opt->check_name("--output-dir") || opt->check_name("--format") ||
                 opt->check_name("--jobs"))
                 continue;
@@ -57,9 +60,29 @@ void Registry::print_list() const {
     }
 }
 
+std::vector<std::string> Registry::worker_args(const CLI::App &command) {
+    std::vector<std::string> args{command.get_name()};
+    for (const CLI::Option *opt : command.get_options()) {
+        if (opt->count() == 0 || opt->get_name() == "FILES" || opt->check_name("--help") ||
+            opt->check_name("--output-dir") || opt->check_name("--format") ||
+            opt->check_name("--jobs") || opt->check_name("--batch-worker"))
+            continue;
+        // NAME=VALUE in one argument: a value may start with '-'.
+        for (const std::string &value : opt->results())
+            args.push_back(opt->get_name() + "=" + value);
+    }
+    args.push_back("--batch-worker");
+    args.push_back("--");
+    return args;
+}
+
 int Registry::run() const {
     for (const Entry &e : entries_) {
         if (!e.command->parsed()) continue;
+        if (worker_) {
+            if (files_.size() != 2) return 2;
+            return run_as_worker({files_[0], files_[1]}, e.call);
+        }
         std::vector<Job> jobs;
         const bool batch = !output_dir_.empty();
         if (!batch) {
@@ -84,7 +107,7 @@ int Registry::run() const {
             }
         }
         for (const Job &job : jobs) warn_about_extension(job);
-        return run_jobs(jobs, e.call, jobs_, batch);
+        return run_jobs(jobs, e.call, jobs_, batch, worker_args(*e.command));
     }
     return 0;
 }
@@ -255,8 +278,12 @@ int velmora_main(int argc, char **argv) {
 }
 
 #if defined(_WIN32)
+// clang-format off
 #include <windows.h>
 #include <shellapi.h>
+// clang-format on
+#include <fcntl.h>
+#include <io.h>
 
 // The arguments as Windows has them, in UTF-16, passed on as UTF-8, so that
 // any file name reaches the library whole (the ANSI arguments would turn
@@ -277,7 +304,18 @@ int main(int, char **) {
     std::vector<char *> argv;
     for (std::string &a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
-    return velmora_main(argc, argv.data());
+    // Messages are UTF-8 with plain line ends, as elsewhere; a console shows
+    // them as such, and takes the progress bar's escape sequences.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    SetConsoleOutputCP(CP_UTF8);
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(err, &mode))
+        SetConsoleMode(err, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    const int status = velmora_main(argc, argv.data());
+    std::fflush(nullptr);
+    return status;
 }
 #else
 int main(int argc, char **argv) { return velmora_main(argc, argv); }

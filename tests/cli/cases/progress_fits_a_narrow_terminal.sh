@@ -1,13 +1,18 @@
 # The bar on a terminal 60 columns wide: every redraw fits, and it shows the
 # count, the percentage and the files in flight; on a pipe only the summary.
+if [ -n "$VELMORA_WINDOWS" ]; then
+    echo "Wine's console host redraws a pseudo-terminal itself, a character at a time: the bar's own bytes cannot be read back" >&2
+    exit 77
+fi
 for i in 1 2 3 4 5 6; do cp in.jpg photo-with-a-long-name-$i.jpg; done
 /usr/bin/python3 - "$VELMORA" <<'PY'
-import fcntl, os, pty, re, struct, sys, termios
+import fcntl, os, pty, re, shlex, struct, sys, termios
 pid, fd = pty.fork()
 if pid == 0:
     fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 60, 0, 0))
     files = sorted(f for f in os.listdir(".") if f.startswith("photo-"))
-    os.execv(sys.argv[1], [sys.argv[1], "sepia", *files, "-o", "out", "-j", "2"])
+    command = shlex.split(sys.argv[1])  # the program after its exec prefix, if any
+    os.execvp(command[0], [*command, "sepia", *files, "-o", "out", "-j", "2"])
 out = b""
 while True:
     try:

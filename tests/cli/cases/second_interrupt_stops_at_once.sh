@@ -1,0 +1,45 @@
+# A second Ctrl-C stops at once: the workers are ended mid-file, and neither a
+# partial output nor a temporary file is left, in a batch or for one file.
+# (Wine turns the SIGINT into the console's Ctrl-C for the Windows program;
+# there the library's temporary file has a name while it is written, and the
+# stop waits for it so that it comes mid-write.)
+/usr/bin/python3 -c "
+import os, struct, zlib
+w, h = 3000, 2000
+raw = b''.join(b'\0' + os.urandom(3 * w) for _ in range(h))
+def chunk(t, d): return struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d))
+open('big1.png', 'wb').write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, 8, 2, 0, 0, 0)) + chunk(b'IDAT', zlib.compress(raw, 1)) + chunk(b'IEND', b''))"
+for i in 2 3 4; do cp big1.png big$i.png; done
+mid_write() {
+    if [ -z "$VELMORA_WINDOWS" ]; then sleep 0.3; return; fi
+    for _ in $(seq 1 100); do
+        ls -A "$1" 2>/dev/null | grep -q '^\.velmora-.*\.tmp$' && return
+        sleep 0.1
+    done
+}
+whole_pngs() {
+    for f in "$@"; do
+        [ -e "$f" ] || continue
+        tail -c 8 "$f" | od -An -c | grep -q 'I   E   N   D' || echo "not a whole PNG: $f"
+    done
+}
+$VELMORA invert big*.png -o out -j 2 2>err.txt &
+pid=$!
+mid_write out; kill -INT $pid; sleep 0.2; kill -INT $pid
+wait $pid
+echo "batch: exit $?, files left that are not PNG: $(ls -A out | grep -vc '\.png$')"
+whole_pngs out/*.png
+tail -n 1 err.txt | sed 's/^velmora: [0-9] of/velmora: N of/'
+
+$VELMORA invert big1.png single.png &
+pid=$!
+mid_write .; kill -INT $pid; sleep 0.2; kill -INT $pid
+wait $pid
+echo "single, twice: exit $?, $(ls -A | grep -c 'single\|velmora') files"
+
+# One Ctrl-C lets the file in flight finish: it is written whole, exit 0.
+$VELMORA invert big1.png whole.png &
+pid=$!
+mid_write .; kill -INT $pid
+wait $pid
+echo "single, once: exit $?, $(ls whole.png 2>/dev/null | wc -l) written, $(whole_pngs whole.png | grep -c .) broken, $(ls -A | grep -c velmora) temporary"
