@@ -175,7 +175,7 @@ struct Tally {
 };
 
 void report(Tally &tally, Progress &progress, const Job &job, bool ok, const std::string &message,
-            const std::vector<std::string> &in_flight) {
+            const std::vector<std::string> &in_flight, bool out_of_space = false) {
     ++tally.done;
     if (!ok) {
         ++tally.failed;
@@ -183,7 +183,7 @@ void report(Tally &tally, Progress &progress, const Job &job, bool ok, const std
         std::fprintf(stderr, "velmora: %s\n", message.c_str());
         // Only a write can fail for a reason the files show.
         if (message.find(": cannot write ") != std::string::npos) {
-            const std::string hint = write_failure_hint(job.input, job.output);
+            const std::string hint = write_failure_hint(job.input, job.output, out_of_space);
             if (!hint.empty()) std::fprintf(stderr, "velmora: hint: %s\n", hint.c_str());
         }
     }
@@ -195,8 +195,10 @@ void run_here(const std::vector<Job> &jobs, const Call &call, Tally &tally, Prog
     for (const Job &job : jobs) {
         if (stopping()) break;
         progress.show(tally.done, {file_name(job.input)});
+        errno = 0;
         const bool ok = call(job.input.c_str(), job.output.c_str()) != 0;
-        report(tally, progress, job, ok, ok ? "" : velmora_last_error(), {});
+        const bool full = !ok && errno_says_full();
+        report(tally, progress, job, ok, ok ? "" : velmora_last_error(), {}, full);
     }
 }
 
@@ -231,13 +233,15 @@ void run_workers(const std::vector<Job> &jobs, const Call &call, size_t parallel
             if (pid == 0) {
                 for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_IGN);
                 close(fds[0]);
+                errno = 0;
                 const int ok = call(jobs[next].input.c_str(), jobs[next].output.c_str());
+                const bool full = !ok && errno_says_full();
                 if (!ok) {
                     const std::string msg = velmora_last_error();
                     ssize_t w = write(fds[1], msg.data(), msg.size());
                     (void)w;
                 }
-                _exit(ok ? 0 : 1);
+                _exit(ok ? 0 : full ? kExitFailedFull : 1);
             }
             close(fds[1]);
             if (pid < 0) {
@@ -265,11 +269,12 @@ void run_workers(const std::vector<Job> &jobs, const Call &call, size_t parallel
             close(running[i].fd);
             const Job &job = jobs[running[i].job];
             const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            const bool full = WIFEXITED(status) && WEXITSTATUS(status) == kExitFailedFull;
             if (!ok && msg.empty()) msg = job.input + ": worker process ended abnormally";
             running.erase(running.begin() + long(i));
             std::vector<std::string> names;
             for (const Worker &w : running) names.push_back(file_name(jobs[w.job].input));
-            report(tally, progress, job, ok, msg, names);
+            report(tally, progress, job, ok, msg, names, full);
             break;
         }
     }
@@ -500,10 +505,11 @@ void run_workers(const std::vector<Job> &jobs, const std::vector<std::string> &w
             while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
                 message.pop_back();
             const bool ok = code == 0;
-            if (!ok && (code != 1 || message.empty()))
+            const bool full = code == kExitFailedFull;
+            if (!ok && ((code != 1 && !full) || message.empty()))
                 message = job.input + ": worker process ended abnormally (exit " +
                           std::to_string(code) + ")";
-            report(tally, progress, job, ok, message, names());
+            report(tally, progress, job, ok, message, names(), full);
         } else if (r == WAIT_FAILED) {
             // Cannot tell when they end: stop them as a second Ctrl-C would.
             if (g_stop_signal == 0) g_stop_signal = SIGTERM;
@@ -591,10 +597,12 @@ int run_as_worker(const Job &job, const Call &call) {
 #else
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_IGN);
 #endif
+    errno = 0;
     if (call(job.input.c_str(), job.output.c_str())) return 0;
+    const bool full = errno_says_full();
     std::fputs(velmora_last_error(), stderr);
     std::fflush(stderr);
-    return 1;
+    return full ? kExitFailedFull : 1;
 }
 
 }  // namespace velmora_cli

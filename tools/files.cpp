@@ -1,5 +1,6 @@
 #include "files.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -118,7 +119,15 @@ std::string format_of_extension(const std::string &output) {
     return "";
 }
 
-std::string write_failure_hint(const std::string &input, const std::string &output) {
+bool errno_says_full() {
+#if defined(EDQUOT)
+    if (errno == EDQUOT) return true;
+#endif
+    return errno == ENOSPC;
+}
+
+std::string write_failure_hint(const std::string &input, const std::string &output,
+                               bool out_of_space) {
     std::error_code ec;
     if (fs::is_directory(fs_path(output), ec)) return output + " is a folder";
     const std::string folder = folder_of(output);
@@ -134,6 +143,7 @@ std::string write_failure_hint(const std::string &input, const std::string &outp
     if (VELMORA_ACCESS(folder.c_str(), VELMORA_W_OK) != 0 &&
         (!fs::exists(fs_path(output), ec) || VELMORA_ACCESS(output.c_str(), VELMORA_W_OK) != 0))
         return "the folder " + folder + " is not writable";
+    if (out_of_space) return "no space left on the device that holds " + folder;
 #if !defined(_WIN32)
     struct statvfs st;
     if (statvfs(folder.c_str(), &st) == 0 && st.f_bavail == 0)

@@ -22,8 +22,18 @@ std::string sniff_format(const std::string &path);
 std::string format_of_extension(const std::string &output);
 
 // After a failed write of `output` from `input`: one line on the cause, when
-// it can be told for sure; otherwise "".
-std::string write_failure_hint(const std::string &input, const std::string &output);
+// it can be told for sure; otherwise "". `out_of_space`: the failing call's
+// last error said the device is full (the library has already removed what
+// it wrote, so the free space no longer shows it).
+std::string write_failure_hint(const std::string &input, const std::string &output,
+                               bool out_of_space = false);
+
+// Whether errno, as a failed call left it, says the device or quota is full.
+bool errno_says_full();
+
+// A worker's exit status for a failed file whose device was full (1 for any
+// other failure), so that the parent can give the hint.
+constexpr int kExitFailedFull = 3;
 
 // Creates the folder that will hold `output`, with its parents; false and a
 // reason when that fails.
