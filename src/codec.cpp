@@ -12,12 +12,7 @@
 #include "png_writer.h"
 
 #include <climits>
-#include <cstdint>
 #include <cstring>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 // Zero-filled memory: a corrupt file that makes the decoder read state it
 // never wrote (Huffman tables of a JPEG that never defined them, for one)
@@ -26,21 +21,11 @@
 // that valid. Growing takes a new calloc block rather than realloc and a
 // memset of the new part, so that a large block stays untouched zero pages
 // until the data really fills it.
-//
-// A large block comes straight from fresh pages, and on a 24-megapixel photo
-// the faults on them cost as much as the decoding itself; asking for huge
-// pages before the first touch makes them 512 times fewer (Linux; elsewhere,
-// and where the system declines, nothing changes).
+// A large block is still untouched when calloc returns, so huge pages can
+// be asked for.
 static void *zeroed_alloc(size_t size) {
     void *p = std::calloc(1, size);
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    const size_t huge = size_t(2) << 20;
-    if (p && size >= 2 * huge) {
-        const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + huge - 1) & ~(huge - 1);
-        const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + size) & ~(huge - 1);
-        if (end > begin) madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
-    }
-#endif
+    if (p) velmora::advise_huge_pages(p, size);
     return p;
 }
 static void *zeroed_realloc(void *p, size_t old_size, size_t new_size) {

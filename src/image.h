@@ -14,6 +14,12 @@ struct FreeDeleter {
 // A malloc'd byte buffer, freed when it goes out of scope.
 using Buffer = std::unique_ptr<unsigned char[], FreeDeleter>;
 
+// Asks for huge pages for a large block not yet touched. On a 24-megapixel
+// picture the faults on fresh small pages cost as much as decoding it; huge
+// pages make them 512 times fewer. Linux only; elsewhere, and where the
+// system declines, nothing changes.
+void advise_huge_pages(void *block, size_t size);
+
 struct Image {
     int32_t width;
     int32_t height;

@@ -3,8 +3,13 @@
 #include "pipeline.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "codec.h"
 #include "metadata.h"
@@ -14,6 +19,19 @@
 namespace velmora {
 
 // ---- read -------------------------------------------------------------------
+
+void advise_huge_pages(void *block, size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    const uintptr_t huge = uintptr_t(2) << 20;
+    if (size < 2 * huge) return;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + huge - 1) & ~(huge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size) & ~(huge - 1);
+    if (end > begin) madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)size;
+#endif
+}
 
 Buffer read_file(const char *path, uint64_t *size) {
     FILE *f = open_file(path, "rb");
@@ -25,6 +43,7 @@ Buffer read_file(const char *path, uint64_t *size) {
     if (end > 0 && end <= INT_MAX) {
         std::rewind(f);
         data.reset(static_cast<unsigned char *>(std::malloc(static_cast<size_t>(end))));
+        if (data) advise_huge_pages(data.get(), static_cast<size_t>(end));
         if (data && std::fread(data.get(), 1, static_cast<size_t>(end), f) !=
                         static_cast<size_t>(end))
             data.reset();
