@@ -98,10 +98,14 @@ def main():
         writers.update(medians(run(args.build_dir, "velmora_bench_png_writer", reps, ".",
                                    "png.json")))
 
-    # The adjustments in the order the benchmarks registered them (the list's).
+    # The adjustments in the order the benchmarks registered them (the list's);
+    # the report's own order is shuffled by the interleaving.
+    listed = subprocess.run([os.path.join(args.build_dir, "bench", "velmora_bench_kernels"),
+                             "--benchmark_list_tests=true"], check=True, capture_output=True,
+                            text=True, cwd=args.build_dir).stdout.split()
     names = []
-    for k in kernels:
-        if k.split("/")[1] not in names:
+    for k in listed:
+        if k.count("/") >= 2 and k.split("/")[1] not in names:
             names.append(k.split("/")[1])
     # scalar, then the fast passes from the baseline up (avx2 only where the processor has it).
     impls = sorted({n.split("/")[2] for n in kernels if n.count("/") == 3},
