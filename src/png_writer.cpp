@@ -26,6 +26,7 @@
 #include <memory>
 #include <new>
 
+#include "image.h"
 #include "simd.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -155,9 +156,13 @@ public:
             blocks_.back().used = size_t(cursor - blocks_.back().bytes.get());
             total_ += blocks_.back().used;
         }
-        const size_t size = std::max(n, size_t(1) << 20);
+        // Blocks grow from 1 MiB to 8 MiB, so that a large file's blocks
+        // can take huge pages.
+        const size_t size = std::max(n, next_size_);
+        next_size_ = std::min(next_size_ * 2, size_t(8) << 20);
         Block b;
         b.bytes.reset(new unsigned char[size]);
+        advise_huge_pages(b.bytes.get(), size);
         blocks_.push_back(std::move(b));
         end_ = blocks_.back().bytes.get() + size;
         return blocks_.back().bytes.get();
@@ -177,6 +182,7 @@ public:
 
 private:
     std::vector<Block> blocks_;
+    size_t next_size_ = size_t(1) << 20;
     unsigned char *end_ = nullptr;
     size_t total_ = 0;
 };
