@@ -22,18 +22,6 @@ const std::vector<unsigned char> &photo() {
     return px;
 }
 
-void append_stb(void *context, void *data, int size) {
-    auto *out = static_cast<std::vector<unsigned char> *>(context);
-    const auto *bytes = static_cast<const unsigned char *>(data);
-    out->insert(out->end(), bytes, bytes + size);
-}
-
-bool append(void *context, const unsigned char *bytes, size_t size) {
-    auto *out = static_cast<std::vector<unsigned char> *>(context);
-    out->insert(out->end(), bytes, bytes + size);
-    return true;
-}
-
 template <class Encode>
 void run(benchmark::State &state, Encode encode) {
     const std::vector<unsigned char> &px = photo();
@@ -58,7 +46,7 @@ int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RegisterBenchmark("jpeg_encode/stb/6000x4000", [](benchmark::State &state) {
         run(state, [](const unsigned char *px, std::vector<unsigned char> &out) {
-            return stbi_write_jpg_to_func(append_stb, &out, kWidth, kHeight, 4, px, 92) != 0;
+            return stbi_write_jpg_to_func(velmora::append_to_vector_stb, &out, kWidth, kHeight, 4, px, 92) != 0;
         });
     })->Unit(benchmark::kMillisecond);
     for (velmora::JpegPath path : velmora::jpeg_writer_paths())
@@ -67,7 +55,7 @@ int main(int argc, char **argv) {
                 .c_str(),
             [path](benchmark::State &state) {
                 run(state, [path](const unsigned char *px, std::vector<unsigned char> &out) {
-                    return velmora::write_jpeg_q92_on(path, append, &out, kWidth, kHeight, px) != 0;
+                    return velmora::write_jpeg_q92_on(path, velmora::append_to_vector, &out, kWidth, kHeight, px) != 0;
                 });
             })
             ->Unit(benchmark::kMillisecond);

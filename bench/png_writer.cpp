@@ -71,26 +71,14 @@ const std::vector<unsigned char> &picture() {
     return px;
 }
 
-void stb_sink(void *context, void *data, int size) {
-    auto *out = static_cast<std::vector<unsigned char> *>(context);
-    out->insert(out->end(), static_cast<unsigned char *>(data),
-                static_cast<unsigned char *>(data) + size);
-}
-
-bool our_sink(void *context, const unsigned char *bytes, size_t size) {
-    auto *out = static_cast<std::vector<unsigned char> *>(context);
-    out->insert(out->end(), bytes, bytes + size);
-    return true;
-}
-
 // The file each writer makes, into a buffer reserved beforehand so that the
 // heap figures are the writer's own.
 bool encode(bool reference, velmora::PngIsa isa, std::vector<unsigned char> &out) {
     out.clear();
     if (reference)
-        return stbi_write_png_to_func(stb_sink, &out, kWidth, kHeight, 4, picture().data(),
+        return stbi_write_png_to_func(velmora::append_to_vector_stb, &out, kWidth, kHeight, 4, picture().data(),
                                       kWidth * 4) == 1;
-    return velmora::write_png_rgba(our_sink, &out, kWidth, kHeight, picture().data(), isa) == 1;
+    return velmora::write_png_rgba(velmora::append_to_vector, &out, kWidth, kHeight, picture().data(), isa) == 1;
 }
 
 void run(benchmark::State &state, bool reference, velmora::PngIsa isa) {

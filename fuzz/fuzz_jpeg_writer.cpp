@@ -18,18 +18,6 @@
 
 namespace {
 
-void append_stb(void *context, void *data, int size) {
-    auto *out = static_cast<std::vector<unsigned char> *>(context);
-    const auto *bytes = static_cast<const unsigned char *>(data);
-    out->insert(out->end(), bytes, bytes + size);
-}
-
-bool append(void *context, const unsigned char *bytes, size_t size) {
-    auto *out = static_cast<std::vector<unsigned char> *>(context);
-    out->insert(out->end(), bytes, bytes + size);
-    return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -47,13 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = pixels[i % given];
 
     std::vector<unsigned char> expected;
-    if (!stbi_write_jpg_to_func(append_stb, &expected, width, height, 4, rgba.data(), 92)) {
+    if (!stbi_write_jpg_to_func(velmora::append_to_vector_stb, &expected, width, height, 4, rgba.data(), 92)) {
         std::fprintf(stderr, "stb refused %dx%d\n", width, height);
         std::abort();
     }
     for (velmora::JpegPath path : velmora::jpeg_writer_paths()) {
         std::vector<unsigned char> got;
-        const int ok = velmora::write_jpeg_q92_on(path, append, &got, width, height, rgba.data());
+        const int ok = velmora::write_jpeg_q92_on(path, velmora::append_to_vector, &got, width, height, rgba.data());
         if (ok != 1 || got != expected) {
             std::fprintf(stderr, "%dx%d on %s: %s\n", width, height, velmora::jpeg_path_name(path),
                          ok != 1 ? "refused" : "bytes differ from stb's");

@@ -18,18 +18,6 @@
 
 namespace {
 
-void append_stb(void *context, void *data, int size) {
-    auto *out = static_cast<std::vector<unsigned char> *>(context);
-    out->insert(out->end(), static_cast<unsigned char *>(data),
-                static_cast<unsigned char *>(data) + size);
-}
-
-bool append_ours(void *context, const unsigned char *bytes, size_t size) {
-    auto *out = static_cast<std::vector<unsigned char> *>(context);
-    out->insert(out->end(), bytes, bytes + size);
-    return true;
-}
-
 [[noreturn]] void fail(const char *what, int w, int h) {
     std::fprintf(stderr, "fuzz_png_writer: %s differ (%d x %d)\n", what, w, h);
     std::abort();
@@ -77,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::vector<unsigned char> px = make_pixels(mode, w, h, data + 4, size - 4);
 
     std::vector<unsigned char> want, got;
-    if (!stbi_write_png_to_func(append_stb, &want, w, h, 4, px.data(), w * 4)) return 0;
-    if (velmora::write_png_rgba(append_ours, &got, w, h, px.data(), isa) != 1 || got != want)
+    if (!stbi_write_png_to_func(velmora::append_to_vector_stb, &want, w, h, 4, px.data(), w * 4)) return 0;
+    if (velmora::write_png_rgba(velmora::append_to_vector, &got, w, h, px.data(), isa) != 1 || got != want)
         fail("PNG files", w, h);
 
     int len = 0;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "byte_sink.h"
 #include "velmora.h"
 
 #define STB_IMAGE_STATIC
@@ -108,12 +109,7 @@ void write_jpg(const std::string &path, const Picture &pic, int quality) {
 
 std::vector<uint8_t> stb_jpeg_q92(int width, int height, const uint8_t *rgba) {
     std::vector<uint8_t> out;
-    auto append = [](void *context, void *data, int size) {
-        auto *bytes = static_cast<const uint8_t *>(data);
-        static_cast<std::vector<uint8_t> *>(context)->insert(
-            static_cast<std::vector<uint8_t> *>(context)->end(), bytes, bytes + size);
-    };
-    stbi_write_jpg_to_func(append, &out, width, height, 4, rgba, 92);
+    stbi_write_jpg_to_func(velmora::append_to_vector_stb, &out, width, height, 4, rgba, 92);
     return out;
 }
 
@@ -129,14 +125,9 @@ Picture read_picture(const std::string &path) {
     return p;
 }
 
-static void append_bytes(void *context, void *data, int size) {
-    auto *out = static_cast<std::vector<uint8_t> *>(context);
-    out->insert(out->end(), static_cast<uint8_t *>(data), static_cast<uint8_t *>(data) + size);
-}
-
 std::vector<uint8_t> stb_png(int width, int height, const uint8_t *rgba) {
     std::vector<uint8_t> out;
-    EXPECT_TRUE(stbi_write_png_to_func(append_bytes, &out, width, height, 4, rgba, width * 4));
+    EXPECT_TRUE(stbi_write_png_to_func(velmora::append_to_vector_stb, &out, width, height, 4, rgba, width * 4));
     return out;
 }
 

@@ -32,15 +32,9 @@ std::vector<Isa> isas() {
     return all;
 }
 
-bool append(void *context, const unsigned char *bytes, size_t size) {
-    auto *out = static_cast<Bytes *>(context);
-    out->insert(out->end(), bytes, bytes + size);
-    return true;
-}
-
 Bytes ours(int w, int h, const Bytes &rgba, PngIsa isa) {
     Bytes out;
-    EXPECT_EQ(velmora::write_png_rgba(append, &out, w, h, rgba.data(), isa), 1);
+    EXPECT_EQ(velmora::write_png_rgba(velmora::append_to_vector, &out, w, h, rgba.data(), isa), 1);
     return out;
 }
 
@@ -255,7 +249,7 @@ TEST(PngWriter, RejectsSizesWithoutWritingAnything) {
     const int cases[][2] = {{0, 1}, {1, 0}, {-1, 5}, {5, -1}, {1 << 20, 1 << 10}, {65535, 65535}};
     for (const auto &c : cases) {
         Bytes out;
-        EXPECT_EQ(velmora::write_png_rgba(append, &out, c[0], c[1], px), 0) << c[0] << "x" << c[1];
+        EXPECT_EQ(velmora::write_png_rgba(velmora::append_to_vector, &out, c[0], c[1], px), 0) << c[0] << "x" << c[1];
         EXPECT_TRUE(out.empty());
     }
 }
