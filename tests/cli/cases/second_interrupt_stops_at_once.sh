@@ -3,12 +3,18 @@
 # (Wine turns the SIGINT into the console's Ctrl-C for the Windows program;
 # there the library's temporary file has a name while it is written, and the
 # stop waits for it so that it comes mid-write.)
-/usr/bin/python3 -c "
-import os, struct, zlib
-w, h = 3000, 2000
+# Noise, the slowest picture to write. A single file is made large enough
+# that it is still being written when the second signal comes (0.5 s).
+noise_png() {
+    /usr/bin/python3 -c "
+import os, struct, sys, zlib
+w, h = int(sys.argv[2]), int(sys.argv[3])
 raw = b''.join(b'\0' + os.urandom(3 * w) for _ in range(h))
 def chunk(t, d): return struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d))
-open('big1.png', 'wb').write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, 8, 2, 0, 0, 0)) + chunk(b'IDAT', zlib.compress(raw, 1)) + chunk(b'IEND', b''))"
+open(sys.argv[1], 'wb').write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, 8, 2, 0, 0, 0)) + chunk(b'IDAT', zlib.compress(raw, 1)) + chunk(b'IEND', b''))" "$@"
+}
+noise_png big1.png 3000 2000
+noise_png single-in.png 6000 4000
 for i in 2 3 4; do cp big1.png big$i.png; done
 mid_write() {
     if [ -z "$VELMORA_WINDOWS" ]; then sleep 0.3; return; fi
@@ -31,14 +37,14 @@ echo "batch: exit $?, files left that are not PNG: $(ls -A out | grep -vc '\.png
 whole_pngs out/*.png
 tail -n 1 err.txt | sed 's/^velmora: [0-9] of/velmora: N of/'
 
-$VELMORA invert big1.png single.png &
+$VELMORA invert single-in.png single.png &
 pid=$!
 mid_write .; kill -INT $pid; sleep 0.2; kill -INT $pid
 wait $pid
-echo "single, twice: exit $?, $(ls -A | grep -c 'single\|velmora') files"
+echo "single, twice: exit $?, $(ls -A | grep -c 'single\.png\|velmora') files"
 
 # One Ctrl-C lets the file in flight finish: it is written whole, exit 0.
-$VELMORA invert big1.png whole.png &
+$VELMORA invert single-in.png whole.png &
 pid=$!
 mid_write .; kill -INT $pid
 wait $pid
