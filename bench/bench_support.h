@@ -18,8 +18,8 @@ struct Adjustment {
     const velmora::KernelEntry *entry;
 
     // The typed kernel, in memory.
-    int kernel(velmora::Image &img, velmora::Impl impl) const {
-        return entry->run(img, values, impl);
+    int kernel(velmora::Image &img, velmora::Isa isa) const {
+        return entry->run(img, values, isa);
     }
 };
 

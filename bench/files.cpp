@@ -117,7 +117,7 @@ int timed_kernel(velmora::Image &img, void *context) {
     int ok = 1;
     if (call.adj) {
         const double start = thread_seconds();
-        ok = call.adj->kernel(img, velmora::default_impl());
+        ok = call.adj->kernel(img, velmora::Isa::best);
         call.kernel_seconds = thread_seconds() - start;
     }
     call.kernel_heap = g_peak.load() - g_live.load();

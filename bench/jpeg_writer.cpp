@@ -49,13 +49,13 @@ int main(int argc, char **argv) {
             return stbi_write_jpg_to_func(velmora::append_to_vector_stb, &out, kWidth, kHeight, 4, px, 92) != 0;
         });
     })->Unit(benchmark::kMillisecond);
-    for (velmora::JpegPath path : velmora::jpeg_writer_paths())
+    for (velmora::Isa isa : velmora::available_isas())
         benchmark::RegisterBenchmark(
-            (std::string("jpeg_encode/ours-") + velmora::jpeg_path_name(path) + "/6000x4000")
+            (std::string("jpeg_encode/ours-") + velmora::isa_name(isa) + "/6000x4000")
                 .c_str(),
             [path](benchmark::State &state) {
                 run(state, [path](const unsigned char *px, std::vector<unsigned char> &out) {
-                    return velmora::write_jpeg_q92_on(path, velmora::append_to_vector, &out, kWidth, kHeight, px) != 0;
+                    return velmora::write_jpeg_q92(velmora::append_to_vector, &out, kWidth, kHeight, px, isa) != 0;
                 });
             })
             ->Unit(benchmark::kMillisecond);

@@ -28,7 +28,7 @@ const std::vector<unsigned char> &source(const Size &size) {
     return found->second;
 }
 
-void run_kernel(benchmark::State &state, const vb::Adjustment &adj, velmora::Impl impl,
+void run_kernel(benchmark::State &state, const vb::Adjustment &adj, velmora::Isa isa,
                 const Size &size) {
     const std::vector<unsigned char> &original = source(size);
     std::vector<unsigned char> work(original);
@@ -38,7 +38,7 @@ void run_kernel(benchmark::State &state, const vb::Adjustment &adj, velmora::Imp
         state.PauseTiming();
         std::memcpy(work.data(), original.data(), original.size());
         state.ResumeTiming();
-        if (!adj.kernel(img, impl)) {
+        if (!adj.kernel(img, isa)) {
             state.SkipWithError("kernel refused its parameters");
             break;
         }
@@ -54,22 +54,19 @@ void run_kernel(benchmark::State &state, const vb::Adjustment &adj, velmora::Imp
 
 int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
-    const std::pair<const char *, velmora::Impl> impls[] = {{"scalar", velmora::Impl::scalar},
-                                                            {"sse2", velmora::Impl::sse2},
-                                                            {"avx2", velmora::Impl::avx2}};
+    // Only the sets the processor has: a missing one would repeat the next narrower.
+    const std::vector<velmora::Isa> isas = velmora::available_isas();
     for (const vb::Adjustment &adj : vb::adjustments())
-        for (const auto &impl : impls)
-            for (const Size &size : kSizes) {
-                // A pass the processor lacks would only repeat the sse2 row.
-                if (!velmora::impl_available(impl.second)) continue;
+        for (const velmora::Isa isa : isas)
+            for (const Size &size : kSizes)
                 benchmark::RegisterBenchmark(
-                    (std::string("kernel/") + adj.name + "/" + impl.first + "/" + size.label)
+                    (std::string("kernel/") + adj.name + "/" + velmora::isa_name(isa) + "/" +
+                     size.label)
                         .c_str(),
-                    [&adj, impl, &size](benchmark::State &state) {
-                        run_kernel(state, adj, impl.second, size);
+                    [&adj, isa, &size](benchmark::State &state) {
+                        run_kernel(state, adj, isa, size);
                     })
                     ->Unit(benchmark::kMillisecond);
-            }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -73,7 +73,7 @@ const std::vector<unsigned char> &picture() {
 
 // The file each writer makes, into a buffer reserved beforehand so that the
 // heap figures are the writer's own.
-bool encode(bool reference, velmora::PngIsa isa, std::vector<unsigned char> &out) {
+bool encode(bool reference, velmora::Isa isa, std::vector<unsigned char> &out) {
     out.clear();
     if (reference)
         return stbi_write_png_to_func(velmora::append_to_vector_stb, &out, kWidth, kHeight, 4, picture().data(),
@@ -81,7 +81,7 @@ bool encode(bool reference, velmora::PngIsa isa, std::vector<unsigned char> &out
     return velmora::write_png_rgba(velmora::append_to_vector, &out, kWidth, kHeight, picture().data(), isa) == 1;
 }
 
-void run(benchmark::State &state, bool reference, velmora::PngIsa isa) {
+void run(benchmark::State &state, bool reference, velmora::Isa isa) {
     std::vector<unsigned char> out, want;
     out.reserve(size_t(kWidth) * kHeight * 4);
     if (!reference) {
@@ -114,21 +114,12 @@ int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     picture();
     benchmark::RegisterBenchmark("png_encode/stb",
-                                 [](benchmark::State &s) { run(s, true, velmora::PngIsa::automatic); })
+                                 [](benchmark::State &s) { run(s, true, velmora::Isa::best); })
         ->Unit(benchmark::kMillisecond);
-    const struct {
-        velmora::PngIsa isa;
-        const char *name;
-    } paths[] = {{velmora::PngIsa::scalar, "scalar"},
-                 {velmora::PngIsa::sse2, "sse2"},
-                 {velmora::PngIsa::avx2, "avx2"}};
-    for (const auto &p : paths)
-        if (velmora::png_isa_available(p.isa)) {
-            const velmora::PngIsa isa = p.isa;
-            benchmark::RegisterBenchmark((std::string("png_encode/ours/") + p.name).c_str(),
-                                         [isa](benchmark::State &s) { run(s, false, isa); })
-                ->Unit(benchmark::kMillisecond);
-        }
+    for (velmora::Isa isa : velmora::available_isas())
+        benchmark::RegisterBenchmark((std::string("png_encode/ours/") + velmora::isa_name(isa)).c_str(),
+                                     [isa](benchmark::State &s) { run(s, false, isa); })
+            ->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -57,8 +57,8 @@ def medians(report):
     return found
 
 
-def kernel_rate(found, adjustment, impl, size):
-    name = "kernel/%s/%s/%s" % (adjustment, impl, size)
+def kernel_rate(found, adjustment, isa, size):
+    name = "kernel/%s/%s/%s" % (adjustment, isa, size)
     return found[name]["Mpx"] if name in found else None
 
 
@@ -108,7 +108,7 @@ def main():
         if k.count("/") >= 2 and k.split("/")[1] not in names:
             names.append(k.split("/")[1])
     # scalar, then the fast passes from the baseline up (avx2 only where the processor has it).
-    impls = sorted({n.split("/")[2] for n in kernels if n.count("/") == 3},
+    isas = sorted({n.split("/")[2] for n in kernels if n.count("/") == 3},
                    key=lambda i: ("scalar", "sse2", "avx2").index(i))
     sizes = ["1237x811", "6000x4000"]
 
@@ -118,9 +118,9 @@ def main():
 
     header = ["adjustment", "settings"]
     for size in sizes:
-        for impl in impls:
-            header.append("%s %s Mpx/s" % (impl, "24 MP" if size == "6000x4000" else size))
-    if len(impls) >= 2:
+        for isa in isas:
+            header.append("%s %s Mpx/s" % (isa, "24 MP" if size == "6000x4000" else size))
+    if len(isas) >= 2:
         header.append("speed-up")
     formats = [f for f in ("jpeg", "png") if "file/%s/floor" % f in files]
     for f in formats:
@@ -134,11 +134,11 @@ def main():
     for adjustment in names:
         row = [adjustment, settings.get(adjustment, "")]
         for size in sizes:
-            for impl in impls:
-                row.append(fmt(kernel_rate(kernels, adjustment, impl, size), ".0f"))
-        if len(impls) >= 2:
-            slow = kernel_rate(kernels, adjustment, impls[0], sizes[1])
-            fast = kernel_rate(kernels, adjustment, impls[-1], sizes[1])
+            for isa in isas:
+                row.append(fmt(kernel_rate(kernels, adjustment, isa, size), ".0f"))
+        if len(isas) >= 2:
+            slow = kernel_rate(kernels, adjustment, isas[0], sizes[1])
+            fast = kernel_rate(kernels, adjustment, isas[-1], sizes[1])
             row.append(fmt(fast / slow if slow and fast else None, ".1f"))
         for f in formats:
             b = files.get("file/%s/%s" % (f, adjustment))

@@ -39,11 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::fprintf(stderr, "stb refused %dx%d\n", width, height);
         std::abort();
     }
-    for (velmora::JpegPath path : velmora::jpeg_writer_paths()) {
+    for (velmora::Isa isa : velmora::available_isas()) {
         std::vector<unsigned char> got;
-        const int ok = velmora::write_jpeg_q92_on(path, velmora::append_to_vector, &got, width, height, rgba.data());
+        const int ok = velmora::write_jpeg_q92(velmora::append_to_vector, &got, width, height, rgba.data(), isa);
         if (ok != 1 || got != expected) {
-            std::fprintf(stderr, "%dx%d on %s: %s\n", width, height, velmora::jpeg_path_name(path),
+            std::fprintf(stderr, "%dx%d on %s: %s\n", width, height, velmora::isa_name(isa),
                          ok != 1 ? "refused" : "bytes differ from stb's");
             std::abort();
         }

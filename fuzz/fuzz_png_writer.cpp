@@ -58,10 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 4) return 0;
     const int w = 1 + data[0] % 128, h = 1 + data[1] % 64;
     const int mode = data[2] & 3;
-    const velmora::PngIsa isas[] = {velmora::PngIsa::automatic, velmora::PngIsa::scalar,
-                                    velmora::PngIsa::sse2, velmora::PngIsa::avx2};
-    velmora::PngIsa isa = isas[(data[2] >> 2) & 3];
-    if (!velmora::png_isa_available(isa)) isa = velmora::PngIsa::automatic;
+    const velmora::Isa isas[] = {velmora::Isa::best, velmora::Isa::scalar, velmora::Isa::sse2,
+                                 velmora::Isa::avx2};
+    velmora::Isa isa = isas[(data[2] >> 2) & 3];
+    if (!velmora::isa_available(isa)) isa = velmora::Isa::best;
     const std::vector<unsigned char> px = make_pixels(mode, w, h, data + 4, size - 4);
 
     std::vector<unsigned char> want, got;

@@ -12,7 +12,7 @@ namespace velmora {
 
 struct KernelEntry {
     const char *name;
-    int (*run)(Image &img, const velmora_list::Values &values, Impl impl);
+    int (*run)(Image &img, const velmora_list::Values &values, Isa isa);
 };
 
 namespace kernel_table_detail {
@@ -21,62 +21,63 @@ inline float f(const velmora_list::Values &a, int k) { return static_cast<float>
 }  // namespace kernel_table_detail
 
 inline const KernelEntry kKernels[] = {
-    {"grayscale", [](Image &m, const velmora_list::Values &, Impl p) { return op_grayscale(m, p); }},
-    {"sepia", [](Image &m, const velmora_list::Values &, Impl p) { return op_sepia(m, p); }},
-    {"invert", [](Image &m, const velmora_list::Values &, Impl p) { return op_invert(m, p); }},
+    {"grayscale", [](Image &m, const velmora_list::Values &, Isa p) { return op_grayscale(m, p); }},
+    {"sepia", [](Image &m, const velmora_list::Values &, Isa p) { return op_sepia(m, p); }},
+    {"invert", [](Image &m, const velmora_list::Values &, Isa p) { return op_invert(m, p); }},
     {"brightness",
-     [](Image &m, const velmora_list::Values &a, Impl p) {
+     [](Image &m, const velmora_list::Values &a, Isa p) {
          return op_brightness(m, kernel_table_detail::i(a, 0), p);
      }},
     {"contrast",
-     [](Image &m, const velmora_list::Values &a, Impl p) {
+     [](Image &m, const velmora_list::Values &a, Isa p) {
          return op_contrast(m, kernel_table_detail::i(a, 0), p);
      }},
     {"gamma",
-     [](Image &m, const velmora_list::Values &a, Impl p) {
+     [](Image &m, const velmora_list::Values &a, Isa p) {
          return op_gamma(m, kernel_table_detail::f(a, 0), p);
      }},
     {"levels",
-     [](Image &m, const velmora_list::Values &a, Impl p) {
+     [](Image &m, const velmora_list::Values &a, Isa p) {
          using namespace kernel_table_detail;
          return op_levels(m, i(a, 0), i(a, 1), f(a, 2), p);
      }},
     {"auto_levels",
-     [](Image &m, const velmora_list::Values &, Impl p) { return op_auto_levels(m, p); }},
+     [](Image &m, const velmora_list::Values &, Isa p) { return op_auto_levels(m, p); }},
     {"curves",
-     [](Image &m, const velmora_list::Values &a, Impl p) {
+     [](Image &m, const velmora_list::Values &a, Isa p) {
          using namespace kernel_table_detail;
          return op_curves(m, CurveSpec{i(a, 0), a.xs, a.ys, i(a, 3)}, p);
      }},
     {"vignette",
-     [](Image &m, const velmora_list::Values &a, Impl p) {
+     [](Image &m, const velmora_list::Values &a, Isa p) {
          using namespace kernel_table_detail;
          return op_vignette(m, i(a, 0), i(a, 1), p);
      }},
     {"saturation",
-     [](Image &m, const velmora_list::Values &a, Impl p) {
+     [](Image &m, const velmora_list::Values &a, Isa p) {
          return op_saturation(m, kernel_table_detail::i(a, 0), p);
      }},
     {"hue",
-     [](Image &m, const velmora_list::Values &a, Impl p) {
+     [](Image &m, const velmora_list::Values &a, Isa p) {
          return op_hue(m, kernel_table_detail::i(a, 0), p);
      }},
     {"replace",
-     [](Image &m, const velmora_list::Values &a, Impl p) {
+     [](Image &m, const velmora_list::Values &a, Isa p) {
          using namespace kernel_table_detail;
-         return op_replace(m, i(a, 0), i(a, 1), i(a, 2), i(a, 3), i(a, 4), i(a, 5), i(a, 6), p);
+         return op_replace(m, Replacement{{i(a, 0), i(a, 1), i(a, 2)}, {i(a, 3), i(a, 4), i(a, 5)}, i(a, 6)},
+                           p);
      }},
     {"colorize",
-     [](Image &m, const velmora_list::Values &a, Impl p) {
+     [](Image &m, const velmora_list::Values &a, Isa p) {
          using namespace kernel_table_detail;
          return op_colorize(m, i(a, 0), i(a, 1), i(a, 2), i(a, 3), p);
      }},
     {"white_balance",
-     [](Image &m, const velmora_list::Values &a, Impl p) {
+     [](Image &m, const velmora_list::Values &a, Isa p) {
          return op_white_balance(m, kernel_table_detail::i(a, 0), p);
      }},
     {"color_balance",
-     [](Image &m, const velmora_list::Values &a, Impl p) {
+     [](Image &m, const velmora_list::Values &a, Isa p) {
          using namespace kernel_table_detail;
          return op_color_balance(m,
                                  Balance{{i(a, 0), i(a, 1), i(a, 2)},
@@ -85,7 +86,7 @@ inline const KernelEntry kKernels[] = {
                                  p);
      }},
     {"selective",
-     [](Image &m, const velmora_list::Values &a, Impl p) {
+     [](Image &m, const velmora_list::Values &a, Isa p) {
          using namespace kernel_table_detail;
          return op_selective(
              m, Selection{i(a, 0), i(a, 1), i(a, 2), {i(a, 3), i(a, 4), i(a, 5), i(a, 6), i(a, 7), i(a, 8)}},

@@ -1,27 +1,15 @@
 // The file pipeline that every adjustment runs through: check the paths,
 // read, detect, decode, apply the kernel, choose the format, encode and write.
-// Two forms: run_inline around any callable, and run_op, the driver with a
-// fixed parameter block. Internal.
+// Every export calls run_adjustment with its kernel as a callable. Internal.
 #ifndef VELMORA_PIPELINE_H
 #define VELMORA_PIPELINE_H
 
-#include <cstdint>
 #include <type_traits>
 
+#include "codec.h"
 #include "image.h"
-#include "last_error.h"
-#include "velmora.h"
 
 namespace velmora {
-
-// The whole file in one heap buffer, or null. `size` is written only on success.
-Buffer read_file(const char *path, uint64_t *size);
-
-// JPEG, PNG or BMP from the first bytes; FORMAT_UNKNOWN for anything else.
-ImageFormat detect_format(const unsigned char *bytes, uint64_t size);
-
-// The format the output path's extension names, else `fallback`.
-ImageFormat format_from_path(const char *path, ImageFormat fallback);
 
 struct Metadata;
 
@@ -31,9 +19,9 @@ int encode_image(const char *path, int width, int height, const unsigned char *p
                  ImageFormat format, const Metadata *meta = nullptr,
                  Writer writer = kDefaultWriter);
 
-// A kernel changes the decoded image in place: 1, or 0 after set_err.
+// A kernel changes the decoded image in place: 1, or 0 after fail().
 using Kernel = int (*)(Image &img, void *context);
-// Arguments checked before the input is touched: 1, or 0 after set_err.
+// Arguments checked before the input is touched: 1, or 0 after fail().
 using Precheck = int (*)(void *context);
 
 // Every step of one call. Every message starts with `op_name`; null paths
@@ -43,10 +31,10 @@ int run_pipeline(const char *op_name, const char *input_path, const char *output
                  Precheck precheck, Kernel kernel, void *context,
                  Writer writer = kDefaultWriter);
 
-// The inline form: the pipeline around a callable `int(Image &)`.
+// The pipeline around a callable `int(Image &)`.
 template <class F>
-int run_inline(const char *op_name, const char *input_path, const char *output_path,
-               F &&kernel) {
+int run_adjustment(const char *op_name, const char *input_path, const char *output_path,
+                   F &&kernel) {
     using Fn = std::remove_reference_t<F>;
     return run_pipeline(
         op_name, input_path, output_path, nullptr,
@@ -54,11 +42,11 @@ int run_inline(const char *op_name, const char *input_path, const char *output_p
         static_cast<void *>(&kernel));
 }
 
-// The inline form with arguments checked before the input is read: `check`
-// is a callable `int()`.
+// The same with arguments checked before the input is read: `check` is a
+// callable `int()`.
 template <class C, class F>
-int run_inline(const char *op_name, const char *input_path, const char *output_path, C &&check,
-               F &&kernel) {
+int run_adjustment(const char *op_name, const char *input_path, const char *output_path,
+                   C &&check, F &&kernel) {
     struct Both {
         std::remove_reference_t<C> *check;
         std::remove_reference_t<F> *kernel;
@@ -69,13 +57,6 @@ int run_inline(const char *op_name, const char *input_path, const char *output_p
         [](Image &img, void *ctx) { return (*static_cast<Both *>(ctx)->kernel)(img); },
         static_cast<void *>(&both));
 }
-
-// The driver form: an adapter with seven int slots and one float slot.
-typedef int (*OpFn)(Image *img, int p1, int p2, int p3, int p4, int p5, int p6, int p7,
-                    float pf);
-
-int run_op(const char *input_path, const char *output_path, const char *op_name,
-           OpFn adapter, int p1, int p2, int p3, int p4, int p5, int p6, int p7, float pf);
 
 }  // namespace velmora
 

@@ -14,15 +14,13 @@
 #include "kernels.h"
 
 namespace velmora {
-inline void PrintTo(Impl impl, std::ostream *os) {
-    *os << (impl == Impl::scalar ? "scalar" : impl == Impl::sse2 ? "sse2" : "avx2");
-}
+inline void PrintTo(Isa isa, std::ostream *os) { *os << isa_name(isa); }
 }  // namespace velmora
 
 namespace vk {
 
 using velmora::Image;
-using velmora::Impl;
+using velmora::Isa;
 
 struct Pixels {
     int width = 0;
@@ -38,22 +36,20 @@ struct Pixels {
     }
 };
 
-inline const char *impl_name(Impl impl) {
-    return impl == Impl::scalar ? "scalar" : impl == Impl::sse2 ? "sse2" : "avx2";
-}
+using velmora::isa_name;
 
-// Runs `kernel(Image &, Impl)` on two copies of `in`, one with the scalar
+// Runs `kernel(Image &, Isa)` on two copies of `in`, one with the scalar
 // pass and one with `fast`: the results and every byte must agree. Names the
 // first pixel that differs.
 template <class Kernel>
-testing::AssertionResult same_bytes(const Pixels &in, Kernel kernel, Impl fast_impl = Impl::sse2) {
+testing::AssertionResult same_bytes(const Pixels &in, Kernel kernel, Isa fast_isa = Isa::sse2) {
     Pixels scalar = in, fast = in;
     Image a = scalar.image(), b = fast.image();
-    const int ra = kernel(a, Impl::scalar);
-    const int rb = kernel(b, fast_impl);
+    const int ra = kernel(a, Isa::scalar);
+    const int rb = kernel(b, fast_isa);
     if (ra != rb)
         return testing::AssertionFailure()
-               << "scalar returns " << ra << ", " << impl_name(fast_impl) << " " << rb;
+               << "scalar returns " << ra << ", " << isa_name(fast_isa) << " " << rb;
     for (size_t i = 0; i < in.bytes.size(); i += 4) {
         if (scalar.bytes[i] == fast.bytes[i] && scalar.bytes[i + 1] == fast.bytes[i + 1] &&
             scalar.bytes[i + 2] == fast.bytes[i + 2] && scalar.bytes[i + 3] == fast.bytes[i + 3])
@@ -66,7 +62,7 @@ testing::AssertionResult same_bytes(const Pixels &in, Kernel kernel, Impl fast_i
         return testing::AssertionFailure()
                << "pixel " << pixel % in.width << "," << pixel / in.width << " of " << in.width
                << "x" << in.height << ": input " << show(in.bytes) << ", scalar "
-               << show(scalar.bytes) << ", " << impl_name(fast_impl) << " " << show(fast.bytes);
+               << show(scalar.bytes) << ", " << isa_name(fast_isa) << " " << show(fast.bytes);
     }
     return testing::AssertionSuccess();
 }
@@ -91,7 +87,7 @@ constexpr uint32_t kCubeStride = 1;
 // `kernel` on the colour cube, in rows of an odd number of pixels so that
 // the fast passes' leftover pixels run too.
 template <class Kernel>
-testing::AssertionResult same_on_colour_cube(Kernel kernel, Impl fast_impl) {
+testing::AssertionResult same_on_colour_cube(Kernel kernel, Isa fast_isa) {
     const uint32_t total = 1u << 24, row = 65539;
     const uint32_t colours = (total + kCubeStride - 1) / kCubeStride;
     for (uint32_t first = 0; first < colours; first += row) {
@@ -101,33 +97,33 @@ testing::AssertionResult same_on_colour_cube(Kernel kernel, Impl fast_impl) {
             const uint32_t c = (first + k) * kCubeStride;
             px.set(k, c >> 16, (c >> 8) & 255, c & 255, (c * 2654435761u) >> 24);
         }
-        testing::AssertionResult same = same_bytes(px, kernel, fast_impl);
+        testing::AssertionResult same = same_bytes(px, kernel, fast_isa);
         if (!same) return same;
     }
     return testing::AssertionSuccess();
 }
 
 // The fast passes, each compared with the scalar one.
-inline const Impl kFastImpls[] = {Impl::sse2, Impl::avx2};
+inline const Isa kFastIsas[] = {Isa::sse2, Isa::avx2};
 
 // A test run once for each fast pass (the first of its parameters) and each
 // case (the second); a pass the processor lacks is skipped.
 template <class Case>
-class EachFastPass : public testing::TestWithParam<std::tuple<Impl, Case>> {
+class EachFastPass : public testing::TestWithParam<std::tuple<Isa, Case>> {
 protected:
     void SetUp() override {
-        if (!velmora::impl_available(fast()))
-            GTEST_SKIP() << "this processor cannot run the " << impl_name(fast()) << " pass";
+        if (!velmora::isa_available(fast()))
+            GTEST_SKIP() << "this processor cannot run the " << isa_name(fast()) << " pass";
     }
-    Impl fast() const { return std::get<0>(this->GetParam()); }
+    Isa fast() const { return std::get<0>(this->GetParam()); }
     const Case &param() const { return std::get<1>(this->GetParam()); }
 };
 
 // Test names for EachFastPass: the pass and then `label(case)`.
 template <class Case, class Label>
 auto pass_and(Label label) {
-    return [label](const testing::TestParamInfo<std::tuple<Impl, Case>> &info) {
-        return std::string(impl_name(std::get<0>(info.param))) + "_" +
+    return [label](const testing::TestParamInfo<std::tuple<Isa, Case>> &info) {
+        return std::string(isa_name(std::get<0>(info.param))) + "_" +
                std::string(label(std::get<1>(info.param)));
     };
 }

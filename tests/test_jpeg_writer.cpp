@@ -14,7 +14,7 @@
 
 namespace {
 
-using velmora::JpegPath;
+using velmora::Isa;
 
 struct Output {
     std::vector<uint8_t> bytes;
@@ -30,10 +30,10 @@ bool collect(void *context, const unsigned char *bytes, size_t size) {
     return true;
 }
 
-std::vector<uint8_t> ours(JpegPath path, int width, int height, const uint8_t *rgba) {
+std::vector<uint8_t> ours(Isa isa, int width, int height, const uint8_t *rgba) {
     Output out;
-    EXPECT_EQ(velmora::write_jpeg_q92_on(path, collect, &out, width, height, rgba), 1)
-        << velmora::jpeg_path_name(path) << " " << width << "x" << height;
+    EXPECT_EQ(velmora::write_jpeg_q92(collect, &out, width, height, rgba, isa), 1)
+        << velmora::isa_name(isa) << " " << width << "x" << height;
     return out.bytes;
 }
 
@@ -98,12 +98,12 @@ void expect_same_as_stb(int width, int height, const std::vector<uint8_t> &px,
                         const std::string &what) {
     const std::vector<uint8_t> expected = vt::stb_jpeg_q92(width, height, px.data());
     ASSERT_FALSE(expected.empty());
-    for (JpegPath path : velmora::jpeg_writer_paths()) {
-        const std::vector<uint8_t> got = ours(path, width, height, px.data());
+    for (Isa isa : velmora::available_isas()) {
+        const std::vector<uint8_t> got = ours(isa, width, height, px.data());
         ASSERT_EQ(got.size(), expected.size())
-            << what << " " << width << "x" << height << " on " << velmora::jpeg_path_name(path);
+            << what << " " << width << "x" << height << " on " << velmora::isa_name(isa);
         ASSERT_TRUE(got == expected)
-            << what << " " << width << "x" << height << " on " << velmora::jpeg_path_name(path);
+            << what << " " << width << "x" << height << " on " << velmora::isa_name(isa);
     }
 }
 
@@ -159,25 +159,25 @@ TEST(JpegWriter, AlphaNeverChangesTheFile) {
     std::vector<uint8_t> a = picture(Pattern::Gradient, 37, 21, 3);
     std::vector<uint8_t> b = a;
     for (size_t i = 3; i < a.size(); i += 4) a[i] = 255, b[i] = uint8_t(i * 13);
-    for (JpegPath path : velmora::jpeg_writer_paths())
-        EXPECT_TRUE(ours(path, 37, 21, a.data()) == ours(path, 37, 21, b.data()))
-            << velmora::jpeg_path_name(path);
+    for (Isa isa : velmora::available_isas())
+        EXPECT_TRUE(ours(isa, 37, 21, a.data()) == ours(isa, 37, 21, b.data()))
+            << velmora::isa_name(isa);
     expect_same_as_stb(37, 21, b, "alpha");
 }
 
 TEST(JpegWriter, RefusesSizesTheFileCannotHold) {
     const std::vector<uint8_t> px(size_t(65536) * 4 * 2, 128);
     const Size refused[] = {{0, 1}, {1, 0}, {0, 0}, {-1, 5}, {5, -1}, {65536, 1}, {1, 65536}};
-    for (JpegPath path : velmora::jpeg_writer_paths()) {
+    for (Isa isa : velmora::available_isas()) {
         for (const Size &s : refused) {
             Output out;
-            EXPECT_EQ(velmora::write_jpeg_q92_on(path, collect, &out, s.width, s.height, px.data()),
+            EXPECT_EQ(velmora::write_jpeg_q92(collect, &out, s.width, s.height, px.data(), isa),
                       0)
                 << s.width << "x" << s.height;
             EXPECT_EQ(out.calls, 0) << s.width << "x" << s.height;
         }
         Output out;
-        EXPECT_EQ(velmora::write_jpeg_q92_on(path, collect, &out, 4, 4, nullptr), 0);
+        EXPECT_EQ(velmora::write_jpeg_q92(collect, &out, 4, 4, nullptr, isa), 0);
         EXPECT_EQ(out.calls, 0);
     }
 }

@@ -26,7 +26,7 @@ TEST_P(ListedKernel, FastPassEqualsTheScalarReference) {
     const velmora_list::Adjustment &adj = velmora_list::kAdjustments[param()];
     for (const velmora_list::Values &values :
          {velmora_list::example_values(adj), velmora_list::neutral_values(adj)}) {
-        const auto run = [&](Image &img, Impl impl) { return kernel.run(img, values, impl); };
+        const auto run = [&](Image &img, Isa isa) { return kernel.run(img, values, isa); };
         EXPECT_TRUE(same_bytes(every_level(), run, fast()));
         // A sample of the cube: every 4099th colour, in a row of odd length.
         Pixels cube(4093, 1);
@@ -39,7 +39,7 @@ TEST_P(ListedKernel, FastPassEqualsTheScalarReference) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryAdjustment, ListedKernel,
-                         testing::Combine(testing::ValuesIn(kFastImpls),
+                         testing::Combine(testing::ValuesIn(kFastIsas),
                                           testing::Range(0, velmora_list::kAdjustmentCount)),
                          pass_and<int>([](int k) { return kKernels[k].name; }));
 

@@ -28,7 +28,7 @@ std::string signed_label(int v) {
 
 struct FixedCase {
     const char *label;
-    int (*run)(Image &, Impl);
+    int (*run)(Image &, Isa);
 };
 
 void PrintTo(const FixedCase &c, std::ostream *os) { *os << c.label; }
@@ -40,13 +40,13 @@ TEST_P(FixedKernel, OnTheColourCube) {
 }
 
 const FixedCase kFixed[] = {
-    {"grayscale", [](Image &i, Impl m) { return op_grayscale(i, m); }},
-    {"sepia", [](Image &i, Impl m) { return op_sepia(i, m); }},
-    {"invert", [](Image &i, Impl m) { return op_invert(i, m); }},
+    {"grayscale", [](Image &i, Isa m) { return op_grayscale(i, m); }},
+    {"sepia", [](Image &i, Isa m) { return op_sepia(i, m); }},
+    {"invert", [](Image &i, Isa m) { return op_invert(i, m); }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Mappings, FixedKernel,
-                         testing::Combine(testing::ValuesIn(kFastImpls), testing::ValuesIn(kFixed)),
+                         testing::Combine(testing::ValuesIn(kFastIsas), testing::ValuesIn(kFixed)),
                          pass_and<FixedCase>([](const FixedCase &c) { return c.label; }));
 
 // One colour-cube comparison per pass and parameter, so that CTest can spread them.
@@ -55,11 +55,11 @@ class SaturationKernel : public EachFastPass<int> {};
 TEST_P(SaturationKernel, OnTheColourCube) {
     const int value = param();
     EXPECT_TRUE(
-        same_on_colour_cube([=](Image &i, Impl m) { return op_saturation(i, value, m); }, fast()));
+        same_on_colour_cube([=](Image &i, Isa m) { return op_saturation(i, value, m); }, fast()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, SaturationKernel,
-                         testing::Combine(testing::ValuesIn(kFastImpls),
+                         testing::Combine(testing::ValuesIn(kFastIsas),
                                           testing::Values(-100, -99, -50, -1, 1, 50, 99, 100)),
                          pass_and<int>(signed_label));
 
@@ -68,12 +68,12 @@ class HueKernel : public EachFastPass<int> {};
 TEST_P(HueKernel, OnTheColourCube) {
     const int degrees = param();
     EXPECT_TRUE(
-        same_on_colour_cube([=](Image &i, Impl m) { return op_hue(i, degrees, m); }, fast()));
+        same_on_colour_cube([=](Image &i, Isa m) { return op_hue(i, degrees, m); }, fast()));
 }
 
 // INT_MIN turns by 352 degrees.
 INSTANTIATE_TEST_SUITE_P(Degrees, HueKernel,
-                         testing::Combine(testing::ValuesIn(kFastImpls),
+                         testing::Combine(testing::ValuesIn(kFastIsas),
                                           testing::Values(1, 60, 90, 120, 180, 240, 359, INT_MIN)),
                          pass_and<int>(signed_label));
 
@@ -89,7 +89,7 @@ class SelectiveKernel : public EachFastPass<SelectiveCase> {};
 TEST_P(SelectiveKernel, OnTheColourCube) {
     const Selection sel = param().selection;
     EXPECT_TRUE(
-        same_on_colour_cube([&](Image &i, Impl m) { return op_selective(i, sel, m); }, fast()));
+        same_on_colour_cube([&](Image &i, Isa m) { return op_selective(i, sel, m); }, fast()));
 }
 
 // target hue, sat_min, hue_range, r1 r2 g1 g2 b1 b2
@@ -106,7 +106,7 @@ const SelectiveCase kSelections[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Selections, SelectiveKernel,
-                         testing::Combine(testing::ValuesIn(kFastImpls),
+                         testing::Combine(testing::ValuesIn(kFastIsas),
                                           testing::ValuesIn(kSelections)),
                          pass_and<SelectiveCase>([](const SelectiveCase &c) { return c.label; }));
 
@@ -126,13 +126,13 @@ TEST_P(VignetteKernel, EveryPixelOfOddAndEvenSizes) {
                        255 - ((x * 5 + y * 11) & 255), (x * y) & 255, (x + y) & 255);
         for (int radius : {1, 2, 17, 50, 71, 99, 100})
             EXPECT_TRUE(same_bytes(
-                px, [=](Image &i, Impl m) { return op_vignette(i, strength, radius, m); }, fast()))
+                px, [=](Image &i, Isa m) { return op_vignette(i, strength, radius, m); }, fast()))
                 << size[0] << "x" << size[1] << ", strength " << strength << ", radius " << radius;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Strengths, VignetteKernel,
-                         testing::Combine(testing::ValuesIn(kFastImpls),
+                         testing::Combine(testing::ValuesIn(kFastIsas),
                                           testing::Values(1, 37, 50, 99, 100)),
                          pass_and<int>(signed_label));
 
@@ -207,18 +207,18 @@ VELMORA_AVX2 void wrap_turn_avx2(const float *x, float *wrapped) {
 const WideHelpers kAvx2Helpers = {rgb_to_hsv_avx2, hsv_to_rgb_avx2, wrap_turn_avx2};
 #endif
 
-class SimdHsv : public testing::TestWithParam<Impl> {
+class SimdHsv : public testing::TestWithParam<Isa> {
 protected:
     void SetUp() override {
-        if (!impl_available(GetParam()))
-            GTEST_SKIP() << "this processor cannot run the " << impl_name(GetParam()) << " pass";
+        if (!isa_available(GetParam()))
+            GTEST_SKIP() << "this processor cannot run the " << isa_name(GetParam()) << " pass";
 #if !defined(VELMORA_HAVE_AVX2)
-        if (GetParam() == Impl::avx2) GTEST_SKIP() << "built without AVX2 code";
+        if (GetParam() == Isa::avx2) GTEST_SKIP() << "built without AVX2 code";
 #endif
     }
     const WideHelpers &helpers() const {
 #if defined(VELMORA_HAVE_AVX2)
-        if (GetParam() == Impl::avx2) return kAvx2Helpers;
+        if (GetParam() == Isa::avx2) return kAvx2Helpers;
 #endif
         return kSse2Helpers;
     }
@@ -309,9 +309,9 @@ TEST_P(SimdHsv, HueWrapAgreesWithFmodfOnZeroToTwo) {
     ASSERT_TRUE(check());
 }
 
-INSTANTIATE_TEST_SUITE_P(Passes, SimdHsv, testing::ValuesIn(kFastImpls),
-                         [](const testing::TestParamInfo<Impl> &info) {
-                             return std::string(impl_name(info.param));
+INSTANTIATE_TEST_SUITE_P(Passes, SimdHsv, testing::ValuesIn(kFastIsas),
+                         [](const testing::TestParamInfo<Isa> &info) {
+                             return std::string(isa_name(info.param));
                          });
 #endif
 

@@ -13,26 +13,20 @@
 #include "png_writer.h"
 #include "support.h"
 
-using velmora::PngIsa;
+using velmora::Isa;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// The instruction sets this machine runs, each named for the failure report.
-struct Isa {
-    PngIsa isa;
-    const char *name;
-};
+// Every instruction set this machine runs, and the default.
 std::vector<Isa> isas() {
-    std::vector<Isa> all;
-    for (Isa i : {Isa{PngIsa::scalar, "scalar"}, Isa{PngIsa::sse2, "sse2"},
-                  Isa{PngIsa::avx2, "avx2"}, Isa{PngIsa::automatic, "automatic"}})
-        if (velmora::png_isa_available(i.isa)) all.push_back(i);
+    std::vector<Isa> all = velmora::available_isas();
+    all.push_back(Isa::best);
     return all;
 }
 
-Bytes ours(int w, int h, const Bytes &rgba, PngIsa isa) {
+Bytes ours(int w, int h, const Bytes &rgba, Isa isa) {
     Bytes out;
     EXPECT_EQ(velmora::write_png_rgba(velmora::append_to_vector, &out, w, h, rgba.data(), isa), 1);
     return out;
@@ -50,9 +44,9 @@ std::string difference(const Bytes &got, const Bytes &want) {
 // Compares every path's file with the reference's; returns the reference's.
 Bytes expect_same_png(int w, int h, const Bytes &rgba, const std::string &label) {
     const Bytes want = vt::stb_png(w, h, rgba.data());
-    for (const Isa &i : isas())
-        EXPECT_EQ(difference(ours(w, h, rgba, i.isa), want), "")
-            << label << " " << w << "x" << h << " (" << i.name << ")";
+    for (Isa isa : isas())
+        EXPECT_EQ(difference(ours(w, h, rgba, isa), want), "")
+            << label << " " << w << "x" << h << " (" << velmora::isa_name(isa) << ")";
     return want;
 }
 

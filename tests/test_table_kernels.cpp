@@ -27,9 +27,9 @@ struct Lcg {
 TEST(TableKernels, BrightnessAndContrast) {
     const Pixels px = every_level();
     for (int v = -101; v <= 101; ++v) {
-        EXPECT_TRUE(same_bytes(px, [v](Image &i, Impl m) { return op_brightness(i, v, m); }))
+        EXPECT_TRUE(same_bytes(px, [v](Image &i, Isa m) { return op_brightness(i, v, m); }))
             << "brightness " << v;
-        EXPECT_TRUE(same_bytes(px, [v](Image &i, Impl m) { return op_contrast(i, v, m); }))
+        EXPECT_TRUE(same_bytes(px, [v](Image &i, Isa m) { return op_contrast(i, v, m); }))
             << "contrast " << v;
     }
 }
@@ -52,7 +52,7 @@ TEST(TableKernels, Gamma) {
                                  std::numeric_limits<float>::quiet_NaN()};
     for (int k = 0; k <= 490; ++k) gammas.push_back(0.1f + 0.01f * static_cast<float>(k));
     for (float g : gammas)
-        EXPECT_TRUE(same_bytes(px, [g](Image &i, Impl m) { return op_gamma(i, g, m); }))
+        EXPECT_TRUE(same_bytes(px, [g](Image &i, Isa m) { return op_gamma(i, g, m); }))
             << "gamma " << g;
 }
 
@@ -61,7 +61,7 @@ TEST(TableKernels, LevelsEveryBlackAndWhitePoint) {
     for (int black = -1; black <= 256; ++black)
         for (int white = -1; white <= 256; ++white)
             ASSERT_TRUE(same_bytes(
-                px, [=](Image &i, Impl m) { return op_levels(i, black, white, 1.0f, m); }))
+                px, [=](Image &i, Isa m) { return op_levels(i, black, white, 1.0f, m); }))
                 << "levels " << black << " " << white;
 }
 
@@ -72,7 +72,7 @@ TEST(TableKernels, LevelsWithGamma) {
         for (int white : {black + 1, black + 2, 128, 235, 255})
             for (float g : gammas)
                 EXPECT_TRUE(same_bytes(
-                    px, [=](Image &i, Impl m) { return op_levels(i, black, white, g, m); }))
+                    px, [=](Image &i, Isa m) { return op_levels(i, black, white, g, m); }))
                     << "levels " << black << " " << white << " " << g;
 }
 
@@ -118,7 +118,7 @@ TEST(TableKernels, Curves) {
     for (const Curve &c : curves) {
         const int count = static_cast<int>(c.per_channel ? c.xs.size() / 3 : c.xs.size());
         const CurveSpec curve{count, c.xs.data(), c.ys.data(), c.per_channel};
-        EXPECT_TRUE(same_bytes(px, [&](Image &i, Impl m) { return op_curves(i, curve, m); }))
+        EXPECT_TRUE(same_bytes(px, [&](Image &i, Isa m) { return op_curves(i, curve, m); }))
             << "curve of " << count << " points, mode " << c.per_channel << ", first x " << c.xs[0];
     }
 }
@@ -134,7 +134,7 @@ TEST(TableKernels, AutoLevels) {
                 for (int k = 0; k < 299; ++k)
                     px.set(k, r[0] + k % (r[1] - r[0] + 1), g[1] - k % (g[1] - g[0] + 1),
                            b[0] + (k * 7) % (b[1] - b[0] + 1), k & 255);
-                EXPECT_TRUE(same_bytes(px, [](Image &i, Impl m) { return op_auto_levels(i, m); }))
+                EXPECT_TRUE(same_bytes(px, [](Image &i, Isa m) { return op_auto_levels(i, m); }))
                     << "red " << r[0] << ".." << r[1] << ", green " << g[0] << ".." << g[1]
                     << ", blue " << b[0] << ".." << b[1];
             }
@@ -148,7 +148,7 @@ TEST(TableKernels, AutoLevelsFindsExtremesAnywhere) {
         for (int k = 0; k < 7; ++k) px.set(k, 100, 100, 100, 0);
         px.set(at, 3, 250, 100, 255);
         px.set((at + 3) % 7, 200, 60, 101, 255);
-        EXPECT_TRUE(same_bytes(px, [](Image &i, Impl m) { return op_auto_levels(i, m); }))
+        EXPECT_TRUE(same_bytes(px, [](Image &i, Isa m) { return op_auto_levels(i, m); }))
             << "extremes at " << at << " and " << (at + 3) % 7;
     }
 }
@@ -161,22 +161,22 @@ TEST(TableKernels, Colorize) {
             for (int b : levels)
                 for (int a : {0, 1, 33, 50, 99, 100})
                     EXPECT_TRUE(same_bytes(
-                        px, [=](Image &i, Impl m) { return op_colorize(i, r, g, b, a, m); }))
+                        px, [=](Image &i, Isa m) { return op_colorize(i, r, g, b, a, m); }))
                         << "colorize " << r << " " << g << " " << b << " " << a;
     for (int a = -1; a <= 101; ++a)
         EXPECT_TRUE(
-            same_bytes(px, [=](Image &i, Impl m) { return op_colorize(i, 255, 128, 0, a, m); }))
+            same_bytes(px, [=](Image &i, Isa m) { return op_colorize(i, 255, 128, 0, a, m); }))
             << "colorize intensity " << a;
     for (int bad : {-1, 256})
         EXPECT_TRUE(
-            same_bytes(px, [=](Image &i, Impl m) { return op_colorize(i, 0, bad, 0, 50, m); }))
+            same_bytes(px, [=](Image &i, Isa m) { return op_colorize(i, 0, bad, 0, 50, m); }))
             << "colorize green " << bad;
 }
 
 TEST(TableKernels, WhiteBalance) {
     const Pixels px = every_level();
     for (int t = -51; t <= 51; ++t)
-        EXPECT_TRUE(same_bytes(px, [t](Image &i, Impl m) { return op_white_balance(i, t, m); }))
+        EXPECT_TRUE(same_bytes(px, [t](Image &i, Isa m) { return op_white_balance(i, t, m); }))
             << "white balance " << t;
 }
 
@@ -202,7 +202,7 @@ TEST(TableKernels, ColorBalance) {
         sets.push_back(b);
     }
     for (const Balance &b : sets)
-        EXPECT_TRUE(same_bytes(px, [&](Image &i, Impl m) { return op_color_balance(i, b, m); }))
+        EXPECT_TRUE(same_bytes(px, [&](Image &i, Isa m) { return op_color_balance(i, b, m); }))
             << "color balance " << b.shadows[0] << " " << b.shadows[1] << " " << b.shadows[2]
             << " / " << b.midtones[0] << " " << b.midtones[1] << " " << b.midtones[2] << " / "
             << b.highlights[0] << " " << b.highlights[1] << " " << b.highlights[2];

@@ -3,7 +3,6 @@
 #include <initializer_list>
 
 #include "kernels.h"
-#include "pipeline.h"
 
 namespace velmora {
 
@@ -56,7 +55,7 @@ int channel_shift(int v, int channel, const Balance &bal) {
 
 }  // namespace
 
-int op_color_balance(Image &img, const Balance &bal, Impl impl) {
+int op_color_balance(Image &img, const Balance &bal, Isa isa) {
     bool all_zero = true;
     for (const int *group : {bal.shadows, bal.midtones, bal.highlights}) {
         for (int c = 0; c < 3; ++c) {
@@ -67,24 +66,8 @@ int op_color_balance(Image &img, const Balance &bal, Impl impl) {
     }
     if (all_zero) return 1;
 
-    return map_channels(img, impl,
+    return map_channels(img, isa,
                         [&](int c, int v) { return clamp_byte(v + channel_shift(v, c, bal)); });
 }
 
 }  // namespace velmora
-
-using namespace velmora;
-
-extern "C" {
-
-VELMORA_API int velmora_color_balance(const char *input_path, const char *output_path,
-                                      int shadows_r, int shadows_g, int shadows_b,
-                                      int midtones_r, int midtones_g, int midtones_b,
-                                      int highlights_r, int highlights_g, int highlights_b) {
-    const Balance bal{{shadows_r, shadows_g, shadows_b},
-                      {midtones_r, midtones_g, midtones_b},
-                      {highlights_r, highlights_g, highlights_b}};
-    return run_inline("color_balance", input_path, output_path,
-                      [&](Image &img) { return op_color_balance(img, bal); });
-}
-}

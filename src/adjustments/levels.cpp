@@ -3,11 +3,10 @@
 #include <cmath>
 
 #include "kernels.h"
-#include "pipeline.h"
 
 namespace velmora {
 
-int op_levels(Image &img, int black_point, int white_point, float gamma, Impl impl) {
+int op_levels(Image &img, int black_point, int white_point, float gamma, Isa isa) {
     if (black_point < 0 || black_point > 255 || white_point < 0 || white_point > 255)
         return fail("levels: black/white point out of range 0..255");
     if (black_point >= white_point) return fail("levels: white point must be > black point");
@@ -27,7 +26,7 @@ int op_levels(Image &img, int black_point, int white_point, float gamma, Impl im
         const float p = static_cast<float>(std::pow(base, e));
         table[i] = static_cast<int>(p * 255.0f + 0.5f);
     }
-    return map_channels(img, impl, table);
+    return map_channels(img, isa, table);
 }
 
 // Each channel's lowest and highest level present (A plays no part), from
@@ -86,9 +85,9 @@ static void spans_from_extremes(const Image &img, int low[3], int high[3]) {
     }
 }
 
-int op_auto_levels(Image &img, Impl impl) {
+int op_auto_levels(Image &img, Isa isa) {
     int low[3], high[3];
-    if (impl != Impl::scalar)
+    if (fast_pass(isa))
         spans_from_extremes(img, low, high);
     else
         spans_from_flags(img, low, high);
@@ -111,28 +110,7 @@ int op_auto_levels(Image &img, Impl impl) {
             map.level[c][v] = static_cast<unsigned char>(q > 255 ? 255 : q);
         }
     }
-    return map_channels(img, impl, [&](int c, int v) { return map.level[c][v]; });
-}
-
-static int wrap_auto_levels(Image *img, int, int, int, int, int, int, int, float) {
-    return op_auto_levels(*img);
+    return map_channels(img, isa, [&](int c, int v) { return map.level[c][v]; });
 }
 
 }  // namespace velmora
-
-using namespace velmora;
-
-extern "C" {
-
-VELMORA_API int velmora_levels(const char *input_path, const char *output_path, int black_point,
-                               int white_point, float gamma) {
-    return run_inline("levels", input_path, output_path, [&](Image &img) {
-        return op_levels(img, black_point, white_point, gamma);
-    });
-}
-
-VELMORA_API int velmora_auto_levels(const char *input_path, const char *output_path) {
-    return run_op(input_path, output_path, "auto_levels", wrap_auto_levels, 0, 0, 0, 0, 0, 0, 0,
-                  0.0f);
-}
-}

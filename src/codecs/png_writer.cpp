@@ -26,11 +26,13 @@
 #include <memory>
 #include <new>
 
-#include "image.h"
-#include "simd.h"
+#include "cpu.h"
+#include "memory.h"
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define VELMORA_PNG_AVX2 1
+#if defined(VELMORA_HAVE_SSE2)
+#include <emmintrin.h>
+#endif
+#if defined(VELMORA_HAVE_AVX2)
 #include <immintrin.h>
 #endif
 
@@ -87,7 +89,7 @@ public:
             n -= block;
             pending_ += block;
             uint32_t s1 = s1_, s2 = s2_;
-#if VELMORA_HAVE_SSE2
+#if defined(VELMORA_HAVE_SSE2)
             // 16 bytes a step: s2 gains 16 * s1 plus the bytes weighted 16..1.
             if (block >= 16) {
                 const __m128i zero = _mm_setzero_si128();
@@ -129,7 +131,7 @@ public:
 
 private:
     static constexpr size_t kBlock = 5552;
-#if VELMORA_HAVE_SSE2
+#if defined(VELMORA_HAVE_SSE2)
     static uint32_t lane_sum(__m128i v) {
         alignas(16) uint32_t l[4];
         _mm_store_si128(reinterpret_cast<__m128i *>(l), v);
@@ -314,7 +316,7 @@ struct HashChains {
 // zhash() of the n positions at d (reads d[0 .. n + 1]).
 void hash_positions(const unsigned char *d, size_t n, uint16_t *out) {
     size_t k = 0;
-#if VELMORA_HAVE_SSE2
+#if defined(VELMORA_HAVE_SSE2)
     // Sixteen positions a step: lane j of the load at d + k + r holds the
     // bytes of position k + 4j + r; the packs and interleaves restore order.
     const __m128i low24 = _mm_set1_epi32(0xFFFFFF), low14 = _mm_set1_epi32(16383);
@@ -374,7 +376,7 @@ inline int scan_plain(const Candidates &c, long long oldest, const unsigned char
     return best;
 }
 
-#if VELMORA_HAVE_SSE2
+#if defined(VELMORA_HAVE_SSE2)
 // All 16 slots of a bucket at once. Byte j of every slot against byte j of
 // the current position, ANDed over j = 0..7, gives each slot's match length
 // up to 8. A slot counts when it is among the newest `count` and its
@@ -444,7 +446,7 @@ inline Scan scan_sse2(const Candidates &c, long long oldest, const __m128i *at) 
 }
 #endif
 
-#if VELMORA_PNG_AVX2
+#if defined(VELMORA_HAVE_AVX2)
 // Two buckets in one pass: `a` for the bytes at p, `b` for those at p + 1,
 // one in each 128-bit half. Reads p[0 .. 16].
 __attribute__((target("avx2"))) inline void scan_pair_avx2(const Candidates &a, long long oldest_a,
@@ -587,14 +589,14 @@ bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) 
             fetch(h1);
             const Candidates here = candidates(h);
             const uint64_t cur8 = load64(cur);
-#if VELMORA_HAVE_SSE2
+#if defined(VELMORA_HAVE_SSE2)
             const Spread spread(cur);
 #endif
 
             // The longest match in the window, the newest of equals.
             int best = 2;
             long long best_pos = -1;
-#if VELMORA_HAVE_SSE2
+#if defined(VELMORA_HAVE_SSE2)
             Scan lazy{};  // the scan of i + 1, when made together with this one
             bool lazy_ready = false;
 #endif
@@ -602,11 +604,11 @@ bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) 
                 best = known_best;
                 best_pos = known_pos;
             } else {
-#if VELMORA_HAVE_SSE2
+#if defined(VELMORA_HAVE_SSE2)
                 bool done = false;
                 if (kLevel >= 1 && limit >= 8) {
                     Scan sc;
-#if VELMORA_PNG_AVX2
+#if defined(VELMORA_HAVE_AVX2)
                     // The lazy test's bucket is scanned now unless this
                     // step's insertion is about to change it.
                     if (kLevel >= 2 && limit >= 9 && h != h1) {
@@ -648,7 +650,7 @@ bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) 
                     const uint64_t next8 = load64(cur + 1);
                     const long long oldest1 = i - (kWindow - 1);
                     bool done = false;
-#if VELMORA_HAVE_SSE2
+#if defined(VELMORA_HAVE_SSE2)
                     if (kLevel >= 1 && best < 8 && limit1 >= 8) {
                         const Scan sc = lazy_ready ? lazy : scan_sse2(next, oldest1, spread.byte + 1);
                         const __m128i longer = _mm_and_si128(
@@ -678,7 +680,7 @@ bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) 
                 }
             }
 
-#if VELMORA_HAVE_SSE2
+#if defined(VELMORA_HAVE_SSE2)
             else if (lazy_ready && (lazy.top >> 4) < 8) {
                 // A literal: the next step's scan is the one made already.
                 known_at = i + 1;
@@ -721,19 +723,7 @@ bool deflate_q8(Source &src, long long total, BlockOutput &out, Adler32 &adler) 
     return static_cast<long long>(out.size()) <= limit_bytes;
 }
 
-bool cpu_has_avx2() {
-#if VELMORA_PNG_AVX2
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return has;
-#else
-    return false;
-#endif
-}
-
-#if VELMORA_PNG_AVX2
+#if defined(VELMORA_HAVE_AVX2)
 // The whole compressor compiled for AVX2, the pair scan inlined into it.
 template <class Source>
 __attribute__((target("avx2"), flatten)) bool deflate_avx2(Source &src, long long total,
@@ -742,14 +732,14 @@ __attribute__((target("avx2"), flatten)) bool deflate_avx2(Source &src, long lon
 }
 #endif
 
-// The compressor at the level `isa` names (automatic: the widest there is).
+// The compressor for the instruction set `isa` runs as.
 template <class Source>
-bool deflate_at(PngIsa isa, Source &src, long long total, BlockOutput &out, Adler32 &adler) {
-#if VELMORA_PNG_AVX2
-    if (isa == PngIsa::avx2 || (isa == PngIsa::automatic && cpu_has_avx2()))
-        return deflate_avx2(src, total, out, adler);
+bool deflate_at(Isa isa, Source &src, long long total, BlockOutput &out, Adler32 &adler) {
+    isa = resolve(isa);
+#if defined(VELMORA_HAVE_AVX2)
+    if (isa == Isa::avx2) return deflate_avx2(src, total, out, adler);
 #endif
-    if (isa == PngIsa::scalar) return deflate_q8<0>(src, total, out, adler);
+    if (isa == Isa::scalar) return deflate_q8<0>(src, total, out, adler);
     return deflate_q8<1>(src, total, out, adler);
 }
 
@@ -816,10 +806,14 @@ void apply_scalar(int f, const uint8_t *z, const uint8_t *up, size_t from, size_
     }
 }
 
-#if VELMORA_HAVE_SSE2
+#if defined(VELMORA_HAVE_SSE2)
 // Sixteen bytes of each filter at once. Paeth's choice is made on 16-bit
 // differences: |p - a| = |b - c|, |p - b| = |a - c|, |p - c| = |a + b - 2c|.
 struct Sse2Filters {
+    // mask ? a : b, byte by byte (mask bytes all ones or all zeros).
+    static __m128i select(__m128i mask, __m128i a, __m128i b) {
+        return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+    }
     static __m128i abs16(__m128i x) { return _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x)); }
     static __m128i paeth_mask_half(__m128i a, __m128i b, __m128i c, __m128i *use_b) {
         const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
@@ -838,8 +832,8 @@ struct Sse2Filters {
                                               _mm_unpackhi_epi8(c, zero), &nb_hi);
         const __m128i not_a = _mm_packs_epi16(na_lo, na_hi);
         const __m128i not_b = _mm_packs_epi16(nb_lo, nb_hi);
-        const __m128i bc = simd::select(not_b, c, b);
-        return simd::select(not_a, bc, a);
+        const __m128i bc = select(not_b, c, b);
+        return select(not_a, bc, a);
     }
     static __m128i avg_floor(__m128i a, __m128i b) {
         return _mm_sub_epi8(_mm_avg_epu8(a, b),
@@ -906,8 +900,8 @@ struct Sse2Filters {
 // per row: the filter number, then the filtered bytes.
 class FilteredRows {
 public:
-    FilteredRows(const unsigned char *rgba, int width, PngIsa isa)
-        : px_(rgba), stride_(size_t(width) * 4), isa_(isa),
+    FilteredRows(const unsigned char *rgba, int width, Isa isa)
+        : px_(rgba), stride_(size_t(width) * 4), isa_(resolve(isa)),
           zeros_(new unsigned char[stride_ + 16]()) {}
     size_t piece_max() const { return stride_ + 1; }
     size_t next_size() const { return stride_ + 1; }
@@ -916,8 +910,8 @@ public:
         const unsigned char *up = row_ > 0 ? z - stride_ : zeros_.get();
         uint64_t est[5] = {0, 0, 0, 0, 0};
         size_t done = 0;
-#if VELMORA_HAVE_SSE2
-        if (isa_ != PngIsa::scalar) done = Sse2Filters::costs(z, up, stride_, est);
+#if defined(VELMORA_HAVE_SSE2)
+        if (isa_ != Isa::scalar) done = Sse2Filters::costs(z, up, stride_, est);
 #endif
         costs_scalar(z, up, done, stride_, est);
         int best = 0;
@@ -925,8 +919,8 @@ public:
             if (est[f] < est[best]) best = f;
         dst[0] = uint8_t(best);
         done = 0;
-#if VELMORA_HAVE_SSE2
-        if (isa_ != PngIsa::scalar) done = Sse2Filters::apply(best, z, up, stride_, dst + 1);
+#if defined(VELMORA_HAVE_SSE2)
+        if (isa_ != Isa::scalar) done = Sse2Filters::apply(best, z, up, stride_, dst + 1);
 #endif
         apply_scalar(best, z, up, done, stride_, dst + 1);
         ++row_;
@@ -936,7 +930,7 @@ private:
     const unsigned char *px_;
     size_t stride_;
     int row_ = 0;
-    PngIsa isa_;
+    Isa isa_;  // resolved
     std::unique_ptr<unsigned char[]> zeros_;
 };
 
@@ -1016,23 +1010,8 @@ private:
     uint32_t crc_ = 0;
 };
 
-bool isa_runs(PngIsa isa) {
-    switch (isa) {
-    case PngIsa::automatic:
-    case PngIsa::scalar: return true;
-    case PngIsa::sse2:
-#if VELMORA_HAVE_SSE2
-        return true;
-#else
-        return false;
-#endif
-    case PngIsa::avx2: return cpu_has_avx2();
-    }
-    return false;
-}
-
 int write_png_checked(WriteFn write, void *context, int width, int height,
-                      const unsigned char *rgba, PngIsa isa) {
+                      const unsigned char *rgba, Isa isa) {
     const long long total = (static_cast<long long>(width) * 4 + 1) * height;
     ChunkWriter out(write, context);
 
@@ -1081,13 +1060,11 @@ int write_png_checked(WriteFn write, void *context, int width, int height,
 
 }  // namespace
 
-bool png_isa_available(PngIsa isa) { return isa_runs(isa); }
-
 int write_png_rgba(WriteFn write, void *context, int width, int height,
-                   const unsigned char *rgba, PngIsa isa) {
+                   const unsigned char *rgba, Isa isa) {
     if (width <= 0 || height <= 0 || !rgba || !write) return 0;
     if ((static_cast<long long>(width) * 4 + 1) * height > kMaxPngStream) return 0;
-    if (!isa_runs(isa)) return 0;
+    if (!isa_available(isa)) return 0;
     try {
         return write_png_checked(write, context, width, height, rgba, isa);
     } catch (const std::bad_alloc &) {
@@ -1104,7 +1081,7 @@ bool zlib_compress_q8(const unsigned char *data, size_t size, std::vector<unsign
         BlockOutput compressed;
         Adler32 adler;
         ArraySource src(data, size);
-        if (deflate_at(PngIsa::automatic, src, total, compressed, adler)) {
+        if (deflate_at(Isa::best, src, total, compressed, adler)) {
             out.reserve(compressed.size() + 4);
             for (const auto &b : compressed.blocks())
                 out.insert(out.end(), b.bytes.get(), b.bytes.get() + b.used);

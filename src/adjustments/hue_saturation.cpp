@@ -3,7 +3,6 @@
 
 #include "hsv.h"
 #include "kernels.h"
-#include "pipeline.h"
 #include "simd_avx2.h"
 
 namespace velmora {
@@ -55,7 +54,7 @@ VELMORA_AVX2 inline void hsv_sixteen(unsigned char *px, Change change) {
 #endif
 
 // value in -100..+100, a percentage added to the saturation scale.
-int op_saturation(Image &img, int value, Impl impl) {
+int op_saturation(Image &img, int value, Isa isa) {
     if (value < -100 || value > 100)
         return fail("saturation: value %d out of range -100..+100", value);
     if (value == 0) return 1;
@@ -63,7 +62,7 @@ int op_saturation(Image &img, int value, Impl impl) {
     const float factor = static_cast<float>(value) / 100.0f + 1.0f;
     // Full desaturation is the luma grey, the grayscale adjustment exactly,
     // not HSV with s = 0.
-    if (factor <= 0.0f) return op_grayscale(img, impl);
+    if (factor <= 0.0f) return op_grayscale(img, isa);
 #if defined(VELMORA_HAVE_SSE2)
     const __m128 f = _mm_set1_ps(factor), one = _mm_set1_ps(1.0f);
     const auto eight = [&](unsigned char *px) {
@@ -94,12 +93,12 @@ int op_saturation(Image &img, int value, Impl impl) {
             return true;
         });
     };
-    for_pixels_by_sixteen(img.pixels, pixel_count(img), impl, sixteen, eight, single);
+    for_pixels_by_sixteen(img.pixels, pixel_count(img), isa, sixteen, eight, single);
     return 1;
 }
 
 // degrees, any int; positive turns red towards yellow and green.
-int op_hue(Image &img, int degrees, Impl impl) {
+int op_hue(Image &img, int degrees, Isa isa) {
     const int deg = wrap_degrees(degrees);
     if (deg == 0) return 1;
 
@@ -134,30 +133,8 @@ int op_hue(Image &img, int degrees, Impl impl) {
             return true;
         });
     };
-    for_pixels_by_sixteen(img.pixels, pixel_count(img), impl, sixteen, eight, single);
+    for_pixels_by_sixteen(img.pixels, pixel_count(img), isa, sixteen, eight, single);
     return 1;
 }
 
-static int wrap_saturation(Image *img, int value, int, int, int, int, int, int, float) {
-    return op_saturation(*img, value);
-}
-
-static int wrap_hue(Image *img, int degrees, int, int, int, int, int, int, float) {
-    return op_hue(*img, degrees);
-}
-
 }  // namespace velmora
-
-using namespace velmora;
-
-extern "C" {
-
-VELMORA_API int velmora_saturation(const char *input_path, const char *output_path, int value) {
-    return run_op(input_path, output_path, "saturation", wrap_saturation, value, 0, 0, 0, 0, 0,
-                  0, 0.0f);
-}
-
-VELMORA_API int velmora_hue(const char *input_path, const char *output_path, int degrees) {
-    return run_op(input_path, output_path, "hue", wrap_hue, degrees, 0, 0, 0, 0, 0, 0, 0.0f);
-}
-}

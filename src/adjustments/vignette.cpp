@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "kernels.h"
-#include "pipeline.h"
 #include "simd_avx2.h"
 
 namespace velmora {
@@ -43,7 +42,7 @@ VELMORA_AVX2 inline __m256i scaled8(__m256i level, __m256 k) {
 }
 #endif
 
-void darken(Image &img, const Pass &v, Impl impl) {
+void darken(Image &img, const Pass &v, Isa isa) {
     unsigned char *p = img.pixels;
     for (int32_t y = 0; y < img.height; ++y, p += 4 * static_cast<size_t>(img.width)) {
         const float dy = static_cast<float>(y) - v.cy;
@@ -105,14 +104,14 @@ void darken(Image &img, const Pass &v, Impl impl) {
 #else
         const auto sixteen = [](unsigned char *) {};
 #endif
-        for_pixels_by_sixteen(p, static_cast<uint64_t>(img.width), impl, sixteen, eight,
+        for_pixels_by_sixteen(p, static_cast<uint64_t>(img.width), isa, sixteen, eight,
                               [&](unsigned char *px) { darken_pixel(px, x++, dy2, v); });
     }
 }
 
 }  // namespace
 
-int op_vignette(Image &img, int strength, int radius, Impl impl) {
+int op_vignette(Image &img, int strength, int radius, Isa isa) {
     if (strength < 0 || strength > 100)
         return fail("vignette: strength %d out of range 0..100", strength);
     if (radius < 1 || radius > 100) return fail("vignette: radius %d out of range 1..100", radius);
@@ -127,19 +126,8 @@ int op_vignette(Image &img, int strength, int radius, Impl impl) {
     v.cy = static_cast<float>(img.height - 1) * 0.5f;
     v.rim = 1.0f - v.s;
 
-    darken(img, v, impl);
+    darken(img, v, isa);
     return 1;
 }
 
 }  // namespace velmora
-
-using namespace velmora;
-
-extern "C" {
-
-VELMORA_API int velmora_vignette(const char *input_path, const char *output_path, int strength,
-                                 int radius) {
-    return run_inline("vignette", input_path, output_path,
-                      [&](Image &img) { return op_vignette(img, strength, radius); });
-}
-}

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "kernels.h"
-#include "pipeline.h"
 
 namespace velmora {
 
@@ -12,8 +11,8 @@ namespace velmora {
 // a channel value in a table of doubles built with the very same
 // multiplication, then add them in the same order: the same doubles, so the
 // same results, with no multiplication per pixel.
-int op_grayscale(Image &img, Impl impl) {
-    if (impl == Impl::scalar) {
+int op_grayscale(Image &img, Isa isa) {
+    if (!fast_pass(isa)) {
         for_each_pixel(img, [](unsigned char *p) {
             p[0] = p[1] = p[2] = static_cast<unsigned char>(luma(p[0], p[1], p[2]));
         });
@@ -43,9 +42,9 @@ static unsigned char sepia_channel(const double (&w)[3], int r, int g, int b) {
     return clamp_byte(static_cast<int>(((w[0] * r + w[1] * g) + w[2] * b) + 0.5));
 }
 
-int op_sepia(Image &img, Impl impl) {
+int op_sepia(Image &img, Isa isa) {
 #if defined(VELMORA_HAVE_SSE2)
-    if (impl != Impl::scalar) {
+    if (fast_pass(isa)) {
         // Per input channel and level, its products with the weights of the
         // three output rows side by side (new R, new G, new B, 0), so that two
         // packed additions do the work of three scalar ones, lane by lane the same.
@@ -76,7 +75,7 @@ int op_sepia(Image &img, Impl impl) {
         return 1;
     }
 #else
-    (void)impl;
+    (void)isa;
 #endif
     for_each_pixel(img, [](unsigned char *p) {
         const int r = p[0], g = p[1], b = p[2];  // all outputs from the input colour
@@ -85,8 +84,8 @@ int op_sepia(Image &img, Impl impl) {
     return 1;
 }
 
-int op_invert(Image &img, Impl impl) {
-    if (impl == Impl::scalar) {
+int op_invert(Image &img, Isa isa) {
+    if (!fast_pass(isa)) {
         for_each_pixel(img, [](unsigned char *p) {
             for (int c = 0; c < 3; ++c) p[c] = static_cast<unsigned char>(255 - p[c]);
         });
@@ -102,34 +101,4 @@ int op_invert(Image &img, Impl impl) {
     return 1;
 }
 
-static int wrap_grayscale(Image *img, int, int, int, int, int, int, int, float) {
-    return op_grayscale(*img);
-}
-
-static int wrap_sepia(Image *img, int, int, int, int, int, int, int, float) {
-    return op_sepia(*img);
-}
-
-static int wrap_invert(Image *img, int, int, int, int, int, int, int, float) {
-    return op_invert(*img);
-}
-
 }  // namespace velmora
-
-using namespace velmora;
-
-extern "C" {
-
-VELMORA_API int velmora_grayscale(const char *input_path, const char *output_path) {
-    return run_op(input_path, output_path, "grayscale", wrap_grayscale, 0, 0, 0, 0, 0, 0, 0,
-                  0.0f);
-}
-
-VELMORA_API int velmora_sepia(const char *input_path, const char *output_path) {
-    return run_op(input_path, output_path, "sepia", wrap_sepia, 0, 0, 0, 0, 0, 0, 0, 0.0f);
-}
-
-VELMORA_API int velmora_invert(const char *input_path, const char *output_path) {
-    return run_op(input_path, output_path, "invert", wrap_invert, 0, 0, 0, 0, 0, 0, 0, 0.0f);
-}
-}

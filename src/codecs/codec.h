@@ -1,16 +1,25 @@
 // The codec: decoding any accepted file to RGBA, encoding RGBA in one of the
-// three formats. The only unit that sees stb. Internal.
+// three formats. The only unit that sees stb (zlib.h declares its zlib
+// calls). Internal.
 #ifndef VELMORA_CODEC_H
 #define VELMORA_CODEC_H
-
-#include <cstddef>
-#include <vector>
 
 #include "image.h"
 #include "metadata.h"
 #include "output_file.h"
 
 namespace velmora {
+
+// Which writer makes the file. The reference is stb_image_write itself; our
+// own writers emit exactly its bytes, faster, and are tested against it. A
+// build with VELMORA_REFERENCE_WRITERS gives the reference to the exports.
+enum class Writer { reference, fast };
+
+#if defined(VELMORA_REFERENCE_WRITERS)
+constexpr Writer kDefaultWriter = Writer::reference;
+#else
+constexpr Writer kDefaultWriter = Writer::fast;
+#endif
 
 // Decodes to 8-bit RGBA. On failure returns null and sets `*reason`: a short
 // printable line, valid until this thread's next decode, or null when the
@@ -25,13 +34,6 @@ unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int
 int encode_to_stream(ImageFormat format, int width, int height, const unsigned char *pixels,
                      OutputStream &out, const Metadata *meta = nullptr,
                      Writer writer = kDefaultWriter);
-
-// A zlib stream inflated into `out`, refused if it would exceed `max_out`.
-bool zlib_inflate(const unsigned char *data, size_t size, size_t max_out,
-                  std::vector<unsigned char> &out);
-
-// Bytes compressed into a zlib stream, as the PNG writer compresses.
-bool zlib_deflate(const unsigned char *data, size_t size, std::vector<unsigned char> &out);
 
 }  // namespace velmora
 

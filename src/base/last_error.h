@@ -20,6 +20,9 @@ int fail(const char *format, ...) VELMORA_PRINTF(1, 2);
 // Empties the last-error text.
 void clear_err();
 
+// The text itself, for velmora_last_error.
+const char *last_error_text();
+
 // "(null)" for a null string, whatever the C library would print.
 inline const char *str_or_null(const char *s) { return s ? s : "(null)"; }
 

@@ -1,4 +1,4 @@
-// What the kernels share: which pass runs, the one clamp, the one rounding of
+// What the kernels share: the one clamp, the one rounding of
 // a shift, the one wrap of degrees, the luma, and the pixel loops (every
 // pixel, every pixel eight at a time, and the per-channel table pass).
 // Internal.
@@ -10,23 +10,14 @@
 
 #include "image.h"
 #include "last_error.h"
+#include "cpu.h"
 #include "simd.h"
 
 namespace velmora {
 
-// Which pixel pass a kernel runs. The scalar passes are the plain statement
-// of the arithmetic and stay as the reference that the fast ones are tested
-// against bit for bit. sse2 is the fast pass on the x86-64 baseline (tables,
-// SSE2); avx2 is the same pass with AVX2 in the kernels that have an AVX2
-// form, taken only where the processor has AVX2 (elsewhere it runs as sse2).
-enum class Impl { scalar, sse2, avx2 };
-
-// Whether this machine runs `impl` as itself: avx2 needs the processor's AVX2.
-bool impl_available(Impl impl);
-
-// The pass the exports run: the fastest this machine has, or the scalar
-// reference in a build with VELMORA_SCALAR_KERNELS.
-Impl default_impl();
+// Whether `isa` runs one of the fast passes (anything but the scalar
+// reference) on this machine.
+inline bool fast_pass(Isa isa) { return resolve(isa) != Isa::scalar; }
 
 // ---- levels -----------------------------------------------------------------
 
@@ -64,13 +55,13 @@ void for_each_pixel(Image &img, Pixel pixel) {
 // The groups are two sets of four pixels side by side, so that the long
 // chains of dependent operations of one set overlap with the other's.
 template <class Eight, class One>
-void for_pixels_by_eight(unsigned char *p, uint64_t count, Impl impl, Eight eight, One one) {
+void for_pixels_by_eight(unsigned char *p, uint64_t count, Isa isa, Eight eight, One one) {
     uint64_t i = 0;
 #if defined(VELMORA_HAVE_SSE2)
-    if (impl != Impl::scalar)
+    if (fast_pass(isa))
         for (; i + 8 <= count; i += 8, p += 32) eight(p);
 #else
-    (void)impl;
+    (void)isa;
     (void)eight;
 #endif
     for (; i < count; ++i, p += 4) one(p);
@@ -93,10 +84,10 @@ VELMORA_AVX2 uint64_t avx2_groups(unsigned char *p, uint64_t count, Sixteen sixt
 // sse2 pass. `sixteen` must be marked VELMORA_AVX2; without AVX2 support in
 // the compiler it is never called.
 template <class Sixteen, class Eight, class One>
-void for_pixels_by_sixteen(unsigned char *p, uint64_t count, Impl impl, Sixteen sixteen,
+void for_pixels_by_sixteen(unsigned char *p, uint64_t count, Isa isa, Sixteen sixteen,
                            Eight eight, One one) {
 #if defined(VELMORA_HAVE_AVX2)
-    if (impl == Impl::avx2 && impl_available(Impl::avx2)) {
+    if (resolve(isa) == Isa::avx2) {
         const uint64_t done = avx2_groups(p, count, sixteen);
         p += 4 * done;
         count -= done;
@@ -104,7 +95,7 @@ void for_pixels_by_sixteen(unsigned char *p, uint64_t count, Impl impl, Sixteen 
 #else
     (void)sixteen;
 #endif
-    for_pixels_by_eight(p, count, impl, eight, one);
+    for_pixels_by_eight(p, count, isa, eight, one);
 }
 
 // New R, G and B values indexed by the old ones, for adjustments whose result
@@ -121,8 +112,8 @@ void apply_tables(Image &img, const ChannelTables &tables);
 // into tables and maps every pixel through them; the scalar reference
 // evaluates it for every channel of every pixel.
 template <class Level>
-int map_channels(Image &img, Impl impl, Level level) {
-    if (impl != Impl::scalar) {
+int map_channels(Image &img, Isa isa, Level level) {
+    if (fast_pass(isa)) {
         ChannelTables t;
         for (int c = 0; c < 3; ++c)
             for (int v = 0; v < 256; ++v) t.level[c][v] = static_cast<unsigned char>(level(c, v));
@@ -136,8 +127,8 @@ int map_channels(Image &img, Impl impl, Level level) {
 }
 
 // The per-channel pass with one 256-entry table (entries 0..255) for R, G and B.
-inline int map_channels(Image &img, Impl impl, const int (&table)[256]) {
-    return map_channels(img, impl, [&](int, int v) { return table[v]; });
+inline int map_channels(Image &img, Isa isa, const int (&table)[256]) {
+    return map_channels(img, isa, [&](int, int v) { return table[v]; });
 }
 
 }  // namespace velmora

@@ -9,24 +9,20 @@
 #include <vector>
 
 #include "byte_sink.h"
+#include "cpu.h"
 
 namespace velmora {
-
-// Which instructions choose and apply the row filters. Every choice gives the
-// same bytes; `automatic` takes the widest the processor has.
-enum class PngIsa { automatic, scalar, sse2, avx2 };
-
-// Whether this build and this processor can run `isa`.
-bool png_isa_available(PngIsa isa);
 
 // Writes an 8-bit RGBA PNG of width x height pixels (rows of width * 4 bytes,
 // top row first): exactly the bytes of stbi_write_png_to_func(..., width,
 // height, 4, rgba, width * 4), delivered to `write` in one or more pieces.
-// Returns 1, or 0 when the sink refuses bytes, memory runs out, or the sizes
-// are not positive or make more than kMaxPngStream filtered bytes (where the
+// `isa` chooses the instructions of the filters and the match search; every
+// choice gives the same bytes. Returns 1, or 0 when the sink refuses bytes,
+// memory runs out, `isa` is not available here, or the sizes are not
+// positive or make more than kMaxPngStream filtered bytes (where the
 // reference's int arithmetic ends).
 int write_png_rgba(WriteFn write, void *context, int width, int height,
-                   const unsigned char *rgba, PngIsa isa = PngIsa::automatic);
+                   const unsigned char *rgba, Isa isa = Isa::best);
 
 // The largest filtered stream ((width * 4 + 1) * height bytes) the writer takes.
 extern const long long kMaxPngStream;

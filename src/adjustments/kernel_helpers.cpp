@@ -9,27 +9,6 @@
 
 namespace velmora {
 
-bool impl_available(Impl impl) {
-#if defined(VELMORA_HAVE_AVX2)
-    // Asked once: the answer cannot change while the program runs.
-    static const bool avx2 = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return impl != Impl::avx2 || avx2;
-#else
-    return impl != Impl::avx2;
-#endif
-}
-
-Impl default_impl() {
-#if defined(VELMORA_SCALAR_KERNELS)
-    return Impl::scalar;
-#else
-    return impl_available(Impl::avx2) ? Impl::avx2 : Impl::sse2;
-#endif
-}
-
 // BT.601 luma weights; +0.5 then truncation rounds, and white gives 255.5 -> 255.
 int luma(int r, int g, int b) {
     double y = ((0.299 * r + 0.587 * g) + 0.114 * b) + 0.5;

@@ -11,17 +11,17 @@
 #include <memory>
 #include <new>
 
+#include "formats.h"
 #include "jpeg_blocks.h"
 
-#if defined(__SSE2__) || defined(_M_X64)
-#define VELMORA_JPEG_SSE2 1
+#if defined(VELMORA_HAVE_SSE2)
 #include <emmintrin.h>
 #endif
 
 namespace velmora {
 namespace jpeg {
 
-#if VELMORA_JPEG_AVX2
+#if defined(VELMORA_HAVE_AVX2)
 // In jpeg_writer_avx2.cpp, compiled for AVX2: eight blocks at a time.
 void transform_blocks_avx2(const unsigned char *const *rows, size_t offset,
                            const float (*divisors)[64], Group &out);
@@ -211,7 +211,7 @@ struct ScalarOps {
     static unsigned nonzero(I v) { return v != 0 ? 1u : 0u; }
 };
 
-#if VELMORA_JPEG_SSE2
+#if defined(VELMORA_HAVE_SSE2)
 // Four blocks side by side, one per lane.
 struct Sse2Ops {
     static constexpr int L = 4;
@@ -263,28 +263,21 @@ void transform_with(const unsigned char *const *rows, size_t offset, const float
     transform_blocks<O>(rows, offset, divisors, out);
 }
 
-bool has_avx2() {
-#if VELMORA_JPEG_AVX2
-    static const bool yes = __builtin_cpu_supports("avx2") != 0;
-    return yes;
-#else
-    return false;
-#endif
-}
-
-struct Path {
-    TransformFn transform;
+// The block transform for the instruction set `isa` runs as, and how many
+// neighbouring blocks it takes at a time.
+struct Transform {
+    TransformFn run;
     int lanes;
 };
 
-Path path_for(JpegPath path) {
-#if VELMORA_JPEG_AVX2
-    if (path == JpegPath::Avx2 && has_avx2()) return {transform_blocks_avx2, 8};
+Transform transform_for(Isa isa) {
+    isa = resolve(isa);
+#if defined(VELMORA_HAVE_AVX2)
+    if (isa == Isa::avx2) return {transform_blocks_avx2, 8};
 #endif
-#if VELMORA_JPEG_SSE2
-    if (path != JpegPath::Scalar) return {transform_with<Sse2Ops>, 4};
+#if defined(VELMORA_HAVE_SSE2)
+    if (isa != Isa::scalar) return {transform_with<Sse2Ops>, 4};
 #endif
-    (void)path;
     return {transform_with<ScalarOps>, 1};
 }
 
@@ -432,7 +425,7 @@ inline void code_block(BitWriter &bw, const int32_t *q, uint64_t nonzero, int &d
 // The non-zero masks of each block from the per-coefficient lane bits: bit z
 // of masks[b] is bit b of lanes[z].
 inline void block_masks(const uint8_t *lanes, int blocks, uint64_t *masks) {
-#if VELMORA_JPEG_SSE2
+#if defined(VELMORA_HAVE_SSE2)
     for (int b = 0; b < blocks; ++b) masks[b] = 0;
     for (int part = 0; part < 4; ++part) {
         const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(lanes + part * 16));
@@ -453,13 +446,13 @@ inline void block_masks(const uint8_t *lanes, int blocks, uint64_t *masks) {
 #endif
 }
 
-int encode(JpegPath which, WriteFn write, void *context, int width, int height,
+int encode(Isa isa, WriteFn write, void *context, int width, int height,
            const unsigned char *rgba) {
-    if (write == nullptr || rgba == nullptr || width <= 0 || height <= 0 || width > 65535 ||
-        height > 65535)
+    if (write == nullptr || rgba == nullptr || width <= 0 || height <= 0 || width > kMaxJpegSide ||
+        height > kMaxJpegSide)
         return 0;
     const Tables &t = tables();
-    const Path path = path_for(which);
+    const Transform transform = transform_for(isa);
 
     Stage stage(write, context);
     if (!stage.ok()) return 0;
@@ -473,7 +466,7 @@ int encode(JpegPath which, WriteFn write, void *context, int width, int height,
 
     const size_t stride = static_cast<size_t>(width) * 4;
     const int blocks_across = (width + 7) / 8;
-    const int span = 8 * path.lanes;  // pixels across one group
+    const int span = 8 * transform.lanes;  // pixels across one group
     // The last group, with stb's edge rule applied: columns past the right
     // edge repeat the last column.
     alignas(16) unsigned char edge[8][8 * kMaxLanes * 4];
@@ -503,11 +496,11 @@ int encode(JpegPath which, WriteFn write, void *context, int width, int height,
                 source = edge_rows;
                 offset = 0;
             }
-            path.transform(source, offset, t.divisors, group);
+            transform.run(source, offset, t.divisors, group);
 
             const int first_block = x / 8;
             const int blocks =
-                blocks_across - first_block < path.lanes ? blocks_across - first_block : path.lanes;
+                blocks_across - first_block < transform.lanes ? blocks_across - first_block : transform.lanes;
             uint64_t masks[3][kMaxLanes];
             for (int ch = 0; ch < 3; ++ch) block_masks(group.nonzero[ch], blocks, masks[ch]);
 
@@ -533,31 +526,9 @@ int encode(JpegPath which, WriteFn write, void *context, int width, int height,
 }  // namespace
 }  // namespace jpeg
 
-int write_jpeg_q92(WriteFn write, void *context, int width, int height, const unsigned char *rgba) {
-    return jpeg::encode(JpegPath::Avx2, write, context, width, height, rgba);
-}
-
-int write_jpeg_q92_on(JpegPath path, WriteFn write, void *context, int width, int height,
-                      const unsigned char *rgba) {
-    return jpeg::encode(path, write, context, width, height, rgba);
-}
-
-std::vector<JpegPath> jpeg_writer_paths() {
-    std::vector<JpegPath> paths{JpegPath::Scalar};
-#if VELMORA_JPEG_SSE2
-    paths.push_back(JpegPath::Sse2);
-#endif
-    if (jpeg::has_avx2()) paths.push_back(JpegPath::Avx2);
-    return paths;
-}
-
-const char *jpeg_path_name(JpegPath path) {
-    switch (path) {
-    case JpegPath::Scalar: return "scalar";
-    case JpegPath::Sse2: return "sse2";
-    case JpegPath::Avx2: return "avx2";
-    }
-    return "?";
+int write_jpeg_q92(WriteFn write, void *context, int width, int height, const unsigned char *rgba,
+                   Isa isa) {
+    return jpeg::encode(isa, write, context, width, height, rgba);
 }
 
 }  // namespace velmora

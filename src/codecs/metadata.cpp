@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "codec.h"
+#include "zlib.h"
 
 namespace velmora {
 

@@ -7,6 +7,7 @@
 // file makes every allocation of the decoder zero-filled and keeps its
 // internal assertions from ever aborting the host.
 #include "codec.h"
+#include "zlib.h"
 
 #include "jpeg_writer.h"
 #include "png_writer.h"

@@ -3,7 +3,6 @@
 // saturation lies above that floor.
 #include "hsv.h"
 #include "kernels.h"
-#include "pipeline.h"
 #include "simd_avx2.h"
 
 namespace velmora {
@@ -80,7 +79,7 @@ VELMORA_AVX2 inline __m256 feather8(__m256 s, Feather mode, __m256 f, __m256 spa
 }
 #endif
 
-void select_pixels(Image &img, const Pass &pass, Impl impl) {
+void select_pixels(Image &img, const Pass &pass, Isa isa) {
 #if defined(VELMORA_HAVE_SSE2)
     // feather()'s per-call values, computed as it computes them.
     const float f = static_cast<float>(pass.sat_min) / 100.0f;
@@ -175,13 +174,13 @@ void select_pixels(Image &img, const Pass &pass, Impl impl) {
 #else
     const auto sixteen = [](unsigned char *) {};
 #endif
-    for_pixels_by_sixteen(img.pixels, pixel_count(img), impl, sixteen, eight,
+    for_pixels_by_sixteen(img.pixels, pixel_count(img), isa, sixteen, eight,
                           [&](unsigned char *px) { select_pixel(px, pass); });
 }
 
 }  // namespace
 
-int op_selective(Image &img, const Selection &sel, Impl impl) {
+int op_selective(Image &img, const Selection &sel, Isa isa) {
     for (int a : sel.adjust)
         if (a < -100 || a > 100) return fail("selective: adjustments must be in -100..100");
     if (sel.hue_range < 1 || sel.hue_range > 180)
@@ -195,22 +194,8 @@ int op_selective(Image &img, const Selection &sel, Impl impl) {
     for (int c = 0; c < 3; ++c)
         pass.full[c] = static_cast<float>(sel.adjust[2 * c] + sel.adjust[2 * c + 1]) * 2.55f;
 
-    select_pixels(img, pass, impl);
+    select_pixels(img, pass, isa);
     return 1;
 }
 
 }  // namespace velmora
-
-using namespace velmora;
-
-extern "C" {
-
-VELMORA_API int velmora_selective(const char *input_path, const char *output_path,
-                                  int target_hue, int sat_min, int hue_range, int adj_r1,
-                                  int adj_r2, int adj_g1, int adj_g2, int adj_b1, int adj_b2) {
-    const Selection sel{target_hue, sat_min, hue_range,
-                        {adj_r1, adj_r2, adj_g1, adj_g2, adj_b1, adj_b2}};
-    return run_inline("selective", input_path, output_path,
-                      [&](Image &img) { return op_selective(img, sel); });
-}
-}

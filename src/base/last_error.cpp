@@ -1,11 +1,9 @@
-// The last-error buffer and the lifecycle exports, which only empty it.
+// The last-error buffer.
 #include "last_error.h"
 
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-
-#include "velmora.h"
 
 namespace velmora {
 
@@ -39,16 +37,6 @@ double printable(float value) {
     return std::isnan(d) ? std::fabs(d) : d;
 }
 
+const char *last_error_text() { return s_err; }
+
 }  // namespace velmora
-
-extern "C" {
-
-VELMORA_API int velmora_init(void) {
-    velmora::clear_err();
-    return 1;
-}
-
-VELMORA_API void velmora_cleanup(void) { velmora::clear_err(); }
-
-VELMORA_API const char *velmora_last_error(void) { return velmora::s_err; }
-}

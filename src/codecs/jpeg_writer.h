@@ -6,10 +6,8 @@
 #ifndef VELMORA_JPEG_WRITER_H
 #define VELMORA_JPEG_WRITER_H
 
-#include <cstddef>
-#include <vector>
-
 #include "byte_sink.h"
+#include "cpu.h"
 
 namespace velmora {
 
@@ -17,24 +15,13 @@ namespace velmora {
 // handed to `write` in large pieces; 1 on success. 0 when width or height is
 // 0, negative or above 65535 (the file holds 16-bit sizes), when the pixels
 // are missing, when the staging buffer cannot be had, or when the sink
-// returned false (nothing more is written after that).
-int write_jpeg_q92(WriteFn write, void *context, int width, int height, const unsigned char *rgba);
-
-// How the block transform (colour conversion, DCT, quantisation) runs: one
-// block at a time, four with SSE2 or eight with AVX2. Every path gives the
+// returned false (nothing more is written after that). `isa` chooses how the
+// block transform (colour conversion, DCT, quantisation) runs: one block at a
+// time, four neighbouring blocks with SSE2 or eight with AVX2; a set the
+// processor lacks falls back to the widest it has. Every choice gives the
 // same bytes.
-enum class JpegPath { Scalar, Sse2, Avx2 };
-
-// The paths this processor can run, slowest first; the last is the one
-// write_jpeg_q92 uses.
-std::vector<JpegPath> jpeg_writer_paths();
-
-const char *jpeg_path_name(JpegPath path);
-
-// write_jpeg_q92 on a chosen path, for the tests; a path the processor lacks
-// falls back to the fastest it has.
-int write_jpeg_q92_on(JpegPath path, WriteFn write, void *context, int width, int height,
-                      const unsigned char *rgba);
+int write_jpeg_q92(WriteFn write, void *context, int width, int height, const unsigned char *rgba,
+                   Isa isa = Isa::best);
 
 }  // namespace velmora
 

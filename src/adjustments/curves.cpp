@@ -3,11 +3,8 @@
 // the first and last point, turned into a 256-entry table per channel. All of
 // the curve arithmetic is double precision, summed in a fixed order.
 #include "kernels.h"
-#include "pipeline.h"
 
 namespace velmora {
-
-static const int kMaxCurvePoints = 64;
 
 static int build_curve_lut(const int *xs, const int *ys, int count, int *table) {
     for (int k = 0; k < count; ++k)
@@ -69,7 +66,7 @@ static int build_curve_lut(const int *xs, const int *ys, int count, int *table) 
     return 1;
 }
 
-int op_curves(Image &img, const CurveSpec &args, Impl impl) {
+int op_curves(Image &img, const CurveSpec &args, Isa isa) {
     int red[256], green[256], blue[256];
     const int n = args.count;
     if (args.per_channel == 0) {
@@ -82,28 +79,7 @@ int op_curves(Image &img, const CurveSpec &args, Impl impl) {
         if (!build_curve_lut(args.xs + 2 * n, args.ys + 2 * n, n, blue)) return 0;
     }
     const int *const tables[3] = {red, green, blue};
-    return map_channels(img, impl, [&](int c, int v) { return tables[c][v]; });
+    return map_channels(img, isa, [&](int c, int v) { return tables[c][v]; });
 }
 
 }  // namespace velmora
-
-using namespace velmora;
-
-extern "C" {
-
-VELMORA_API int velmora_curves(const char *input_path, const char *output_path, int count,
-                               const int *xs, const int *ys, int per_channel) {
-    // The curve arguments are checked before the input is touched.
-    const auto check_arguments = [&] {
-        if (!xs || !ys) return fail("curves: NULL curve points");
-        if (count < 2 || count > kMaxCurvePoints)
-            return fail("curves: need 2..%d control points, got %d", kMaxCurvePoints, count);
-        if (per_channel != 0 && per_channel != 3)
-            return fail("curves: per_channel must be 0 (shared) or 3 (RGB)");
-        return 1;
-    };
-    const CurveSpec args{count, xs, ys, per_channel};
-    return run_inline("curves", input_path, output_path, check_arguments,
-                      [&](Image &img) { return op_curves(img, args); });
-}
-}

@@ -4,24 +4,23 @@
 #include <cmath>
 
 #include "kernels.h"
-#include "pipeline.h"
 
 namespace velmora {
 
-int op_brightness(Image &img, int value, Impl impl) {
+int op_brightness(Image &img, int value, Isa isa) {
     if (value < -100 || value > 100)
         return fail("brightness: value %d out of range -100..+100", value);
     // Truncated, never rounded: +1 is +2, +50 is +127, +100 is +255.
     const int offset = value * 255 / 100;
-    return map_channels(img, impl, [=](int, int v) { return clamp_byte(v + offset); });
+    return map_channels(img, isa, [=](int, int v) { return clamp_byte(v + offset); });
 }
 
-int op_contrast(Image &img, int value, Impl impl) {
+int op_contrast(Image &img, int value, Isa isa) {
     if (value < -100 || value > 100)
         return fail("contrast: value %d out of range -100..+100", value);
     // A true division: multiplying by 0.01f would round differently.
     const float factor = static_cast<float>(value + 100) / 100.0f;
-    return map_channels(img, impl, [=](int, int v) {
+    return map_channels(img, isa, [=](int, int v) {
         float x = static_cast<float>(v) - 128.0f;
         x = x * factor;
         x = x + 128.0f;
@@ -29,7 +28,7 @@ int op_contrast(Image &img, int value, Impl impl) {
     });
 }
 
-int op_gamma(Image &img, float gamma, Impl impl) {
+int op_gamma(Image &img, float gamma, Isa isa) {
     // Written as negated comparisons so that a NaN is refused too.
     if (!(gamma >= 0.1f) || !(gamma <= 5.0f))
         return fail("gamma: %g out of range 0.1..5.0", printable(gamma));
@@ -40,38 +39,7 @@ int op_gamma(Image &img, float gamma, Impl impl) {
         const float p = static_cast<float>(std::pow(static_cast<double>(x), e));
         table[i] = static_cast<int>(p * 255.0f + 0.5f);  // 0..255 for every accepted gamma
     }
-    return map_channels(img, impl, table);
-}
-
-static int wrap_brightness(Image *img, int value, int, int, int, int, int, int, float) {
-    return op_brightness(*img, value);
-}
-
-static int wrap_contrast(Image *img, int value, int, int, int, int, int, int, float) {
-    return op_contrast(*img, value);
-}
-
-static int wrap_gamma(Image *img, int, int, int, int, int, int, int, float gamma) {
-    return op_gamma(*img, gamma);
+    return map_channels(img, isa, table);
 }
 
 }  // namespace velmora
-
-using namespace velmora;
-
-extern "C" {
-
-VELMORA_API int velmora_brightness(const char *input_path, const char *output_path, int value) {
-    return run_op(input_path, output_path, "brightness", wrap_brightness, value, 0, 0, 0, 0, 0,
-                  0, 0.0f);
-}
-
-VELMORA_API int velmora_contrast(const char *input_path, const char *output_path, int value) {
-    return run_op(input_path, output_path, "contrast", wrap_contrast, value, 0, 0, 0, 0, 0, 0,
-                  0.0f);
-}
-
-VELMORA_API int velmora_gamma(const char *input_path, const char *output_path, float gamma) {
-    return run_op(input_path, output_path, "gamma", wrap_gamma, 0, 0, 0, 0, 0, 0, 0, gamma);
-}
-}

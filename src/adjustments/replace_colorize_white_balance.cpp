@@ -1,0 +1,57 @@
+// Replace a colour, colorize towards a colour, and white balance (warm or
+// cool): channel arithmetic without the HSV model.
+#include "kernels.h"
+
+namespace velmora {
+
+static bool is_channel(int value) { return value >= 0 && value <= 255; }
+
+static int distance(int a, int b) { return a > b ? a - b : b - a; }
+
+int op_replace(Image &img, const Replacement &rep, Isa) {
+    for (int c = 0; c < 3; ++c)
+        if (!is_channel(rep.from[c]) || !is_channel(rep.to[c]))
+            return fail("replace: color components must be 0..255");
+    if (rep.tolerance < 0 || rep.tolerance > 255)
+        return fail("replace: tolerance %d out of range 0..255", rep.tolerance);
+
+    for_each_pixel(img, [&](unsigned char *px) {
+        // City-block distance, 0..765; a match takes the target whole.
+        const int d = distance(px[0], rep.from[0]) + distance(px[1], rep.from[1]) +
+                      distance(px[2], rep.from[2]);
+        if (d <= rep.tolerance)
+            for (int c = 0; c < 3; ++c) px[c] = static_cast<unsigned char>(rep.to[c]);
+    });
+    return 1;
+}
+
+int op_colorize(Image &img, int r, int g, int b, int intensity, Isa isa) {
+    if (!is_channel(r) || !is_channel(g) || !is_channel(b))
+        return fail("colorize: color components must be 0..255");
+    if (intensity < 0 || intensity > 100)
+        return fail("colorize: intensity %d out of range 0..100", intensity);
+
+    // c * (1 - a) + component * a, with the second product formed once per call.
+    const float a = static_cast<float>(intensity) / 100.0f;
+    const float k = 1.0f - a;
+    const float add[3] = {static_cast<float>(r) * a, static_cast<float>(g) * a,
+                          static_cast<float>(b) * a};
+    return map_channels(img, isa, [&](int c, int v) {
+        return round_clamp(static_cast<float>(v) * k + add[c]);
+    });
+}
+
+int op_white_balance(Image &img, int temperature, Isa isa) {
+    if (temperature < -50 || temperature > 50)
+        return fail("white_balance: temperature %d out of range -50..+50", temperature);
+    if (temperature == 0) return 1;
+
+    const float x = static_cast<float>(temperature) * 0.04f;
+    const float factor[3] = {1.0f + x, 1.0f, 1.0f - x};
+    return map_channels(img, isa, [&](int c, int v) {
+        // Green keeps its value.
+        return c == 1 ? v : round_clamp(static_cast<float>(v) * factor[c]);
+    });
+}
+
+}  // namespace velmora
