@@ -13,8 +13,8 @@
 
 #include "hsv.h"
 #include "kernel_compare.h"
-#include "simd.h"
-#include "simd_avx2.h"
+#include "colour_lanes_probe.h"
+#include "lanes.h"
 
 using namespace vk;
 using namespace velmora;
@@ -143,71 +143,7 @@ uint32_t bits(float x) {
     return u;
 }
 
-// The colour model's wide helpers on eight values at a time: each pass's
-// helpers are loaded and stored lane by lane, so every lane is checked.
-struct WideHelpers {
-    void (*rgb_to_hsv)(const int *r, const int *g, const int *b, float *h, float *s, float *v);
-    void (*hsv_to_rgb)(const float *h, const float *s, const float *v, int *r, int *g, int *b);
-    void (*wrap_turn)(const float *x, float *wrapped);
-};
-
-__m128i load_ints(const int *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
-void store_ints(int *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
-
-const WideHelpers kSse2Helpers = {
-    [](const int *r, const int *g, const int *b, float *h, float *s, float *v) {
-        for (int k = 0; k < 8; k += 4) {
-            const simd::Hsv4 c =
-                simd::rgb_to_hsv4({load_ints(r + k), load_ints(g + k), load_ints(b + k)});
-            _mm_storeu_ps(h + k, c.h);
-            _mm_storeu_ps(s + k, c.s);
-            _mm_storeu_ps(v + k, c.v);
-        }
-    },
-    [](const float *h, const float *s, const float *v, int *r, int *g, int *b) {
-        for (int k = 0; k < 8; k += 4) {
-            const simd::Channels c =
-                simd::hsv_to_rgb4(_mm_loadu_ps(h + k), _mm_loadu_ps(s + k), _mm_loadu_ps(v + k));
-            store_ints(r + k, c.red);
-            store_ints(g + k, c.green);
-            store_ints(b + k, c.blue);
-        }
-    },
-    [](const float *x, float *wrapped) {
-        for (int k = 0; k < 8; k += 4)
-            _mm_storeu_ps(wrapped + k, simd::wrap_turn(_mm_loadu_ps(x + k)));
-    },
-};
-
-#if defined(VELMORA_HAVE_AVX2)
-VELMORA_AVX2 __m256i load_ints8(const int *p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-}
-VELMORA_AVX2 void store_ints8(int *p, __m256i v) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
-}
-VELMORA_AVX2 void rgb_to_hsv_avx2(const int *r, const int *g, const int *b, float *h, float *s,
-                                  float *v) {
-    const simd8::Hsv8 c = simd8::rgb_to_hsv8({load_ints8(r), load_ints8(g), load_ints8(b)});
-    _mm256_storeu_ps(h, c.h);
-    _mm256_storeu_ps(s, c.s);
-    _mm256_storeu_ps(v, c.v);
-}
-VELMORA_AVX2 void hsv_to_rgb_avx2(const float *h, const float *s, const float *v, int *r, int *g,
-                                  int *b) {
-    const simd8::Channels c =
-        simd8::hsv_to_rgb8(_mm256_loadu_ps(h), _mm256_loadu_ps(s), _mm256_loadu_ps(v));
-    store_ints8(r, c.red);
-    store_ints8(g, c.green);
-    store_ints8(b, c.blue);
-}
-VELMORA_AVX2 void wrap_turn_avx2(const float *x, float *wrapped) {
-    _mm256_storeu_ps(wrapped, simd8::wrap_turn(_mm256_loadu_ps(x)));
-}
-const WideHelpers kAvx2Helpers = {rgb_to_hsv_avx2, hsv_to_rgb_avx2, wrap_turn_avx2};
-#endif
-
-class SimdHsv : public testing::TestWithParam<Isa> {
+class LaneHsv : public testing::TestWithParam<Isa> {
 protected:
     void SetUp() override {
         if (!isa_available(GetParam()))
@@ -216,16 +152,16 @@ protected:
         if (GetParam() == Isa::avx2) GTEST_SKIP() << "built without AVX2 code";
 #endif
     }
-    const WideHelpers &helpers() const {
+    const LaneProbe &helpers() const {
 #if defined(VELMORA_HAVE_AVX2)
-        if (GetParam() == Isa::avx2) return kAvx2Helpers;
+        if (GetParam() == Isa::avx2) return avx2_lane_probe();
 #endif
-        return kSse2Helpers;
+        return ProbeOf<Sse2Lanes>::probe;
     }
 };
 
 // The colour model eight at a time gives the very floats of the scalar one.
-TEST_P(SimdHsv, RgbToHsvGivesTheScalarFloats) {
+TEST_P(LaneHsv, RgbToHsvGivesTheScalarFloats) {
     int red[8], green[8], blue[8];
     float h[8], s[8], v[8];
     for (uint32_t c = 0; c < (1u << 24); c += 8 * kCubeStride) {
@@ -235,7 +171,7 @@ TEST_P(SimdHsv, RgbToHsvGivesTheScalarFloats) {
             green[k] = static_cast<int>((colour >> 8) & 255);
             blue[k] = static_cast<int>(colour & 255);
         }
-        helpers().rgb_to_hsv(red, green, blue, h, s, v);
+        helpers().rgb_to_hsv(red, green, blue, h, s, v, 8);
         for (int k = 0; k < 8; ++k) {
             float eh, es, ev;
             rgb_to_hsv(red[k], green[k], blue[k], eh, es, ev);
@@ -247,7 +183,7 @@ TEST_P(SimdHsv, RgbToHsvGivesTheScalarFloats) {
 
 // Back to levels: hues across the turn, up to a full turn, which the scalar
 // code wraps to 0 and the wide code takes as sector 6.
-TEST_P(SimdHsv, HsvToRgbGivesTheScalarLevels) {
+TEST_P(LaneHsv, HsvToRgbGivesTheScalarLevels) {
     std::vector<float> hues = {0.0f,
                                1.0f,
                                std::nextafter(1.0f, 0.0f),
@@ -272,7 +208,7 @@ TEST_P(SimdHsv, HsvToRgbGivesTheScalarLevels) {
     }
     int r[8], g[8], b[8];
     for (size_t i = 0; i < hs.size(); i += 8) {
-        helpers().hsv_to_rgb(&hs[i], &ss[i], &vs[i], r, g, b);
+        helpers().hsv_to_rgb(&hs[i], &ss[i], &vs[i], r, g, b, 8);
         for (size_t k = 0; k < 8; ++k) {
             int er, eg, eb;
             hsv_to_rgb(hs[i + k], ss[i + k], vs[i + k], er, eg, eb);
@@ -285,14 +221,14 @@ TEST_P(SimdHsv, HsvToRgbGivesTheScalarLevels) {
 // The fast hue turn wraps h + shift into [0, 1) without fmodf. The sums that
 // occur lie in [0, 2); the two must agree on all of them: every float in
 // [0.5, 2), and a stride of those below (where fmodf returns its argument).
-TEST_P(SimdHsv, HueWrapAgreesWithFmodfOnZeroToTwo) {
+TEST_P(LaneHsv, HueWrapAgreesWithFmodfOnZeroToTwo) {
     const uint32_t half = bits(0.5f), two = bits(2.0f);
     const uint32_t step_below = kCubeStride == 1 ? 997 : 99991;
     const uint32_t step_above = kCubeStride == 1 ? 1 : 101;
     float x[8], wrapped[8];
     int n = 0;
     const auto check = [&] {
-        helpers().wrap_turn(x, wrapped);
+        helpers().wrap_turn(x, wrapped, 8);
         for (int k = 0; k < n; ++k)
             if (bits(wrapped[k]) != bits(std::fmod(x[k], 1.0f)))
                 return testing::AssertionFailure() << x[k];
@@ -309,7 +245,7 @@ TEST_P(SimdHsv, HueWrapAgreesWithFmodfOnZeroToTwo) {
     ASSERT_TRUE(check());
 }
 
-INSTANTIATE_TEST_SUITE_P(Passes, SimdHsv, testing::ValuesIn(kFastIsas),
+INSTANTIATE_TEST_SUITE_P(Passes, LaneHsv, testing::ValuesIn(kFastIsas),
                          [](const testing::TestParamInfo<Isa> &info) {
                              return std::string(isa_name(info.param));
                          });

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "kernels.h"
+#include "lanes.h"
 
 namespace velmora {
 

@@ -1,6 +1,6 @@
-// What the kernels share: the one clamp, the one rounding of
-// a shift, the one wrap of degrees, the luma, and the pixel loops (every
-// pixel, every pixel eight at a time, and the per-channel table pass).
+// What the kernels share: the one clamp, the one rounding of a shift, the one
+// wrap of degrees, the luma, and the pixel loops (every pixel, a vector pass
+// with the scalar reference for the rest, and the per-channel table pass).
 // Internal.
 #ifndef VELMORA_KERNEL_HELPERS_H
 #define VELMORA_KERNEL_HELPERS_H
@@ -11,7 +11,6 @@
 #include "image.h"
 #include "last_error.h"
 #include "cpu.h"
-#include "simd.h"
 
 namespace velmora {
 
@@ -50,52 +49,20 @@ void for_each_pixel(Image &img, Pixel pixel) {
     for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, p += 4) pixel(p);
 }
 
-// `count` pixels from `p`: `eight(p)` on groups of eight pixels with SSE2 in
-// the fast passes, `one(p)` on the rest and on every pixel in the scalar pass.
-// The groups are two sets of four pixels side by side, so that the long
-// chains of dependent operations of one set overlap with the other's.
-template <class Eight, class One>
-void for_pixels_by_eight(unsigned char *p, uint64_t count, Isa isa, Eight eight, One one) {
-    uint64_t i = 0;
-#if defined(VELMORA_HAVE_SSE2)
-    if (fast_pass(isa))
-        for (; i + 8 <= count; i += 8, p += 32) eight(p);
-#else
-    (void)isa;
-    (void)eight;
-#endif
-    for (; i < count; ++i, p += 4) one(p);
-}
-
-#if defined(VELMORA_HAVE_AVX2)
-// The AVX2 loop of for_pixels_by_sixteen(), compiled for AVX2 as a whole so
-// that `sixteen` (marked VELMORA_AVX2 too) is inlined into it. Returns the
-// number of pixels done, a multiple of sixteen.
-template <class Sixteen>
-VELMORA_AVX2 uint64_t avx2_groups(unsigned char *p, uint64_t count, Sixteen sixteen) {
-    uint64_t i = 0;
-    for (; i + 16 <= count; i += 16, p += 64) sixteen(p);
-    return i;
-}
-#endif
-
-// for_pixels_by_eight() with a wider first step in the avx2 pass: `sixteen(p)`
-// on groups of sixteen pixels (two sets of eight), then the rest as in the
-// sse2 pass. `sixteen` must be marked VELMORA_AVX2; without AVX2 support in
-// the compiler it is never called.
-template <class Sixteen, class Eight, class One>
-void for_pixels_by_sixteen(unsigned char *p, uint64_t count, Isa isa, Sixteen sixteen,
-                           Eight eight, One one) {
-#if defined(VELMORA_HAVE_AVX2)
-    if (resolve(isa) == Isa::avx2) {
-        const uint64_t done = avx2_groups(p, count, sixteen);
-        p += 4 * done;
-        count -= done;
-    }
-#else
-    (void)sixteen;
-#endif
-    for_pixels_by_eight(p, count, isa, eight, one);
+// `count` pixels from `p` through a vector pass: its AVX2 function first
+// where `isa` runs as AVX2, then its SSE2 function on what is left in every
+// fast pass (each does whole groups and says where it stopped),
+// then `one(p, i)` on each remaining pixel, i counting from the first, which
+// in the scalar pass is every pixel. `Passes` is a VectorPass of
+// vector_passes.h.
+template <class Passes, class Pass, class One>
+void for_pixels(unsigned char *p, uint64_t count, Isa isa, const Passes &passes,
+                const Pass &pass, One one) {
+    const Isa run = resolve(isa);
+    uint64_t done = 0;
+    if (run == Isa::avx2 && passes.avx2) done = passes.avx2(p, done, count, pass);
+    if (run != Isa::scalar && passes.sse2) done = passes.sse2(p, done, count, pass);
+    for (p += 4 * done; done < count; ++done, p += 4) one(p, done);
 }
 
 // New R, G and B values indexed by the old ones, for adjustments whose result

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "kernels.h"
+#include "lanes.h"
 
 namespace velmora {
 
@@ -62,13 +63,13 @@ static void spans_from_extremes(const Image &img, int low[3], int high[3]) {
 #if defined(VELMORA_HAVE_SSE2)
     __m128i smallest = _mm_set1_epi8(-1), largest = _mm_setzero_si128();
     for (; i + 4 <= n; i += 4, p += 16) {
-        const __m128i px = simd::load4(p);
+        const __m128i px = Sse2Lanes::load(p);
         smallest = _mm_min_epu8(smallest, px);
         largest = _mm_max_epu8(largest, px);
     }
     unsigned char a[16], b[16];
-    simd::store4(a, smallest);
-    simd::store4(b, largest);
+    Sse2Lanes::store(a, smallest);
+    Sse2Lanes::store(b, largest);
     for (int k = 0; k < 16; ++k) {
         if (a[k] < lo[k % 4]) lo[k % 4] = a[k];
         if (b[k] > hi[k % 4]) hi[k % 4] = b[k];

@@ -1,0 +1,25 @@
+// The vector passes eight lanes wide. This unit alone is compiled for AVX2
+// (no FMA: the build never enables it) and runs only where the processor has
+// it; the operations are the SSE2 passes', lane for lane.
+#include "lanes_avx2.h"
+#include "vector_passes.h"
+
+namespace velmora {
+
+uint64_t saturate_avx2(unsigned char *p, uint64_t from, uint64_t count, const SaturationPass &pass) {
+    return lanes::saturate<Avx2Lanes>(p, from, count, pass);
+}
+
+uint64_t turn_hue_avx2(unsigned char *p, uint64_t from, uint64_t count, const HuePass &pass) {
+    return lanes::turn_hue<Avx2Lanes>(p, from, count, pass);
+}
+
+uint64_t select_colour_avx2(unsigned char *p, uint64_t from, uint64_t count, const SelectivePass &pass) {
+    return lanes::select_colour<Avx2Lanes>(p, from, count, pass);
+}
+
+uint64_t darken_avx2(unsigned char *p, uint64_t from, uint64_t count, const VignetteRow &row) {
+    return lanes::darken<Avx2Lanes>(p, from, count, row);
+}
+
+}  // namespace velmora
