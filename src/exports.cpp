@@ -20,7 +20,7 @@ VELMORA_API void velmora_cleanup(void) { clear_err(); }
 
 VELMORA_API const char *velmora_last_error(void) { return last_error_text(); }
 
-// ---- fixed colour mappings ----------------------------------------------------
+// ---- colour mappings -----------------------------------------------------------
 
 VELMORA_API int velmora_grayscale(const char *input_path, const char *output_path) {
     return run_adjustment("grayscale", input_path, output_path,

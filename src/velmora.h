@@ -108,7 +108,7 @@ VELMORA_API void velmora_cleanup(void);
  * address on every call, so copy the text to keep it. At most 511 chars. */
 VELMORA_API const char *velmora_last_error(void);
 
-/* ---- Fixed colour mappings ----------------------------------------------- */
+/* ---- Colour mappings: grayscale, sepia, invert ------------------------------ */
 /* These three have no parameters and no failures of their own: only the
  * common failures above. */
 
@@ -127,7 +127,7 @@ VELMORA_API int velmora_sepia(const char *input_path, const char *output_path);
 /* Photographic negative: every channel c becomes 255 - c. */
 VELMORA_API int velmora_invert(const char *input_path, const char *output_path);
 
-/* ---- Brightness, contrast and gamma --------------------------------------- */
+/* ---- Tone: brightness, contrast and gamma ---------------------------------- */
 
 /* Adds value * 255 / 100 (integer division, truncated: +1 adds 2, +50 adds 127,
  * +100 adds 255) to every channel and clamps to 0..255.
@@ -147,7 +147,7 @@ VELMORA_API int velmora_contrast(const char *input_path, const char *output_path
  * Fails with "gamma: <gamma as %g> out of range 0.1..5.0". */
 VELMORA_API int velmora_gamma(const char *input_path, const char *output_path, float gamma);
 
-/* ---- Levels and auto levels ---------------------------------------------- */
+/* ---- Tone: levels and auto levels ----------------------------------------- */
 
 /* Values at or below black_point become 0, at or above white_point 255; those
  * between are stretched over 0..255 and bent by 1 / gamma as in velmora_gamma.
@@ -166,7 +166,7 @@ VELMORA_API int velmora_levels(const char *input_path, const char *output_path, 
  * Every pixel counts, whatever its alpha. No failures of its own. */
 VELMORA_API int velmora_auto_levels(const char *input_path, const char *output_path);
 
-/* ---- Curves -------------------------------------------------------------- */
+/* ---- Tone: curves ----------------------------------------------------------- */
 
 /* Maps channel values through smooth curves given by control points
  * (xs[k], ys[k]): a cubic Hermite curve through the points, its tangents taken
@@ -188,7 +188,7 @@ VELMORA_API int velmora_auto_levels(const char *input_path, const char *output_p
 VELMORA_API int velmora_curves(const char *input_path, const char *output_path, int count,
                                const int *xs, const int *ys, int per_channel);
 
-/* ---- Vignette ------------------------------------------------------------ */
+/* ---- Tone: vignette --------------------------------------------------------- */
 
 /* Darkens towards the rim: every pixel is multiplied by 1 - s * d^2, where
  * s = strength / 100 and d is its distance from the image centre divided by
@@ -200,7 +200,8 @@ VELMORA_API int velmora_curves(const char *input_path, const char *output_path, 
 VELMORA_API int velmora_vignette(const char *input_path, const char *output_path, int strength,
                                  int radius);
 
-/* ---- Colour operations --------------------------------------------------- */
+/* ---- Colour: saturation, hue, replace, colorize, white balance, colour balance,
+ *      selective colour ------------------------------------------------------- */
 
 /* Scales every pixel's HSV saturation by (100 + value) percent, capped at full
  * saturation. value -100..+100: 0 changes nothing (the file is still written),

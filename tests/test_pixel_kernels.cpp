@@ -77,6 +77,35 @@ INSTANTIATE_TEST_SUITE_P(Degrees, HueKernel,
                                           testing::Values(1, 60, 90, 120, 180, 240, 359, INT_MIN)),
                          pass_and<int>(signed_label));
 
+struct ReplaceCase {
+    const char *label;
+    Replacement replacement;
+};
+
+void PrintTo(const ReplaceCase &c, std::ostream *os) { *os << c.label; }
+
+class ReplaceKernel : public EachFastPass<ReplaceCase> {};
+
+TEST_P(ReplaceKernel, OnTheColourCube) {
+    const Replacement rep = param().replacement;
+    EXPECT_TRUE(same_on_colour_cube([&](Image &i, Isa m) { return op_replace(i, rep, m); }, fast()));
+}
+
+// from, to, tolerance: exact matches only, the widest tolerance, a colour
+// in a corner of the cube, and a refused one (both passes refuse alike).
+const ReplaceCase kReplacements[] = {
+    {"exact_grey", {{128, 128, 128}, {255, 0, 0}, 0}},
+    {"near_orange", {{230, 120, 20}, {10, 200, 250}, 40}},
+    {"widest_from_black", {{0, 0, 0}, {1, 2, 3}, 255}},
+    {"white_corner", {{255, 255, 255}, {0, 0, 0}, 254}},
+    {"refused_tolerance", {{1, 2, 3}, {4, 5, 6}, 256}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReplaceKernel,
+                         testing::Combine(testing::ValuesIn(kFastIsas),
+                                          testing::ValuesIn(kReplacements)),
+                         pass_and<ReplaceCase>([](const ReplaceCase &c) { return c.label; }));
+
 struct SelectiveCase {
     const char *label;
     Selection selection;

@@ -1,6 +1,7 @@
 // Replace a colour, colorize towards a colour, and white balance (warm or
 // cool): channel arithmetic without the HSV model.
 #include "kernels.h"
+#include "vector_passes.h"
 
 namespace velmora {
 
@@ -8,14 +9,18 @@ static bool is_channel(int value) { return value >= 0 && value <= 255; }
 
 static int distance(int a, int b) { return a > b ? a - b : b - a; }
 
-int op_replace(Image &img, const Replacement &rep, Isa) {
+int op_replace(Image &img, const Replacement &rep, Isa isa) {
     for (int c = 0; c < 3; ++c)
         if (!is_channel(rep.from[c]) || !is_channel(rep.to[c]))
             return fail("replace: color components must be 0..255");
     if (rep.tolerance < 0 || rep.tolerance > 255)
         return fail("replace: tolerance %d out of range 0..255", rep.tolerance);
 
-    for_each_pixel(img, [&](unsigned char *px) {
+    const ReplacePass pass{{rep.from[0], rep.from[1], rep.from[2]},
+                           static_cast<uint32_t>(rep.to[0]) | static_cast<uint32_t>(rep.to[1]) << 8 |
+                               static_cast<uint32_t>(rep.to[2]) << 16,
+                           rep.tolerance};
+    for_pixels(img.pixels, pixel_count(img), isa, kReplace, pass, [&](unsigned char *px, uint64_t) {
         // City-block distance, 0..765; a match takes the target whole.
         const int d = distance(px[0], rep.from[0]) + distance(px[1], rep.from[1]) +
                       distance(px[2], rep.from[2]);

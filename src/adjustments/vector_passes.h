@@ -1,5 +1,5 @@
 // The vector steps of the colour-model adjustments (saturation, hue,
-// selective colour) and of vignette, written once over a lane type: each
+// selective colour), of replace and of vignette, written once over a lane type: each
 // step takes two sets of O::L pixels side by side, so that the long chains of
 // dependent operations of one set overlap with the other's. The kernels run
 // them through vector_passes_sse2.cpp, which instantiates them with
@@ -38,6 +38,12 @@ struct SelectivePass {
     Feather feather;
     float floor;    // sat_min / 100
     float span;     // 1 - floor
+};
+
+struct ReplacePass {
+    int from[3];    // R, G, B
+    uint32_t to;    // the new R, G and B as the low three bytes of a pixel word
+    int tolerance;  // 0..255
 };
 
 struct VignettePass {
@@ -152,6 +158,26 @@ inline uint64_t select_colour(unsigned char *p, uint64_t from, uint64_t count, c
     });
 }
 
+// A match takes the new colour whole and keeps its alpha; no branch per pixel.
+template <class O>
+inline uint64_t replace(unsigned char *p, uint64_t from, uint64_t count, const ReplacePass &pass) {
+    using I = typename O::I;
+    const I red = O::set(pass.from[0]), green = O::set(pass.from[1]), blue = O::set(pass.from[2]);
+    const I tolerance = O::set(pass.tolerance);
+    const I to = O::set(static_cast<int>(pass.to)), alpha = O::set(static_cast<int>(0xFF000000u));
+    return for_groups<O>(p, from, count, [&](unsigned char *px, uint64_t) {
+        for (int k = 0; k < 2; ++k) {
+            const I in = O::load(px + 4 * O::L * k);
+            const Channels<O> c = split<O>(in);
+            // City-block distance, 0..765.
+            const I d = O::add(O::add(O::abs(O::sub(c.red, red)), O::abs(O::sub(c.green, green))),
+                               O::abs(O::sub(c.blue, blue)));
+            const I replaced = O::bit_or(to, O::bit_and(in, alpha));
+            O::store(px + 4 * O::L * k, O::select(O::gt(d, tolerance), in, replaced));
+        }
+    });
+}
+
 // Channel values of L pixels times k, rounded as the scalar vignette does.
 // k is 1 - s beyond the radius and 1 - (s * d) * d within it (d <= 1): both
 // lie in [0, 1], as rounding keeps products of such numbers there. So
@@ -202,6 +228,8 @@ inline uint64_t darken(unsigned char *p, uint64_t from, uint64_t count, const Vi
     uint64_t turn_hue_##suffix(unsigned char *p, uint64_t from, uint64_t count, const HuePass &pass);        \
     uint64_t select_colour_##suffix(unsigned char *p, uint64_t from, uint64_t count,          \
                                     const SelectivePass &pass);                               \
+    uint64_t replace_##suffix(unsigned char *p, uint64_t from, uint64_t count,                \
+                              const ReplacePass &pass);                                       \
     uint64_t darken_##suffix(unsigned char *p, uint64_t from, uint64_t count, const VignetteRow &row);
 #if defined(VELMORA_HAVE_SSE2)
 VELMORA_VECTOR_PASSES(sse2)
@@ -233,6 +261,8 @@ inline constexpr VectorPass<HuePass> kTurnHue{VELMORA_SSE2_PASS(turn_hue),
                                               VELMORA_AVX2_PASS(turn_hue)};
 inline constexpr VectorPass<SelectivePass> kSelectColour{VELMORA_SSE2_PASS(select_colour),
                                                          VELMORA_AVX2_PASS(select_colour)};
+inline constexpr VectorPass<ReplacePass> kReplace{VELMORA_SSE2_PASS(replace),
+                                                  VELMORA_AVX2_PASS(replace)};
 inline constexpr VectorPass<VignetteRow> kDarken{VELMORA_SSE2_PASS(darken),
                                                  VELMORA_AVX2_PASS(darken)};
 #undef VELMORA_SSE2_PASS

@@ -18,6 +18,10 @@ uint64_t select_colour_avx2(unsigned char *p, uint64_t from, uint64_t count, con
     return lanes::select_colour<Avx2Lanes>(p, from, count, pass);
 }
 
+uint64_t replace_avx2(unsigned char *p, uint64_t from, uint64_t count, const ReplacePass &pass) {
+    return lanes::replace<Avx2Lanes>(p, from, count, pass);
+}
+
 uint64_t darken_avx2(unsigned char *p, uint64_t from, uint64_t count, const VignetteRow &row) {
     return lanes::darken<Avx2Lanes>(p, from, count, row);
 }

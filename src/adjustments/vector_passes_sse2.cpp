@@ -17,6 +17,10 @@ uint64_t select_colour_sse2(unsigned char *p, uint64_t from, uint64_t count, con
     return lanes::select_colour<Sse2Lanes>(p, from, count, pass);
 }
 
+uint64_t replace_sse2(unsigned char *p, uint64_t from, uint64_t count, const ReplacePass &pass) {
+    return lanes::replace<Sse2Lanes>(p, from, count, pass);
+}
+
 uint64_t darken_sse2(unsigned char *p, uint64_t from, uint64_t count, const VignetteRow &row) {
     return lanes::darken<Sse2Lanes>(p, from, count, row);
 }

@@ -1,4 +1,4 @@
-// The frame: last-error states, the pipeline's file cases and messages, the
+// The pipeline: last-error states, the pipeline's file cases and messages, the
 // choice of output format, and writes that never destroy an existing file.
 #include <gtest/gtest.h>
 
