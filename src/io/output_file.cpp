@@ -53,10 +53,10 @@ void OutputStream::give_up() {
 void OutputStream::append_slow(const void *bytes, size_t n) {
     if (failed_ || n == 0) return;
     if (sink_) {
-        // The stage is full: pass it on, then stage the new bytes, or pass
-        // them on directly when they would not fit.
+        // Pass on what is staged, then stage the new bytes, or pass them on
+        // directly when they are half a stage or more.
         if (!flush()) return;
-        if (n <= capacity_) {
+        if (n < capacity_ / 2) {
             std::memcpy(data_, bytes, n);
             size_ = n;
         } else if (!sink_(sink_context_, static_cast<const unsigned char *>(bytes), n)) {

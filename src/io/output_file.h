@@ -24,15 +24,16 @@ public:
     OutputStream(const OutputStream &) = delete;
     OutputStream &operator=(const OutputStream &) = delete;
 
-    // The JPEG writer hands over its output a byte at a time, so the common
-    // cases (room left in the buffer) stay inline, a single byte without a
-    // call to memcpy.
+    // The reference JPEG writer hands over its output a byte at a time, so
+    // the common cases (room left in the buffer) stay inline, a single byte
+    // without a call to memcpy. A piece of half a stage or more goes to the
+    // sink as it is: copying it would save no call of the sink.
     void append(const void *bytes, size_t n) {
         if (n == 1 && size_ < capacity_) {
             data_[size_++] = *static_cast<const unsigned char *>(bytes);
             return;
         }
-        if (n != 0 && n <= capacity_ - size_) {
+        if (n != 0 && n <= capacity_ - size_ && (!sink_ || n < capacity_ / 2)) {
             std::memcpy(data_ + size_, bytes, n);
             size_ += n;
             return;
