@@ -14,12 +14,21 @@ mkdir -p "$out"
 import sys
 from PIL import Image
 img = Image.open("sample/creek.jpg")
-img.resize((320, round(320 * img.height / img.width)), Image.LANCZOS).save(sys.argv[1])
+small = img.resize((320, round(320 * img.height / img.width)), Image.LANCZOS)
+small.save(sys.argv[1])
+# A faded copy with a colour cast, each channel squeezed into a range of its
+# own: the sample already spans 0..255 in every channel, so auto levels
+# would leave it as it is.
+spans = [(50, 190), (40, 200), (65, 215)]
+bands = [band.point(lambda v, lo=lo, hi=hi: lo + v * (hi - lo) // 255)
+         for band, (lo, hi) in zip(small.convert("RGB").split(), spans)]
+Image.merge("RGB", bands).save(sys.argv[1].replace("small", "faded"))
 PY
 
-run() {  # run NAME ADJUSTMENT [OPTIONS...]
+input=small
+run() {  # run NAME ADJUSTMENT [OPTIONS...], on $work/$input.png
   local name=$1 adjustment=$2; shift 2
-  "$velmora" "$adjustment" "$work/small.png" "$out/$name.jpg" "$@"
+  "$velmora" "$adjustment" "$work/$input.png" "$out/$name.jpg" "$@"
 }
 run original       brightness --value 0
 run grayscale      grayscale
@@ -29,7 +38,10 @@ run brightness     brightness --value 25
 run contrast       contrast --value 40
 run gamma          gamma --gamma 1.8
 run levels         levels --black 30 --white 215 --gamma 1.2
+input=faded
+run auto_levels_input brightness --value 0
 run auto_levels    auto-levels
+input=small
 run curves         curves --points 0:0,64:40,192:225,255:255
 run vignette       vignette --strength 80 --radius 60
 run saturation     saturation --amount 70
