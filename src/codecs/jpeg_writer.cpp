@@ -14,9 +14,7 @@
 #include "formats.h"
 #include "jpeg_blocks.h"
 
-#if defined(VELMORA_HAVE_SSE2)
-#include <emmintrin.h>
-#endif
+#include "lanes.h"
 
 namespace velmora {
 namespace jpeg {
@@ -212,15 +210,9 @@ struct ScalarOps {
 };
 
 #if defined(VELMORA_HAVE_SSE2)
-// Four blocks side by side, one per lane.
-struct Sse2Ops {
-    static constexpr int L = 4;
-    using F = __m128;
-    using I = __m128i;
-    static F set(float v) { return _mm_set1_ps(v); }
-    static F add(F a, F b) { return _mm_add_ps(a, b); }
-    static F sub(F a, F b) { return _mm_sub_ps(a, b); }
-    static F mul(F a, F b) { return _mm_mul_ps(a, b); }
+// Four blocks side by side, one per lane: the library's SSE2 lanes, with the
+// block transform's own loads, stores and conversions.
+struct Sse2Ops : Sse2Lanes {
     static F load(const float *p) { return _mm_load_ps(p); }
     static void store(float *p, F v) { _mm_store_ps(p, v); }
     // Pixel j of each block's four (blocks 32 bytes apart), one block a lane.

@@ -1,23 +1,15 @@
-// The JPEG writer's block transform on eight blocks at a time. This unit
-// alone is compiled for AVX2 and runs only where the processor has it; the
-// operations are the SSE2 path's, eight lanes wide (no fused multiply-add:
-// the build never enables it).
-#include <immintrin.h>
-
+// The JPEG writer's block transform on eight blocks at a time, on the
+// library's AVX2 lanes. This unit is compiled for AVX2 and runs only where
+// the processor has it; the operations are the SSE2 path's, eight lanes wide
+// (no fused multiply-add: the build never enables it).
 #include "jpeg_blocks.h"
+#include "lanes_avx2.h"
 
 namespace velmora {
 namespace jpeg {
 namespace {
 
-struct Avx2Ops {
-    static constexpr int L = 8;
-    using F = __m256;
-    using I = __m256i;
-    static F set(float v) { return _mm256_set1_ps(v); }
-    static F add(F a, F b) { return _mm256_add_ps(a, b); }
-    static F sub(F a, F b) { return _mm256_sub_ps(a, b); }
-    static F mul(F a, F b) { return _mm256_mul_ps(a, b); }
+struct Avx2Ops : Avx2Lanes {
     static F load(const float *p) { return _mm256_load_ps(p); }
     static void store(float *p, F v) { _mm256_store_ps(p, v); }
     // Pixel j of each block's four (blocks 32 bytes apart), one block a lane:
