@@ -42,8 +42,12 @@
  *   plain file     the new file is written in the same folder and renamed over
  *                  the output once complete; it takes the old file's mode, and
  *                  its owner and group where the process may (root, or a group
- *                  of the user's). On Linux it has no name until complete, so a
- *                  killed call leaves nothing; elsewhere it is named
+ *                  of the user's), and on Linux its extended attributes (POSIX
+ *                  ACLs, user.* tags, a security label) as far as the system
+ *                  lets the process read and set them; one it may not set is
+ *                  left out, and the call still succeeds. On Linux it has no
+ *                  name until complete, so a killed call leaves nothing;
+ *                  elsewhere it is named
  *                  ".velmora-XXXXXX.tmp", which a killed call can leave behind.
  *   symbolic link  followed (up to 40; a relative one from its own folder): the
  *                  file it leads to is replaced as above and the link stays; a

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "output_file.h"
 #include "support.h"
 #include "velmora.h"
 
@@ -26,7 +27,10 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <map>
 #endif
 
 namespace {
@@ -480,7 +484,21 @@ std::vector<Situation> situations() {
     };
 }
 
-TEST(OutputFilePosix, EverySituation) {
+// Both ways a replacement is made: a file without a name until it is whole
+// (Linux), and a file under a temporary name from the start (every other
+// system, and Linux file systems without O_TMPFILE).
+class OutputFileModes : public testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { velmora::use_anonymous_files(GetParam()); }
+    void TearDown() override { velmora::use_anonymous_files(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Replacements, OutputFileModes, testing::Bool(),
+                         [](const testing::TestParamInfo<bool> &info) {
+                             return std::string(info.param ? "Anonymous" : "NamedTemporary");
+                         });
+
+TEST_P(OutputFileModes, EverySituation) {
     Sandbox src;
     const std::string in_file = src.path("in.png");
     write_png(in_file, gradient(64, 48));
@@ -528,6 +546,44 @@ TEST(OutputFilePosix, EverySituation) {
         EXPECT_EQ(tree(box.dir()), s.tree);
         chmod(box.path("ro").c_str(), 0755);  // so that the sandbox can go
     }
+}
+
+// Every extended attribute of a file, by name.
+std::map<std::string, std::string> attributes_of(const std::string &path) {
+    std::map<std::string, std::string> all;
+    char names[8192];
+    const ssize_t size = llistxattr(path.c_str(), names, sizeof names);
+    for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
+        char value[4096];
+        const ssize_t n = lgetxattr(path.c_str(), names + at, value, sizeof value);
+        if (n >= 0) all[names + at] = std::string(value, static_cast<size_t>(n));
+    }
+    return all;
+}
+
+// A replaced file keeps its own tags and the ACL that grants others access.
+TEST_P(OutputFileModes, AttributesAndAclSurviveAReplace) {
+    Sandbox box;
+    const std::string in = box.path("in.png"), out = box.path("out.png");
+    write_png(in, gradient(16, 8));
+    write_bytes(out, kOld);
+    chmod(out.c_str(), 0640);
+    if (setxattr(out.c_str(), "user.velmora-tag", "kept", 4, 0) != 0)
+        GTEST_SKIP() << "this file system takes no user attributes: " << std::strerror(errno);
+    const std::string setfacl = "setfacl -m u:65534:rw,g:65534:r '" + out + "' 2>/dev/null";
+    const bool acl = std::system(setfacl.c_str()) == 0;
+    if (!acl) std::printf("[  NOTE    ] no ACL: setfacl missing or unsupported here\n");
+    const auto before = attributes_of(out);
+    const mode_t mode_before = stat_of(out).st_mode & 07777;
+    ASSERT_EQ(before.count("user.velmora-tag"), 1u);
+    if (acl) {
+        ASSERT_EQ(before.count("system.posix_acl_access"), 1u);
+    }
+
+    ASSERT_EQ(velmora_invert(in.c_str(), out.c_str()), 1) << last_error();
+    EXPECT_EQ(attributes_of(out), before);
+    EXPECT_EQ(stat_of(out).st_mode & 07777, mode_before);
+    EXPECT_EQ(tree(box.dir()), (std::vector<std::string>{"in.png", "out.png"}));
 }
 
 // A rewrite in place keeps the file itself: the same inode, so that hard links

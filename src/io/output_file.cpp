@@ -2,8 +2,8 @@
 // The output's path is first followed through symbolic links to the file
 // itself. A regular file (or a new one) is replaced: the bytes stream, as the
 // encoder makes them, into a new file in the same folder (on Linux one with
-// no name until it is complete), which then takes the old file's owner, group
-// and mode and is renamed over it. Where the folder takes no new file, an
+// no name until it is complete), which then takes the old file's owner, group,
+// extended attributes (ACLs among them) and mode and is renamed over it. Where the folder takes no new file, an
 // existing file is rewritten in place, but only after the whole new content
 // is encoded and the space for it reserved. Devices and FIFOs are written in
 // place, once the whole file is encoded: there is nothing to rename over.
@@ -31,8 +31,20 @@
 #else
 #include <unistd.h>
 #endif
+#if defined(__linux__)
+#include <sys/xattr.h>
+
+#include <new>
+#include <vector>
+#endif
 
 namespace velmora {
+
+namespace {
+std::atomic<bool> g_anonymous_files{true};
+}  // namespace
+
+void use_anonymous_files(bool on) { g_anonymous_files = on; }
 
 // ---- the stream -------------------------------------------------------------
 
@@ -231,11 +243,47 @@ Path resolve_links(const char *path) {
     return current;
 }
 
+// The old file's extended attributes, copied to the replacement: all that the
+// system lets this process read and write. POSIX ACLs are among them (as
+// system.posix_acl_access), and so are a user's own tags and a security
+// label. One that cannot be copied (a label without the privilege to set
+// it, say) is left out: the new content still takes the file's place.
+void take_over_attributes(int fd, const char *old_path) {
+#if defined(__linux__)
+    try {
+        std::vector<char> names(4096), value;
+        ssize_t size = listxattr(old_path, names.data(), names.size());
+        if (size < 0 && errno == ERANGE) {
+            size = listxattr(old_path, nullptr, 0);
+            if (size <= 0) return;
+            names.resize(static_cast<size_t>(size));
+            size = listxattr(old_path, names.data(), names.size());
+        }
+        for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(&names[at])) + 1) {
+            const char *name = &names[at];
+            const ssize_t n = getxattr(old_path, name, nullptr, 0);
+            if (n < 0) continue;
+            value.resize(static_cast<size_t>(n) + 1);
+            const ssize_t got = getxattr(old_path, name, value.data(), value.size());
+            if (got >= 0) (void)fsetxattr(fd, name, value.data(), static_cast<size_t>(got), 0);
+        }
+    } catch (const std::bad_alloc &) {
+        // Out of memory for the list: the attributes stay behind, as any
+        // that cannot be copied do.
+    }
+#else
+    (void)fd;
+    (void)old_path;
+#endif
+}
+
 // The replacement takes the old file's owner and group where the process
-// may give them (root; or a group the user belongs to), then its mode: in
-// that order, as changing the owner clears the set-id bits.
-void take_over_owner_and_mode(int fd, const struct stat &old) {
+// may give them (root; or a group the user belongs to), its extended
+// attributes, then its mode: in that order, as changing the owner clears the
+// set-id bits, and setting an ACL sets the group bits of the mode.
+void take_over_old_file(int fd, const char *old_path, const struct stat &old) {
     if (fchown(fd, old.st_uid, old.st_gid) != 0) (void)fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    take_over_attributes(fd, old_path);
     (void)fchmod(fd, old.st_mode & 07777);
 }
 
@@ -328,7 +376,7 @@ int write_replacement(const char *target, const StatRecord *old, Producer produc
     int fd = -1;
     bool anonymous = false;
 #if !defined(_WIN32)
-    fd = open_anonymous(target, mode);
+    if (g_anonymous_files) fd = open_anonymous(target, mode);
     anonymous = fd >= 0;
 #endif
     if (!anonymous) {
@@ -339,7 +387,7 @@ int write_replacement(const char *target, const StatRecord *old, Producer produc
     bool ok = produce(out, context) && out.flush();
     bool at_target = false;
 #if !defined(_WIN32)
-    if (ok && old) take_over_owner_and_mode(fd, *old);
+    if (ok && old) take_over_old_file(fd, target, *old);
     if (ok && anonymous) ok = name_anonymous(fd, target, old == nullptr, temp, at_target);
 #endif
     if (close_fd(fd) != 0) ok = false;

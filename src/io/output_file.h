@@ -66,10 +66,16 @@ using Producer = int (*)(OutputStream &out, void *context);
 
 // Writes the file that `produce` makes without ever leaving a partial file at
 // `path` (or at the file a symbolic link there leads to): a new file in the
-// same folder is renamed over it once complete; where the folder takes no new
+// same folder, with the old file's owner, group, extended attributes and mode,
+// is renamed over it once complete; where the folder takes no new
 // file, an existing file is rewritten in place once the new content is known
 // to fit. Nonzero when the whole file is in place.
 int write_file_safely(const char *path, Producer produce, void *context);
+
+// For tests: false makes every replacement take a temporary name from the
+// start, as where the system has no file without a name (Windows, Linux
+// file systems without O_TMPFILE), so that path runs where sanitizers do.
+void use_anonymous_files(bool on);
 
 }  // namespace velmora
 
