@@ -62,6 +62,10 @@ bool is_utf8_with_non_ascii(const char *path) {
 // The code page the ANSI file functions use.
 UINT ansi_file_code_page() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
 
+// Whether the path is too long for the ANSI and CRT calls, which stop at
+// MAX_PATH characters (a byte count is never below the character count).
+bool is_long(const char *path) { return std::strlen(path) >= MAX_PATH; }
+
 // A path in UTF-16, converted from UTF-8 or from the ANSI code page.
 class WidePath {
 public:
@@ -74,9 +78,12 @@ public:
             text_ = nullptr;
         }
     }
-    // The UTF-8 route's conversion; null for a path on the ANSI route.
-    static WidePath utf8(const char *path) {
-        return takes_utf8_route(path) ? WidePath(path, CP_UTF8) : WidePath();
+    // The path as the wide calls take it: converted by its route, and a
+    // long one made absolute with the \\?\ prefix, which lifts the limit.
+    static WidePath of(const char *path) {
+        WidePath wide(path, takes_utf8_route(path) ? CP_UTF8 : ansi_file_code_page());
+        if (wide.text_ && is_long(path)) wide.make_extended();
+        return wide;
     }
     ~WidePath() { std::free(text_); }
     WidePath(WidePath &&o) noexcept : text_(o.text_) { o.text_ = nullptr; }
@@ -85,17 +92,45 @@ public:
     const wchar_t *get() const { return text_; }
 
 private:
-    WidePath() = default;
+    // \\?\C:\full\path, or \\?\UNC\server\share\path; the prefix takes
+    // the path as it stands, so it must be absolute, with no . or .. and
+    // only backslashes, which GetFullPathNameW gives.
+    void make_extended() {
+        if (std::wcsncmp(text_, L"\\\\?\\", 4) == 0) return;
+        const DWORD n = GetFullPathNameW(text_, 0, nullptr, nullptr);
+        wchar_t *full = n ? static_cast<wchar_t *>(std::malloc(sizeof(wchar_t) * n)) : nullptr;
+        const DWORD got = full ? GetFullPathNameW(text_, n, full, nullptr) : 0;
+        const bool unc = got >= 2 && full[0] == L'\\' && full[1] == L'\\';
+        const wchar_t *prefix = unc ? L"\\\\?\\UNC" : L"\\\\?\\";
+        const wchar_t *rest = unc ? full + 1 : full;  // keeps one backslash of \\server
+        wchar_t *extended = nullptr;
+        if (got > 0 && got < n) {
+            const size_t size = std::wcslen(prefix) + std::wcslen(rest) + 1;
+            extended = static_cast<wchar_t *>(std::malloc(sizeof(wchar_t) * size));
+            if (extended) {
+                std::wcscpy(extended, prefix);
+                std::wcscat(extended, rest);
+            }
+        }
+        std::free(full);
+        std::free(text_);
+        text_ = extended;  // null when anything failed: the call reports ENOMEM
+    }
+
     wchar_t *text_ = nullptr;
 };
+
+// Whether a path goes to the wide calls: UTF-8 with a non-ASCII character,
+// or too long for the ANSI calls.
+bool takes_wide_route(const char *path) { return takes_utf8_route(path) || is_long(path); }
 
 }  // namespace
 
 bool takes_utf8_route(const char *path) { return is_utf8_with_non_ascii(path); }
 
 FILE *open_file(const char *path, const char *mode) {
-    if (!takes_utf8_route(path)) return std::fopen(path, mode);
-    WidePath wide = WidePath::utf8(path);
+    if (!takes_wide_route(path)) return std::fopen(path, mode);
+    WidePath wide = WidePath::of(path);
     WidePath wide_mode(mode, CP_ACP);
     if (!wide.get() || !wide_mode.get()) {
         errno = ENOMEM;
@@ -121,8 +156,8 @@ size_t folder_prefix_length(const char *path) {
 
 #define VELMORA_BY_ROUTE(path, wide_call, ansi_call, failure)                  \
     do {                                                                       \
-        if (!takes_utf8_route(path)) return ansi_call;                         \
-        WidePath wide = WidePath::utf8(path);                                  \
+        if (!takes_wide_route(path)) return ansi_call;                         \
+        WidePath wide = WidePath::of(path);                                    \
         if (!wide.get()) {                                                     \
             errno = ENOMEM;                                                    \
             return failure;                                                    \
@@ -157,14 +192,11 @@ HANDLE create_file(const char *path, DWORD access, DWORD share, DWORD dispositio
 }
 
 int move_file(const char *from, const char *to, DWORD flags) {
-    if (!takes_utf8_route(from) && !takes_utf8_route(to))
+    if (!takes_wide_route(from) && !takes_wide_route(to))
         return MoveFileExA(from, to, flags) ? 1 : 0;
     // One of them needs the wide call: the other is converted the way the
     // ANSI call would have converted it.
-    auto convert = [](const char *p) {
-        return takes_utf8_route(p) ? WidePath::utf8(p) : WidePath(p, ansi_file_code_page());
-    };
-    WidePath wide_from = convert(from), wide_to = convert(to);
+    WidePath wide_from = WidePath::of(from), wide_to = WidePath::of(to);
     if (!wide_from.get() || !wide_to.get()) return 0;
     return MoveFileExW(wide_from.get(), wide_to.get(), flags) ? 1 : 0;
 }
