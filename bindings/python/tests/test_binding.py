@@ -95,6 +95,8 @@ def test_library_path_from_environment(tmp_path):
     # A path cut short at a NUL would make the library write another file.
     (lambda g, o: velmora.sepia(g, str(o) + "\0evil"), ValueError, "output_path contains a NUL"),
     (lambda g, o: velmora.sepia(str(g) + "\0x", o), ValueError, "input_path contains a NUL"),
+    (lambda g, o: velmora.sepia(g, os.fsencode(o) + b"\0evil"), ValueError,
+     "output_path contains a NUL"),
     (lambda g, o: velmora.sepia(g, 42), TypeError, "output_path must be a path"),
     # Real numbers as strict as ints.
     (lambda g, o: velmora.gamma(g, o, gamma="1.5"), TypeError, "gamma must be a real number"),
@@ -137,3 +139,11 @@ def test_exports_only_its_api():
 def test_package_version_is_the_headers():
     project = (Path(__file__).resolve().parents[1] / "pyproject.toml").read_text()
     assert f'version = "{velmora.__version__}"' in project
+
+
+def test_real_ranges_are_the_librarys_float_ranges(grey, tmp_path):
+    # 5.0000001 rounds to 5.0f, which the library accepts; a double
+    # comparison would refuse it.
+    velmora.gamma(grey, tmp_path / "o.bmp", gamma=5.0000001)
+    velmora.levels(grey, tmp_path / "o.bmp", 0, 255, gamma=0.1)
+    assert (tmp_path / "o.bmp").exists()
