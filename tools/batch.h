@@ -1,12 +1,11 @@
-// Running one call per file: in this process, or in parallel worker processes,
-// with a progress bar, a summary, and a clean stop on Ctrl-C.
+// Running the command's files: the outputs of a batch, every file run in this
+// process or in worker processes, and the summary.
 #ifndef VELMORA_TOOLS_BATCH_H
 #define VELMORA_TOOLS_BATCH_H
 
+#include <functional>
 #include <string>
 #include <vector>
-
-#include "commands.h"
 
 namespace velmora_cli {
 
@@ -14,6 +13,9 @@ struct Job {
     std::string input;
     std::string output;
 };
+
+// Runs one library call on the two paths; 1 success, 0 failure.
+using Call = std::function<int(const char *input, const char *output)>;
 
 // Output paths for a batch: DIR/<input's name><.format or the input's extension>.
 // Fills `error` and returns false when two inputs would share an output.

@@ -6,15 +6,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-namespace velmora_cli {
+#include "batch.h"
 
-// Runs one library call on the two paths; 1 success, 0 failure.
-using Call = std::function<int(const char *input, const char *output)>;
+namespace velmora_cli {
 
 class Registry {
 public:
@@ -52,8 +49,6 @@ private:
     // same adjustment and values: NAME --option=value... --batch-worker --
     static std::vector<std::string> worker_args(const CLI::App &command);
 };
-
-struct Job;
 
 // "velmora: MESSAGE" and a line of usage on stderr.
 void usage_error(const std::string &message, const std::string &command);

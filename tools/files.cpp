@@ -100,6 +100,11 @@ std::string lower(std::string s) {
 
 }  // namespace
 
+std::string file_name(const std::string &path) {
+    const size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
 std::string sniff_format(const std::string &path) {
     const std::vector<unsigned char> b = head(path, 8);
     if (b.size() >= 2 && b[0] == 0xFF && b[1] == 0xD8) return "JPEG";

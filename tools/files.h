@@ -14,6 +14,9 @@ namespace velmora_cli {
 std::filesystem::path fs_path(const std::string &utf8);
 std::string utf8_of(const std::filesystem::path &path);
 
+// The last part of a path: what follows its last slash or backslash.
+std::string file_name(const std::string &path);
+
 // "JPEG", "PNG", "BMP" from the first bytes, or "" when unknown or unreadable.
 std::string sniff_format(const std::string &path);
 
@@ -30,10 +33,6 @@ std::string write_failure_hint(const std::string &input, const std::string &outp
 
 // Whether errno, as a failed call left it, says the device or quota is full.
 bool errno_says_full();
-
-// A worker's exit status for a failed file whose device was full (1 for any
-// other failure), so that the parent can give the hint.
-constexpr int kExitFailedFull = 3;
 
 // Creates the folder that will hold `output`, with its parents; false and a
 // reason when that fails.
