@@ -114,6 +114,18 @@ bool plan_batch(const std::vector<std::string> &inputs, const std::string &dir,
     return false;
 }
 
+void warn_about_extension(const Job &job) {
+    const std::string name = file_name(job.output);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || !format_of_extension(job.output).empty()) return;
+    const std::string input_format = sniff_format(job.input);
+    if (input_format.empty()) return;  // the call reports the input
+    std::fprintf(stderr,
+                 "velmora: warning: %s: velmora writes no %s files; it writes %s, the input's "
+                 "format (use .jpg, .png or .bmp to choose)\n",
+                 job.output.c_str(), name.substr(dot).c_str(), input_format.c_str());
+}
+
 int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool summary,
              const std::vector<std::string> &worker_args) {
     const bool here = runs_here(size_t(parallel), jobs.size());

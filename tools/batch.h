@@ -1,5 +1,6 @@
-// Running the command's files: the outputs of a batch, every file run in this
-// process or in worker processes, and the summary.
+// Running the command's files: the outputs of a batch, a warning on an output
+// whose extension names no format, every file run in this process or in
+// worker processes, and the summary.
 #ifndef VELMORA_TOOLS_BATCH_H
 #define VELMORA_TOOLS_BATCH_H
 
@@ -21,6 +22,9 @@ using Call = std::function<int(const char *input, const char *output)>;
 // Fills `error` and returns false when two inputs would share an output.
 bool plan_batch(const std::vector<std::string> &inputs, const std::string &dir,
                 const std::string &format, std::vector<Job> &jobs, std::string &error);
+
+// A warning when the output's extension names no format that is written.
+void warn_about_extension(const Job &job);
 
 // Runs every job; per-file messages go to stderr. Returns the exit status:
 // 0 all done, 1 some failed, 128 + the signal when stopped before the end.
