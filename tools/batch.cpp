@@ -6,6 +6,7 @@
 #include <set>
 
 #include "files.h"
+#include "formats.h"
 #include "progress.h"
 #include "stop_signals.h"
 #include "velmora.h"
@@ -117,13 +118,16 @@ bool plan_batch(const std::vector<std::string> &inputs, const std::string &dir,
 void warn_about_extension(const Job &job) {
     const std::string name = file_name(job.output);
     const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0 || !format_of_extension(job.output).empty()) return;
-    const std::string input_format = sniff_format(job.input);
-    if (input_format.empty()) return;  // the call reports the input
+    if (dot == std::string::npos || dot == 0 ||
+        velmora::format_from_path(job.output.c_str(), velmora::FORMAT_UNKNOWN) !=
+            velmora::FORMAT_UNKNOWN)
+        return;
+    const velmora::ImageFormat input_format = sniff_format(job.input);
+    if (input_format == velmora::FORMAT_UNKNOWN) return;  // the call reports the input
     std::fprintf(stderr,
                  "velmora: warning: %s: velmora writes no %s files; it writes %s, the input's "
                  "format (use .jpg, .png or .bmp to choose)\n",
-                 job.output.c_str(), name.substr(dot).c_str(), input_format.c_str());
+                 job.output.c_str(), name.substr(dot).c_str(), velmora::format_name(input_format));
 }
 
 int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool summary,

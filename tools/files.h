@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "formats.h"
+
 namespace velmora_cli {
 
 // Paths are UTF-8 strings throughout the command, as the library takes them.
@@ -17,12 +19,9 @@ std::string utf8_of(const std::filesystem::path &path);
 // The last part of a path: what follows its last slash or backslash.
 std::string file_name(const std::string &path);
 
-// "JPEG", "PNG", "BMP" from the first bytes, or "" when unknown or unreadable.
-std::string sniff_format(const std::string &path);
-
-// The format the library writes for `output`'s extension, or "" when the
-// extension names none (the input's format is written then).
-std::string format_of_extension(const std::string &output);
+// The format the file's first bytes name; FORMAT_UNKNOWN also when it cannot
+// be read.
+velmora::ImageFormat sniff_format(const std::string &path);
 
 // After a failed write of `output` from `input`: one line on the cause, when
 // it can be told for sure; otherwise "". `out_of_space`: the failing call's

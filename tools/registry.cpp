@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "files.h"
+#include "formats.h"
 
 namespace velmora_cli {
 
@@ -17,6 +18,16 @@ bool is_batch_option(const CLI::Option *opt) {
     for (const char *name : kBatchOptions)
         if (opt->check_name(name)) return true;
     return false;
+}
+
+// --format takes the names the outputs' extensions take, and keeps the
+// extension a batch gives its outputs.
+std::string check_format(std::string &text) {
+    const velmora::ImageFormat format = velmora::format_from_extension(text.c_str());
+    if (format == velmora::FORMAT_UNKNOWN)
+        return "--format " + text + " is not one of jpg, jpeg, png, bmp";
+    text = format == velmora::FORMAT_JPEG ? "jpg" : format == velmora::FORMAT_PNG ? "png" : "bmp";
+    return std::string();
 }
 
 void print_error(const std::string &message) {
@@ -58,17 +69,7 @@ CLI::App *Registry::add(const std::string &name, const std::string &description,
     cmd->add_option("--format", format_,
                     "Batch: output format jpg (or jpeg), png or bmp, any case (default: the "
                     "input's)")
-        ->transform(CLI::Validator(
-            [](std::string &text) {
-            std::string f;
-            for (char c : text) f += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-            if (f == "jpeg") f = "jpg";
-            if (f != "jpg" && f != "png" && f != "bmp")
-                return "--format " + text + " is not one of jpg, jpeg, png, bmp";
-            text = f;
-            return std::string();
-            },
-            "FORMAT", "format"));
+        ->transform(CLI::Validator(check_format, "FORMAT", "format"));
     cmd->add_option("-j,--jobs", jobs_, "Batch: files processed in parallel")
         ->check(CLI::Range(1, 256));
     // Set by the command itself when it runs one file in a process of its
