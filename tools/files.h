@@ -1,5 +1,5 @@
 // What the command can tell about the files it is given, for its warnings
-// and hints: the format a file starts with, its picture size, its folder.
+// and hints: their names, the format a file starts with, why a write failed.
 #ifndef VELMORA_TOOLS_FILES_H
 #define VELMORA_TOOLS_FILES_H
 

@@ -72,8 +72,8 @@ CLI::App *Registry::add(const std::string &name, const std::string &description,
         ->transform(CLI::Validator(check_format, "FORMAT", "format"));
     cmd->add_option("-j,--jobs", jobs_, "Batch: files processed in parallel")
         ->check(CLI::Range(1, 256));
-    // Set by the command itself when it runs one file in a process of its
-    // own (on Windows, the worker processes of every run).
+    // Given by the command itself to the worker processes it starts on
+    // Windows, one per file.
     cmd->add_flag("--batch-worker", worker_)->group("");
     entries_.push_back({cmd, std::move(call)});
     return cmd;
