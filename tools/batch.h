@@ -1,12 +1,12 @@
-// Running one call per file: in this process, or in parallel worker processes,
-// with a progress bar, a summary, and a clean stop on Ctrl-C.
+// Running the command's files: the outputs of a batch, a warning on an output
+// whose extension names no format, every file run in this process or in
+// worker processes, and the summary.
 #ifndef VELMORA_TOOLS_BATCH_H
 #define VELMORA_TOOLS_BATCH_H
 
+#include <functional>
 #include <string>
 #include <vector>
-
-#include "commands.h"
 
 namespace velmora_cli {
 
@@ -15,21 +15,30 @@ struct Job {
     std::string output;
 };
 
-// Output paths for a batch: DIR/<input's name><.format or the input's extension>.
-// Fills `error` and returns false when two inputs would share an output.
+// Runs one library call on the two paths; 1 success, 0 failure.
+using Call = std::function<int(const char *input, const char *output)>;
+
+// Output paths for a batch: DIR/<input's name without its extension><.FORMAT,
+// or the input's extension>; creates DIR. False with `error` when two inputs
+// would share an output or DIR cannot be made.
 bool plan_batch(const std::vector<std::string> &inputs, const std::string &dir,
                 const std::string &format, std::vector<Job> &jobs, std::string &error);
 
-// Runs every job; per-file messages go to stderr. Returns the exit status:
-// 0 all done, 1 some failed, 128 + the signal when stopped before the end.
-// On Windows every file runs in a worker process, this program started as
+// A warning when the output's extension names no format that is written.
+void warn_about_extension(const Job &job);
+
+// Runs every job; per-file messages go to stderr, and with `summary` the
+// progress line and a count at the end. Returns the exit status: 0 all done,
+// 1 some failed, 128 + the signal when stopped before the end. On Windows
+// every file runs in a worker process, this program started as
 // `velmora.exe WORKER_ARGS... INPUT OUTPUT`; elsewhere WORKER_ARGS is unused.
 int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool summary,
              const std::vector<std::string> &worker_args);
 
 // A worker process runs one file: the library's message, if the call fails,
 // goes to stderr whole and alone for the parent to report; the exit status
-// is 0 written, 1 failed. Ctrl-C is left to the parent, which decides.
+// is 0 written, 1 failed, 3 failed on a full device. Stops are left to the
+// parent, which decides.
 int run_as_worker(const Job &job, const Call &call);
 
 }  // namespace velmora_cli

@@ -1,7 +1,8 @@
 // One subcommand per adjustment, made from the list of adjustments: each
 // option of the list becomes an option of its command, with its help, its
 // neutral value as the default, and its values parsed here. Ranges are shown
-// in --help and checked by the library, whose message the command prints.
+// in --help and checked here, in the words typed, before any file is
+// touched; what only the library can tell comes back in its message.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -53,7 +54,7 @@ struct Points {
 };
 
 // "X:Y,X:Y,..." -> points; false on anything else. Values are not range
-// checked here: the library reports points outside 0..255.
+// checked here: check_points does that, as they are typed.
 bool parse_points(const std::string &text, Points &out) {
     out = Points{};
     size_t at = 0;

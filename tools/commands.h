@@ -1,65 +1,10 @@
-// The velmora command: one subcommand per adjustment,
-//   velmora NAME INPUT OUTPUT [options]
-//   velmora NAME INPUT... -o DIR [--format jpg|png|bmp] [-j N] [options]
+// The adjustments' subcommands, made from the list of adjustments.
 #ifndef VELMORA_TOOLS_COMMANDS_H
 #define VELMORA_TOOLS_COMMANDS_H
 
-#include <CLI/CLI.hpp>
-
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
+#include "registry.h"
 
 namespace velmora_cli {
-
-// Runs one library call on the two paths; 1 success, 0 failure.
-using Call = std::function<int(const char *input, const char *output)>;
-
-class Registry {
-public:
-    explicit Registry(CLI::App &app) : app_(app) {}
-
-    // Adds the subcommand NAME with the file arguments and batch options;
-    // add the adjustment's own options to the result.
-    CLI::App *add(const std::string &name, const std::string &description, Call call);
-
-    // `velmora list`: every adjustment with its options.
-    void print_list() const;
-
-    // Runs the chosen subcommand; the process exit status.
-    int run() const;
-
-    // Whether `name` is an adjustment's subcommand; the nearest ones to a
-    // name that is not (same name but for case and _/-, else two edits away).
-    bool knows(const std::string &name) const;
-    std::vector<std::string> suggestions(const std::string &typed) const;
-
-private:
-    struct Entry {
-        CLI::App *command;
-        Call call;
-    };
-    CLI::App &app_;
-    std::vector<Entry> entries_;
-    std::vector<std::string> files_;
-    std::string output_dir_;
-    std::string format_;
-    int jobs_ = 1;
-    bool worker_ = false;
-
-    // The arguments that start this program on one file of a batch with the
-    // same adjustment and values: NAME --option=value... --batch-worker --
-    static std::vector<std::string> worker_args(const CLI::App &command);
-};
-
-struct Job;
-
-// "velmora: MESSAGE" and a line of usage on stderr.
-void usage_error(const std::string &message, const std::string &command);
-
-// A warning when the output's extension names no format that is written.
-void warn_about_extension(const Job &job);
 
 // A subcommand for every adjustment of the list.
 void add_adjustment_commands(Registry &registry);

@@ -55,11 +55,11 @@ uint32_t be16(const std::vector<unsigned char> &b, size_t at) {
 // Width and height from the header: PNG's IHDR, BMP's info header, JPEG's
 // first frame header. False when the file does not say.
 bool picture_size(const std::string &path, uint64_t &width, uint64_t &height) {
-    const std::string format = sniff_format(path);
-    if (format == "PNG" || format == "BMP") {
+    const velmora::ImageFormat format = sniff_format(path);
+    if (format == velmora::FORMAT_PNG || format == velmora::FORMAT_BMP) {
         const std::vector<unsigned char> b = head(path, 26);
         if (b.size() < 26) return false;
-        if (format == "PNG") {
+        if (format == velmora::FORMAT_PNG) {
             width = (be16(b, 16) << 16) | be16(b, 18);
             height = (be16(b, 20) << 16) | be16(b, 22);
         } else {
@@ -72,7 +72,7 @@ bool picture_size(const std::string &path, uint64_t &width, uint64_t &height) {
         }
         return true;
     }
-    if (format != "JPEG") return false;
+    if (format != velmora::FORMAT_JPEG) return false;
     const std::vector<unsigned char> b = head(path, 1 << 20);
     for (size_t at = 2; at + 9 < b.size() && b[at] == 0xFF;) {
         const unsigned marker = b[at + 1];
@@ -92,31 +92,34 @@ std::string folder_of(const std::string &path) {
     return parent.empty() ? std::string(".") : utf8_of(parent);
 }
 
-std::string lower(std::string s) {
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return s;
+// The format the library writes `output` in: its extension's, else the input's.
+velmora::ImageFormat written_format(const std::string &input, const std::string &output) {
+    const velmora::ImageFormat named =
+        velmora::format_from_path(output.c_str(), velmora::FORMAT_UNKNOWN);
+    return named != velmora::FORMAT_UNKNOWN ? named : sniff_format(input);
+}
+
+// Why the input cannot be written as JPEG, or "" when it can.
+std::string jpeg_too_large(const std::string &input) {
+    uint64_t width = 0, height = 0;
+    if (!picture_size(input, width, height) ||
+        (width <= uint64_t(velmora::kMaxJpegSide) && height <= uint64_t(velmora::kMaxJpegSide)))
+        return "";
+    const std::string side = std::to_string(velmora::kMaxJpegSide);
+    return "JPEG stores at most " + side + " pixels a side and the picture is " +
+           std::to_string(width) + " x " + std::to_string(height) + "; write PNG or BMP";
 }
 
 }  // namespace
 
-std::string sniff_format(const std::string &path) {
-    const std::vector<unsigned char> b = head(path, 8);
-    if (b.size() >= 2 && b[0] == 0xFF && b[1] == 0xD8) return "JPEG";
-    if (b.size() >= 8 && b[0] == 0x89 && b[1] == 'P' && b[2] == 'N' && b[3] == 'G') return "PNG";
-    if (b.size() >= 2 && b[0] == 'B' && b[1] == 'M') return "BMP";
-    return "";
+std::string file_name(const std::string &path) {
+    const size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-std::string format_of_extension(const std::string &output) {
-    const std::string name = utf8_of(fs_path(output).filename());
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot + 1 == name.size()) return "";
-    const std::string ext = lower(name.substr(dot + 1));
-    if (ext == "jpg" || ext == "jpeg") return "JPEG";
-    if (ext == "png") return "PNG";
-    if (ext == "bmp") return "BMP";
-    return "";
+velmora::ImageFormat sniff_format(const std::string &path) {
+    const std::vector<unsigned char> b = head(path, 8);
+    return velmora::detect_format(b.data(), b.size());
 }
 
 bool errno_says_full() {
@@ -133,13 +136,10 @@ std::string write_failure_hint(const std::string &input, const std::string &outp
     const std::string folder = folder_of(output);
     if (!fs::exists(fs_path(folder), ec)) return "the folder " + folder + " does not exist";
     if (!fs::is_directory(fs_path(folder), ec)) return folder + " is not a folder";
-    std::string format = format_of_extension(output);
-    if (format.empty()) format = sniff_format(input);
-    uint64_t width = 0, height = 0;
-    if (format == "JPEG" && picture_size(input, width, height) &&
-        (width > 65535 || height > 65535))
-        return "JPEG stores at most 65535 pixels a side and the picture is " +
-               std::to_string(width) + " x " + std::to_string(height) + "; write PNG or BMP";
+    if (written_format(input, output) == velmora::FORMAT_JPEG) {
+        const std::string cause = jpeg_too_large(input);
+        if (!cause.empty()) return cause;
+    }
     if (VELMORA_ACCESS(folder.c_str(), VELMORA_W_OK) != 0 &&
         (!fs::exists(fs_path(output), ec) || VELMORA_ACCESS(output.c_str(), VELMORA_W_OK) != 0))
         return "the folder " + folder + " is not writable";

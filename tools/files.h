@@ -1,10 +1,12 @@
 // What the command can tell about the files it is given, for its warnings
-// and hints: the format a file starts with, its picture size, its folder.
+// and hints: their names, the format a file starts with, why a write failed.
 #ifndef VELMORA_TOOLS_FILES_H
 #define VELMORA_TOOLS_FILES_H
 
 #include <filesystem>
 #include <string>
+
+#include "formats.h"
 
 namespace velmora_cli {
 
@@ -14,12 +16,12 @@ namespace velmora_cli {
 std::filesystem::path fs_path(const std::string &utf8);
 std::string utf8_of(const std::filesystem::path &path);
 
-// "JPEG", "PNG", "BMP" from the first bytes, or "" when unknown or unreadable.
-std::string sniff_format(const std::string &path);
+// The last part of a path: what follows its last slash or backslash.
+std::string file_name(const std::string &path);
 
-// The format the library writes for `output`'s extension, or "" when the
-// extension names none (the input's format is written then).
-std::string format_of_extension(const std::string &output);
+// The format the file's first bytes name; FORMAT_UNKNOWN also when it cannot
+// be read.
+velmora::ImageFormat sniff_format(const std::string &path);
 
 // After a failed write of `output` from `input`: one line on the cause, when
 // it can be told for sure; otherwise "". `out_of_space`: the failing call's
@@ -30,10 +32,6 @@ std::string write_failure_hint(const std::string &input, const std::string &outp
 
 // Whether errno, as a failed call left it, says the device or quota is full.
 bool errno_says_full();
-
-// A worker's exit status for a failed file whose device was full (1 for any
-// other failure), so that the parent can give the hint.
-constexpr int kExitFailedFull = 3;
 
 // Creates the folder that will hold `output`, with its parents; false and a
 // reason when that fails.

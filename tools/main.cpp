@@ -1,196 +1,52 @@
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "batch.h"
 #include "commands.h"
-#include "files.h"
+#include "registry.h"
 #include "velmora.h"
-
-namespace velmora_cli {
-
-CLI::App *Registry::add(const std::string &name, const std::string &description, Call call) {
-    CLI::App *cmd = app_.add_subcommand(name, description);
-    cmd->add_option("FILES", files_,
-                    "INPUT OUTPUT, or with -o: one or more inputs (JPEG, PNG or BMP). The "
-                    "output's extension .jpg/.jpeg, .png or .bmp chooses its format; any "
-                    "other keeps the input's")
-        ->required();
-    cmd->add_option("-o,--output-dir", output_dir_,
-                    "Batch: write each input's result into this folder, under its own name");
-    cmd->add_option("--format", format_,
-                    "Batch: output format jpg (or jpeg), png or bmp, any case (default: the "
-                    "input's)")
-        ->transform(CLI::Validator(
-            [](std::string &text) {
-            std::string f;
-            for (char c : text) f += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-            if (f == "jpeg") f = "jpg";
-            if (f != "jpg" && f != "png" && f != "bmp")
-                return "--format " + text + " is not one of jpg, jpeg, png, bmp";
-            text = f;
-            return std::string();
-            },
-            "FORMAT", "format"));
-    cmd->add_option("-j,--jobs", jobs_, "Batch: files processed in parallel")
-        ->check(CLI::Range(1, 256));
-    // Set by the command itself when it runs one file in a process of its
-    // own (on Windows, the worker processes of every run).
-    cmd->add_flag("--batch-worker", worker_)->group("");
-    entries_.push_back({cmd, std::move(call)});
-    return cmd;
-}
-
-void Registry::print_list() const {
-    for (const Entry &e : entries_) {
-        std::printf("%-14s %s\n", e.command->get_name().c_str(),
-                    e.command->get_description().c_str());
-        for (const CLI::Option *opt : e.command->get_options()) {
-            const std::string &name = opt->get_name();
-            if (name.empty() || name == "--help" || name == "FILES" || opt->get_group().empty() ||
-                opt->check_name("--output-dir") || opt->check_name("--format") ||
-                opt->check_name("--jobs"))
-                continue;
-            std::string line = opt->get_description();
-            if (!opt->get_default_str().empty()) line += " [" + opt->get_default_str() + "]";
-            std::printf("    %-16s %s\n", name.c_str(), line.c_str());
-        }
-    }
-}
-
-std::vector<std::string> Registry::worker_args(const CLI::App &command) {
-    std::vector<std::string> args{command.get_name()};
-    for (const CLI::Option *opt : command.get_options()) {
-        if (opt->count() == 0 || opt->get_name() == "FILES" || opt->check_name("--help") ||
-            opt->check_name("--output-dir") || opt->check_name("--format") ||
-            opt->check_name("--jobs") || opt->check_name("--batch-worker"))
-            continue;
-        // NAME=VALUE in one argument: a value may start with '-'.
-        for (const std::string &value : opt->results())
-            args.push_back(opt->get_name() + "=" + value);
-    }
-    args.push_back("--batch-worker");
-    args.push_back("--");
-    return args;
-}
-
-int Registry::run() const {
-    for (const Entry &e : entries_) {
-        if (!e.command->parsed()) continue;
-        if (worker_) {
-            if (files_.size() != 2) return 2;
-            return run_as_worker({files_[0], files_[1]}, e.call);
-        }
-        std::vector<Job> jobs;
-        const bool batch = !output_dir_.empty();
-        if (!batch) {
-            if (files_.size() != 2 || jobs_ != 1 || !format_.empty()) {
-                usage_error(
-                    "give INPUT OUTPUT, or inputs with -o DIR for a batch (--format and -j need "
-                    "-o)",
-                    e.command->get_name());
-                return 2;
-            }
-            jobs.push_back({files_[0], files_[1]});
-            std::string error;
-            if (!make_output_folder(files_[1], error)) {
-                std::fprintf(stderr, "velmora: %s\n", error.c_str());
-                return 1;
-            }
-        } else {
-            std::string error;
-            if (!plan_batch(files_, output_dir_, format_, jobs, error)) {
-                std::fprintf(stderr, "velmora: %s\n", error.c_str());
-                return 2;
-            }
-        }
-        for (const Job &job : jobs) warn_about_extension(job);
-        return run_jobs(jobs, e.call, jobs_, batch, worker_args(*e.command));
-    }
-    return 0;
-}
-
-void usage_error(const std::string &message, const std::string &command) {
-    std::fprintf(stderr, "velmora: %s\n", message.c_str());
-    if (command.empty())
-        std::fprintf(stderr, "usage: velmora ADJUSTMENT INPUT OUTPUT [options]  (velmora help: "
-                             "every adjustment; velmora help ADJUSTMENT: its options)\n");
-    else
-        std::fprintf(stderr, "usage: velmora %s INPUT OUTPUT [options]  (velmora help %s: its "
-                             "options)\n",
-                     command.c_str(), command.c_str());
-}
-
-void warn_about_extension(const Job &job) {
-    const std::string name = job.output.substr(job.output.find_last_of("/\\") + 1);
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0 || !format_of_extension(job.output).empty()) return;
-    const std::string input_format = sniff_format(job.input);
-    if (input_format.empty()) return;  // the call reports the input
-    std::fprintf(stderr,
-                 "velmora: warning: %s: velmora writes no %s files; it writes %s, the input's "
-                 "format (use .jpg, .png or .bmp to choose)\n",
-                 job.output.c_str(), name.substr(dot).c_str(), input_format.c_str());
-}
-
-namespace {
-
-std::string normalised(const std::string &name) {
-    std::string out;
-    for (char c : name) out += c == '_' ? '-' : (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-    return out;
-}
-
-size_t edit_distance(const std::string &a, const std::string &b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t up = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = up;
-        }
-    }
-    return row[b.size()];
-}
-
-}  // namespace
-
-std::vector<std::string> Registry::suggestions(const std::string &typed) const {
-    const std::string want = normalised(typed);
-    std::vector<std::string> exact, near;
-    size_t best = 3;  // at most two edits away
-    for (const Entry &e : entries_) {
-        const std::string &name = e.command->get_name();
-        if (normalised(name) == want) exact.push_back(name);
-        const size_t d = edit_distance(want, name);
-        if (d < best) {
-            best = d;
-            near.assign(1, name);
-        } else if (d == best) {
-            near.push_back(name);
-        }
-    }
-    return exact.empty() ? near : exact;
-}
-
-bool Registry::knows(const std::string &name) const {
-    for (const Entry &e : entries_)
-        if (e.command->get_name() == name) return true;
-    return false;
-}
-
-}  // namespace velmora_cli
 
 namespace {
 
 std::string version_line() {
     return "velmora " + std::to_string(VELMORA_VERSION_MAJOR) + "." +
            std::to_string(VELMORA_VERSION_MINOR) + "." + std::to_string(VELMORA_VERSION_PATCH);
+}
+
+int unknown_adjustment(const velmora_cli::Registry &registry, const std::string &typed) {
+    const std::vector<std::string> near = registry.suggestions(typed);
+    std::string message = "unknown adjustment '" + typed + "'";
+    if (!near.empty()) {
+        message += "; did you mean ";
+        for (size_t k = 0; k < near.size(); ++k)
+            message += (k ? k + 1 == near.size() ? " or " : ", " : "") + near[k];
+        message += "?";
+    }
+    velmora_cli::usage_error(message + " ('velmora list' shows them all)", "");
+    return 2;
+}
+
+// `velmora help [ADJUSTMENT]`.
+int show_help(CLI::App &app, const velmora_cli::Registry &registry, const std::string &topic) {
+    if (topic.empty()) {
+        std::printf("%s", app.help().c_str());
+        return 0;
+    }
+    CLI::App *sub = nullptr;
+    try {
+        sub = app.get_subcommand(topic);
+    } catch (const CLI::OptionNotFound &) {
+    }
+    if (!sub || !registry.knows(topic)) {
+        const std::vector<std::string> near = registry.suggestions(topic);
+        velmora_cli::usage_error("unknown adjustment '" + topic + "'" +
+                                     (near.empty() ? "" : "; did you mean " + near[0] + "?"),
+                                 "");
+        return 2;
+    }
+    std::printf("%s", sub->help().c_str());
+    return 0;
 }
 
 }  // namespace
@@ -219,24 +75,12 @@ int velmora_main(int argc, char **argv) {
     }
     const std::string first = argv[1];
     if (first[0] != '-' && !registry.knows(first) && first != "list" && first != "help" &&
-        first != "version") {
-        const std::vector<std::string> near = registry.suggestions(first);
-        std::string message = "unknown adjustment '" + first + "'";
-        if (!near.empty()) {
-            message += "; did you mean ";
-            for (size_t k = 0; k < near.size(); ++k)
-                message += (k ? k + 1 == near.size() ? " or " : ", " : "") + near[k];
-            message += "?";
-        }
-        usage_error(message + " ('velmora list' shows them all)", "");
-        return 2;
-    }
+        first != "version")
+        return unknown_adjustment(registry, first);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &) {
         std::printf("%s", app.help().c_str());
-        for (CLI::App *sub : app.get_subcommands())
-            if (sub->parsed()) return 0;
         return 0;
     } catch (const CLI::Success &e) {
         return app.exit(e);  // --help of a subcommand, --version
@@ -254,26 +98,7 @@ int velmora_main(int argc, char **argv) {
         std::printf("%s\n", version_line().c_str());
         return 0;
     }
-    if (app.got_subcommand("help")) {
-        if (help_topic.empty()) {
-            std::printf("%s", app.help().c_str());
-            return 0;
-        }
-        CLI::App *sub = nullptr;
-        try {
-            sub = app.get_subcommand(help_topic);
-        } catch (const CLI::OptionNotFound &) {
-        }
-        if (!sub || !registry.knows(help_topic)) {
-            const std::vector<std::string> near = registry.suggestions(help_topic);
-            usage_error("unknown adjustment '" + help_topic + "'" +
-                            (near.empty() ? "" : "; did you mean " + near[0] + "?"),
-                        "");
-            return 2;
-        }
-        std::printf("%s", sub->help().c_str());
-        return 0;
-    }
+    if (app.got_subcommand("help")) return show_help(app, registry, help_topic);
     return registry.run();
 }
 

@@ -1,0 +1,188 @@
+#include "registry.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "files.h"
+#include "formats.h"
+
+namespace velmora_cli {
+
+namespace {
+
+// The options that only a batch takes: `velmora list` does not show them
+// and a batch's workers are not given them.
+const char *const kBatchOptions[] = {"--output-dir", "--format", "--jobs"};
+
+bool is_batch_option(const CLI::Option *opt) {
+    for (const char *name : kBatchOptions)
+        if (opt->check_name(name)) return true;
+    return false;
+}
+
+// --format takes the names the outputs' extensions take, and keeps the
+// extension a batch gives its outputs.
+std::string check_format(std::string &text) {
+    const velmora::ImageFormat format = velmora::format_from_extension(text.c_str());
+    if (format == velmora::FORMAT_UNKNOWN)
+        return "--format " + text + " is not one of jpg, jpeg, png, bmp";
+    text = format == velmora::FORMAT_JPEG ? "jpg" : format == velmora::FORMAT_PNG ? "png" : "bmp";
+    return std::string();
+}
+
+void print_error(const std::string &message) {
+    std::fprintf(stderr, "velmora: %s\n", message.c_str());
+}
+
+std::string normalised(const std::string &name) {
+    std::string out;
+    for (char c : name) out += c == '_' ? '-' : (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    return out;
+}
+
+size_t edit_distance(const std::string &a, const std::string &b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+}  // namespace
+
+CLI::App *Registry::add(const std::string &name, const std::string &description, Call call) {
+    CLI::App *cmd = app_.add_subcommand(name, description);
+    cmd->add_option("FILES", files_,
+                    "INPUT OUTPUT, or with -o: one or more inputs (JPEG, PNG or BMP). The "
+                    "output's extension .jpg/.jpeg, .png or .bmp chooses its format; any "
+                    "other keeps the input's")
+        ->required();
+    cmd->add_option("-o,--output-dir", output_dir_,
+                    "Batch: write each input's result into this folder, under its own name");
+    cmd->add_option("--format", format_,
+                    "Batch: output format jpg (or jpeg), png or bmp, any case (default: the "
+                    "input's)")
+        ->transform(CLI::Validator(check_format, "FORMAT", "format"));
+    cmd->add_option("-j,--jobs", jobs_, "Batch: files processed in parallel")
+        ->check(CLI::Range(1, 256));
+    // Given by the command itself to the worker processes it starts on
+    // Windows, one per file.
+    cmd->add_flag("--batch-worker", worker_)->group("");
+    entries_.push_back({cmd, std::move(call)});
+    return cmd;
+}
+
+void Registry::print_list() const {
+    for (const Entry &e : entries_) {
+        std::printf("%-14s %s\n", e.command->get_name().c_str(),
+                    e.command->get_description().c_str());
+        for (const CLI::Option *opt : e.command->get_options()) {
+            const std::string &name = opt->get_name();
+            if (name.empty() || name == "--help" || name == "FILES" || opt->get_group().empty() ||
+                is_batch_option(opt))
+                continue;
+            std::string line = opt->get_description();
+            if (!opt->get_default_str().empty()) line += " [" + opt->get_default_str() + "]";
+            std::printf("    %-16s %s\n", name.c_str(), line.c_str());
+        }
+    }
+}
+
+std::vector<std::string> Registry::worker_args(const CLI::App &command) {
+    std::vector<std::string> args{command.get_name()};
+    for (const CLI::Option *opt : command.get_options()) {
+        if (opt->count() == 0 || opt->get_name() == "FILES" || opt->check_name("--help") ||
+            is_batch_option(opt) || opt->check_name("--batch-worker"))
+            continue;
+        // NAME=VALUE in one argument: a value may start with '-'.
+        for (const std::string &value : opt->results())
+            args.push_back(opt->get_name() + "=" + value);
+    }
+    args.push_back("--batch-worker");
+    args.push_back("--");
+    return args;
+}
+
+int Registry::run() const {
+    for (const Entry &e : entries_)
+        if (e.command->parsed()) return run_command(e);
+    return 0;
+}
+
+int Registry::run_command(const Entry &entry) const {
+    if (worker_) {
+        if (files_.size() != 2) return 2;
+        return run_as_worker({files_[0], files_[1]}, entry.call);
+    }
+    std::vector<Job> jobs;
+    const bool batch = !output_dir_.empty();
+    const int status = batch ? plan_many(jobs) : plan_single(entry.command->get_name(), jobs);
+    if (status != 0) return status;
+    for (const Job &job : jobs) warn_about_extension(job);
+    return run_jobs(jobs, entry.call, jobs_, batch, worker_args(*entry.command));
+}
+
+int Registry::plan_single(const std::string &command, std::vector<Job> &jobs) const {
+    if (files_.size() != 2 || jobs_ != 1 || !format_.empty()) {
+        usage_error("give INPUT OUTPUT, or inputs with -o DIR for a batch (--format and -j need "
+                    "-o)",
+                    command);
+        return 2;
+    }
+    jobs.push_back({files_[0], files_[1]});
+    std::string error;
+    if (make_output_folder(files_[1], error)) return 0;
+    print_error(error);
+    return 1;
+}
+
+int Registry::plan_many(std::vector<Job> &jobs) const {
+    std::string error;
+    if (plan_batch(files_, output_dir_, format_, jobs, error)) return 0;
+    print_error(error);
+    return 2;
+}
+
+std::vector<std::string> Registry::suggestions(const std::string &typed) const {
+    const std::string want = normalised(typed);
+    std::vector<std::string> exact, near;
+    size_t best = 3;  // at most two edits away
+    for (const Entry &e : entries_) {
+        const std::string &name = e.command->get_name();
+        if (normalised(name) == want) exact.push_back(name);
+        const size_t d = edit_distance(want, name);
+        if (d < best) {
+            best = d;
+            near.assign(1, name);
+        } else if (d == best) {
+            near.push_back(name);
+        }
+    }
+    return exact.empty() ? near : exact;
+}
+
+bool Registry::knows(const std::string &name) const {
+    for (const Entry &e : entries_)
+        if (e.command->get_name() == name) return true;
+    return false;
+}
+
+void usage_error(const std::string &message, const std::string &command) {
+    print_error(message);
+    if (command.empty())
+        std::fprintf(stderr, "usage: velmora ADJUSTMENT INPUT OUTPUT [options]  (velmora help: "
+                             "every adjustment; velmora help ADJUSTMENT: its options)\n");
+    else
+        std::fprintf(stderr, "usage: velmora %s INPUT OUTPUT [options]  (velmora help %s: its "
+                             "options)\n",
+                     command.c_str(), command.c_str());
+}
+
+}  // namespace velmora_cli

@@ -1,0 +1,66 @@
+// The adjustments' subcommands, each with the same file arguments and batch
+// options, and the run of the one chosen:
+//   velmora NAME INPUT OUTPUT [options]
+//   velmora NAME INPUT... -o DIR [--format jpg|png|bmp] [-j N] [options]
+#ifndef VELMORA_TOOLS_REGISTRY_H
+#define VELMORA_TOOLS_REGISTRY_H
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+#include <vector>
+
+#include "batch.h"
+
+namespace velmora_cli {
+
+class Registry {
+public:
+    explicit Registry(CLI::App &app) : app_(app) {}
+
+    // Adds the subcommand NAME with the file arguments and batch options;
+    // add the adjustment's own options to the result.
+    CLI::App *add(const std::string &name, const std::string &description, Call call);
+
+    // `velmora list`: every adjustment with its options.
+    void print_list() const;
+
+    // Runs the chosen subcommand; the process exit status.
+    int run() const;
+
+    // Whether `name` is an adjustment's subcommand; the nearest ones to a
+    // name that is not (same name but for case and _/-, else two edits away).
+    bool knows(const std::string &name) const;
+    std::vector<std::string> suggestions(const std::string &typed) const;
+
+private:
+    struct Entry {
+        CLI::App *command;
+        Call call;
+    };
+    CLI::App &app_;
+    std::vector<Entry> entries_;
+    std::vector<std::string> files_;
+    std::string output_dir_;
+    std::string format_;
+    int jobs_ = 1;
+    bool worker_ = false;
+
+    int run_command(const Entry &entry) const;
+
+    // The jobs of INPUT OUTPUT, or of a batch; 0, or the exit status when
+    // they cannot be run.
+    int plan_single(const std::string &command, std::vector<Job> &jobs) const;
+    int plan_many(std::vector<Job> &jobs) const;
+
+    // The arguments that start this program on one file of a batch with the
+    // same adjustment and values: NAME --option=value... --batch-worker --
+    static std::vector<std::string> worker_args(const CLI::App &command);
+};
+
+// "velmora: MESSAGE" and a line of usage on stderr.
+void usage_error(const std::string &message, const std::string &command);
+
+}  // namespace velmora_cli
+
+#endif

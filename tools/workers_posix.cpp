@@ -1,0 +1,132 @@
+// Worker processes on POSIX: the library's last-error text is one per
+// process, so each file gets a forked process of its own and sends its
+// message back through a pipe.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "stop_signals.h"
+#include "workers.h"
+
+namespace velmora_cli {
+
+namespace {
+
+struct Worker {
+    pid_t pid;
+    int fd;  // the read end of its pipe
+    size_t job;
+};
+
+// In the forked process: runs the file, sends a failure's message, exits.
+[[noreturn]] void work(const Job &job, const Call &call, const int fds[2]) {
+    ignore_stops();
+    close(fds[0]);
+    const Outcome outcome = run_one(job, call);
+    if (!outcome.ok) {
+        ssize_t w = write(fds[1], outcome.message.data(), outcome.message.size());
+        (void)w;
+    }
+    _exit(exit_status(outcome));
+}
+
+std::string read_to_end(int fd) {
+    std::string text;
+    char buf[512];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, size_t(n));
+    return text;
+}
+
+Outcome outcome_of(int status, const std::string &message, const Job &job) {
+    Outcome outcome;
+    outcome.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    outcome.full = WIFEXITED(status) && WEXITSTATUS(status) == kExitFailedFull;
+    outcome.message = message;
+    if (!outcome.ok && message.empty())
+        outcome.message = job.input + ": worker process ended abnormally";
+    return outcome;
+}
+
+class ForkedWorkers : public Pool<Worker> {
+public:
+    ForkedWorkers(const std::vector<Job> &jobs, const Call &call, size_t parallel, Tally &tally,
+                  Progress &progress)
+        : Pool(jobs, parallel, tally, progress), call_(call) {}
+
+    // Up to the first that cannot start: it is tried again after a worker
+    // ends (with none running, the run ends there).
+    void start_more() {
+        while (may_start()) {
+            if (!start(next_)) break;
+            ++next_;
+            show_progress();
+        }
+    }
+
+    bool wait_for_one() {
+        int status = 0;
+        const pid_t pid = waitpid(-1, &status, 0);
+        if (pid < 0) return errno == EINTR;
+        finish(pid, status);
+        return true;
+    }
+
+    // Stops at once: the workers' outputs are named only when whole, so
+    // killing them leaves none half-written.
+    void end_all() {
+        for (const Worker &w : running_) kill(w.pid, SIGKILL);
+        for (const Worker &w : running_) {
+            waitpid(w.pid, nullptr, 0);
+            close(w.fd);
+        }
+        running_.clear();
+    }
+
+private:
+    // False when no pipe or process can be had.
+    bool start(size_t index) {
+        int fds[2];
+        if (pipe(fds) != 0) return false;
+        std::fflush(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) work(jobs_[index], call_, fds);
+        close(fds[1]);
+        if (pid < 0) {
+            close(fds[0]);
+            return false;
+        }
+        running_.push_back({pid, fds[0], index});
+        return true;
+    }
+
+    // Reports the worker `pid`, which ended with `status`.
+    void finish(pid_t pid, int status) {
+        for (size_t i = 0; i < running_.size(); ++i) {
+            if (running_[i].pid != pid) continue;
+            const std::string message = read_to_end(running_[i].fd);
+            close(running_[i].fd);
+            const Job &job = jobs_[running_[i].job];
+            running_.erase(running_.begin() + long(i));
+            report(job, outcome_of(status, message, job));
+            return;
+        }
+    }
+
+    const Call &call_;
+};
+
+}  // namespace
+
+bool runs_here(size_t parallel, size_t files) { return parallel <= 1 || files <= 1; }
+
+void run_workers(const std::vector<Job> &jobs, const Call &call,
+                 const std::vector<std::string> & /* Windows only */, size_t parallel,
+                 Tally &tally, Progress &progress) {
+    ForkedWorkers workers(jobs, call, parallel, tally, progress);
+    run_until_done(workers);
+}
+
+}  // namespace velmora_cli
