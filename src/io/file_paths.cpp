@@ -7,7 +7,7 @@
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
-#include <wchar.h>
+#include <cwchar>
 #endif
 
 namespace velmora {
