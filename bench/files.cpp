@@ -18,6 +18,7 @@
 
 #include "bench_support.h"
 #include "codec.h"
+#include "input_file.h"
 #include "pipeline.h"
 
 // ---- heap accounting ---------------------------------------------------------

@@ -53,8 +53,8 @@ int main(int argc, char **argv) {
         benchmark::RegisterBenchmark(
             (std::string("jpeg_encode/ours-") + velmora::isa_name(isa) + "/6000x4000")
                 .c_str(),
-            [path](benchmark::State &state) {
-                run(state, [path](const unsigned char *px, std::vector<unsigned char> &out) {
+            [isa](benchmark::State &state) {
+                run(state, [isa](const unsigned char *px, std::vector<unsigned char> &out) {
                     return velmora::write_jpeg_q92(velmora::append_to_vector, &out, kWidth, kHeight, px, isa) != 0;
                 });
             })
