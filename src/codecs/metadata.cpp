@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "formats.h"
 #include "zlib.h"
 
 namespace velmora {
@@ -279,8 +280,11 @@ uint32_t per_metre(uint32_t num, uint32_t den, int unit) {
 Metadata read_metadata(const unsigned char *bytes, size_t size) {
     Metadata meta;
     const Bytes b{bytes, size};
-    if (b.starts(0, "\xFF\xD8", 2)) read_jpeg(b, meta);
-    else if (b.starts(0, "\x89PNG\r\n\x1A\n", 8)) read_png(b, meta);
+    // The pipeline's own sniffing: a file it does not decode as JPEG or
+    // PNG gives no metadata either.
+    const ImageFormat format = detect_format(bytes, size);
+    if (format == FORMAT_JPEG) read_jpeg(b, meta);
+    else if (format == FORMAT_PNG) read_png(b, meta);
     return meta;
 }
 
