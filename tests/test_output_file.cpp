@@ -445,6 +445,24 @@ void make_link(Sandbox &box, const std::string &target, const char *name) {
     ASSERT_EQ(symlink(target.c_str(), box.path(name).c_str()), 0) << name;
 }
 
+// out.png -> l1 -> l2 -> ... -> l<n-1> -> target.png: n links, and the old file.
+void link_chain(Sandbox &box, int n) {
+    write_bytes(box.path("target.png"), kOld);
+    for (int k = 0; k < n; ++k) {
+        const std::string from = k == 0 ? "out.png" : "l" + std::to_string(k);
+        const std::string to = k + 1 == n ? "target.png" : "l" + std::to_string(k + 1);
+        make_link(box, to, from.c_str());
+    }
+}
+
+// The sandbox after a call on a chain of n links.
+std::vector<std::string> chain_tree(int n) {
+    std::vector<std::string> names = {"in.png", "out.png", "target.png"};
+    for (int k = 1; k < n; ++k) names.push_back("l" + std::to_string(k));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::vector<Situation> situations() {
     const std::string long_name = name_of_length(255);
     return {
@@ -490,6 +508,13 @@ std::vector<Situation> situations() {
                       make_link(b, "out.png", "b.png");
                   })
             .fails().keeps_links({"out.png", "b.png"}).leaves({"b.png", "in.png", "out.png"}),
+        // 40 links are followed, as the system itself follows them; a 41st is
+        // taken for a loop.
+        Situation("chain of 40 links", "out.png", [](Sandbox &b) { link_chain(b, 40); })
+            .writes("target.png").keeps_links({"out.png", "l39"}).leaves(chain_tree(40)),
+        Situation("chain of 41 links: refused", "out.png", [](Sandbox &b) { link_chain(b, 41); })
+            .fails().keeps_old("target.png").keeps_links({"out.png", "l40"})
+            .leaves(chain_tree(41)),
         Situation("hard link: the replace splits it", "out.png",
                   [](Sandbox &b) {
                       write_bytes(b.path("out.png"), kOld);
