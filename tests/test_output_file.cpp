@@ -551,6 +551,20 @@ std::vector<Situation> situations() {
                       chmod(b.path("out.png").c_str(), 0640);
                   })
             .root_only().writes("out.png").leaves({"in.png", "out.png"}),
+        // As in /tmp: the file may be written, but only its owner (or the
+        // folder's) may replace it. The rename fails, and the temporary must
+        // go with it.
+        Situation("sticky folder, another owner's writable file", "sticky/out.png",
+                  [](Sandbox &b) {
+                      make_dirs(b, {"sticky"});
+                      chmod(b.path("sticky").c_str(), 01777);
+                      ASSERT_EQ(chown(b.path("sticky").c_str(), 4321, 8765), 0);
+                      write_bytes(b.path("sticky/out.png"), kOld);
+                      ASSERT_EQ(chown(b.path("sticky/out.png").c_str(), 4321, 8765), 0);
+                      chmod(b.path("sticky/out.png").c_str(), 0666);
+                  })
+            .root_only().unprivileged().fails().keeps_old("sticky/out.png")
+            .leaves({"in.png", "sticky", "sticky/out.png"}),
         Situation("existing file with mode 0666, wider than the umask", "out.png",
                   [](Sandbox &b) {
                       write_bytes(b.path("out.png"), kOld);

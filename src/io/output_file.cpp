@@ -365,6 +365,17 @@ int open_temp_beside(const char *target, Path &temp, int mode) {
     return -1;
 }
 
+// Removes a temporary that did not take the output's place. In a sticky
+// folder only a file's owner (or the folder's) may remove it, and the
+// temporary may carry the old file's owner by now: then it is taken back
+// first (a process that could give it away can take it back).
+void discard(const char *temp) {
+    if (remove_path(temp) == 0) return;
+#if !defined(_WIN32)
+    if (errno == EPERM && lchown(temp, geteuid(), static_cast<gid_t>(-1)) == 0) remove_path(temp);
+#endif
+}
+
 // Writes a complete new file in the output's folder and only then puts it in
 // place of the output, so that the output is always either the old file or
 // the whole new one. kFolderClosed when the folder takes no new file.
@@ -387,13 +398,16 @@ int write_replacement(const char *target, const StatRecord *old, Producer produc
     bool ok = produce(out, context) && out.flush();
     bool at_target = false;
 #if !defined(_WIN32)
-    if (ok && old) take_over_old_file(fd, target, *old);
+    // Named before it takes the old owner: a file of another owner may not be
+    // linked where hard links are protected, unless the process may override
+    // that too.
     if (ok && anonymous) ok = name_anonymous(fd, target, old == nullptr, temp, at_target);
+    if (ok && old) take_over_old_file(fd, target, *old);
 #endif
     if (close_fd(fd) != 0) ok = false;
     if (ok && at_target) return kWritten;
     if (ok && replace_path(temp.c_str(), target) == 0) return kWritten;
-    if (temp) remove_path(temp.c_str());
+    if (temp) discard(temp.c_str());
     else if (at_target) remove_path(target);  // new, but its last bytes may be lost
     return kFailed;
 }
