@@ -69,13 +69,105 @@ def test_failures_raise_the_library_message(grey, tmp_path):
         velmora.curves(grey, tmp_path / "o.bmp", points=[(0, 0)])
 
 
-def test_arguments_that_cannot_reach_c_are_refused(grey, tmp_path):
-    with pytest.raises(OverflowError):
-        velmora.hue(grey, tmp_path / "o.bmp", degrees=2 ** 40)
-    with pytest.raises(TypeError):
-        velmora.brightness(grey, tmp_path / "o.bmp", value="10")
-    with pytest.raises(ValueError):
-        velmora.colorize(grey, tmp_path / "o.bmp", color=(1, 2), intensity=50)
+# Every refused value, whoever refuses it, raises velmora.Error (a ValueError)
+# whose message starts with the adjustment and names the parameter as Python
+# calls it; nothing is written.
+@pytest.mark.parametrize("call, message", [
+    # Beyond a C int: ctypes would raise OverflowError or wrap the value.
+    (lambda g, o: velmora.hue(g, o, degrees=2 ** 40),
+     "hue: degrees 1099511627776 out of range -2147483648..+2147483647"),
+    (lambda g, o: velmora.hue(g, o, degrees=-(2 ** 31) - 1),
+     "hue: degrees -2147483649 out of range -2147483648..+2147483647"),
+    (lambda g, o: velmora.brightness(g, o, value=2 ** 40),
+     "brightness: value 1099511627776 out of range -100..+100"),
+    (lambda g, o: velmora.selective(g, o, hue=2 ** 31),
+     "selective: hue 2147483648 out of range -2147483648..+2147483647"),
+    (lambda g, o: velmora.curves(g, o, points=[(0, 0), (2 ** 40, 255)]),
+     "curves: points[1] x 1099511627776 out of range 0..255"),
+    (lambda g, o: velmora.gamma(g, o, gamma=2 ** 2000), "gamma: gamma " + str(2 ** 2000)),
+    (lambda g, o: velmora.gamma(g, o, gamma=float("nan")), "gamma: gamma nan out of range"),
+    (lambda g, o: velmora.levels(g, o, gamma=float("inf")), "levels: gamma inf out of range"),
+    # Ranges, named as the library's messages cannot (it has no Python names).
+    (lambda g, o: velmora.brightness(g, o, value=101),
+     "brightness: value 101 out of range -100..+100"),
+    (lambda g, o: velmora.contrast(g, o, value=-101),
+     "contrast: value -101 out of range -100..+100"),
+    (lambda g, o: velmora.levels(g, o, black=-1), "levels: black -1 out of range 0..255"),
+    (lambda g, o: velmora.levels(g, o, white=256), "levels: white 256 out of range 0..255"),
+    (lambda g, o: velmora.levels(g, o, black=200, white=100),
+     "levels: white 100 must be above black 200"),
+    (lambda g, o: velmora.levels(g, o, black=9, white=9), "levels: white 9 must be above black 9"),
+    (lambda g, o: velmora.vignette(g, o, strength=101, radius=50),
+     "vignette: strength 101 out of range 0..100"),
+    (lambda g, o: velmora.vignette(g, o, strength=5, radius=0),
+     "vignette: radius 0 out of range 1..100"),
+    (lambda g, o: velmora.saturation(g, o, 200), "saturation: "),
+    (lambda g, o: velmora.replace(g, o, (0, 0, 300), (0, 0, 0)),
+     "replace: source[2] 300 out of range 0..255"),
+    (lambda g, o: velmora.replace(g, o, (0, 0, 0), (-1, 0, 0)),
+     "replace: target[0] -1 out of range 0..255"),
+    (lambda g, o: velmora.replace(g, o, (0, 0, 0), (0, 0, 0), tolerance=256),
+     "replace: tolerance 256 out of range 0..255"),
+    (lambda g, o: velmora.colorize(g, o, color=(0, 256, 0), intensity=5),
+     "colorize: color[1] 256 out of range 0..255"),
+    (lambda g, o: velmora.colorize(g, o, color=(0, 0, 0), intensity=101),
+     "colorize: intensity 101 out of range 0..100"),
+    (lambda g, o: velmora.white_balance(g, o, temperature=51),
+     "white_balance: temperature 51 out of range -50..+50"),
+    (lambda g, o: velmora.color_balance(g, o, highlights=(0, 0, -101)),
+     "color_balance: highlights[2] -101 out of range -100..+100"),
+    (lambda g, o: velmora.selective(g, o, range=0), "selective: range 0 out of range 1..180"),
+    (lambda g, o: velmora.selective(g, o, sat_min=101),
+     "selective: sat_min 101 out of range 0..100"),
+    (lambda g, o: velmora.selective(g, o, green=(0, 101)),
+     "selective: green[1] 101 out of range -100..+100"),
+    (lambda g, o: velmora.curves(g, o, points=[(0, 0), (256, 5)]),
+     "curves: points[1] x 256 out of range 0..255"),
+    (lambda g, o: velmora.curves(g, o, points=[(0, 0), (0, 5)]),
+     "curves: points[1] x 0 must be above points[0] x 0"),
+    (lambda g, o: velmora.curves(g, o, red=[(0, 0), (255, 255)], green=[(0, 0), (255, 255)],
+                                 blue=[(9, 0), (5, 255)]),
+     "curves: blue[1] x 5 must be above blue[0] x 9"),
+    (lambda g, o: velmora.curves(g, o, points=[(0, 0)]), "curves: need 2..64 control points"),
+    # Shapes and paths.
+    (lambda g, o: velmora.colorize(g, o, color=(1, 2), intensity=50),
+     "colorize: color must be three values"),
+    (lambda g, o: velmora.sepia(g, str(o) + "\0"), "sepia: output_path contains a NUL"),
+    (lambda g, o: velmora.curves(g, o, points=[(0, 0)], red=[(0, 0)]),
+     "curves: give either points or red/green/blue"),
+])
+def test_refused_values_raise_error_naming_the_parameter(grey, tmp_path, call, message):
+    with pytest.raises(velmora.Error) as err:
+        call(grey, tmp_path / "o.bmp")
+    assert isinstance(err.value, ValueError)
+    assert str(err.value).startswith(message)
+    assert not any(tmp_path.glob("o*"))
+
+
+def test_range_ends_are_accepted(grey, tmp_path):
+    out = tmp_path / "o.bmp"
+    velmora.hue(grey, out, degrees=2 ** 31 - 1)
+    velmora.hue(grey, out, degrees=-(2 ** 31))
+    velmora.selective(grey, out, hue=-(2 ** 31), range=180, sat_min=100, red=(-100, 100))
+    velmora.levels(grey, out, black=254, white=255)
+    velmora.vignette(grey, out, strength=100, radius=1)
+    velmora.replace(grey, out, (255, 255, 255), (0, 0, 0), tolerance=255)
+    velmora.curves(grey, out, points=[(0, 255), (255, 0)])
+    assert out.exists()
+
+
+@pytest.mark.parametrize("call", [
+    lambda g, o: velmora.brightness(g, o, value="10"),
+    lambda g, o: velmora.brightness(g, o, value=1.5),
+    lambda g, o: velmora.brightness(g, o, value=True),
+    lambda g, o: velmora.hue(g, o, degrees=None),
+    lambda g, o: velmora.colorize(g, o, color=None, intensity=5),
+    lambda g, o: velmora.sepia(g, 42),
+])
+def test_wrong_types_raise_type_error(grey, tmp_path, call):
+    with pytest.raises(TypeError) as err:
+        call(grey, tmp_path / "o.bmp")
+    assert not isinstance(err.value, velmora.Error)
 
 
 def test_library_path_from_environment(tmp_path):
@@ -113,7 +205,7 @@ def test_library_path_from_environment(tmp_path):
     (lambda g, o: velmora.selective(g, o, blue=(1, 2, 3)), ValueError, "blue must be a pair"),
     (lambda g, o: velmora.replace(g, o, (1, 2, 3), "abc"), TypeError, "target must be three"),
     (lambda g, o: velmora.color_balance(g, o, midtones=(1, 2)), ValueError, "midtones must be"),
-    (lambda g, o: velmora.curves(g, o, points=[(0, 0), (255, 1.5)]), TypeError, "point 1 y"),
+    (lambda g, o: velmora.curves(g, o, points=[(0, 0), (255, 1.5)]), TypeError, "points[1] y"),
 ])
 def test_arguments_are_refused_by_name(grey, tmp_path, call, exc, words):
     with pytest.raises(exc) as err:

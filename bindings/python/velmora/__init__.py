@@ -10,10 +10,12 @@ raises :class:`velmora.Error` with the library's one-line message on failure::
     velmora.levels("in.jpg", "out.png", black=16, white=235, gamma=1.2)
     velmora.curves("in.jpg", "out.jpg", points=[(0, 0), (128, 200), (255, 255)])
 
-Every call raises :class:`velmora.Error` when the library refuses it (the
-message names the adjustment and the cause), ``TypeError`` or ``ValueError``
-when an argument cannot be passed to the library at all (the message names the
-parameter). The output's format is the one its extension names: .jpg/.jpeg
+Every refused value raises :class:`velmora.Error`, a ``ValueError``: whether
+the library refuses it (out of range, unreadable input, ...) or the binding
+cannot pass it to the library at all (an int beyond 32 bits, a NUL in a path,
+a colour without three values). The message starts with the adjustment's name
+and names the parameter. An argument of the wrong type raises ``TypeError``.
+The output's format is the one its extension names: .jpg/.jpeg
 (JPEG at quality 92), .png, .bmp, in any case; any other extension writes the
 input's format.
 
@@ -50,8 +52,9 @@ Point = Tuple[int, int]
 Colour = Tuple[int, int, int]
 
 
-class Error(Exception):
-    """A failed call; the text is the library's message, e.g. "sepia: cannot read x.jpg"."""
+class Error(ValueError):
+    """A refused call; the text names the adjustment and the cause, e.g.
+    "sepia: cannot read x.jpg" or "brightness: value 101 out of range -100..+100"."""
 
 
 # ---- finding and loading the library -----------------------------------------
@@ -134,16 +137,42 @@ for _name, (_args, _res) in _SIGNATURES.items():
 # its message happen under one lock, so a message always belongs to its call.
 _lock = threading.Lock()
 
+_INT_MIN, _INT_MAX = -(2 ** 31), 2 ** 31 - 1
 
-def _path(name: str, p: PathArg) -> bytes:
+# The accepted range of every parameter after the two paths, in the C
+# function's order, as the library checks them. Checked here first so that a
+# refusal names the parameter as Python calls it; tests/check_list_consumers.py
+# compares this table with the library's own list.
+_RANGES = {
+    "grayscale": (),
+    "sepia": (),
+    "invert": (),
+    "brightness": ((-100, 100),),
+    "contrast": ((-100, 100),),
+    "gamma": ((0.1, 5.0),),
+    "levels": ((0, 255), (0, 255), (0.1, 5.0)),
+    "auto_levels": (),
+    "curves": ((2, 64), (0, 255), (0, 255), (0, 3)),
+    "vignette": ((0, 100), (1, 100)),
+    "saturation": ((-100, 100),),
+    "hue": ((-2147483648, 2147483647),),
+    "replace": ((0, 255),) * 7,
+    "colorize": ((0, 255), (0, 255), (0, 255), (0, 100)),
+    "white_balance": ((-50, 50),),
+    "color_balance": ((-100, 100),) * 9,
+    "selective": ((-2147483648, 2147483647), (0, 100), (1, 180)) + ((-100, 100),) * 6,
+}
+
+
+def _path(adj: str, name: str, p: PathArg) -> bytes:
     if isinstance(p, os.PathLike):
         p = os.fspath(p)
     if not isinstance(p, (str, bytes)):
-        raise TypeError(f"{name} must be a path (str, bytes or os.PathLike), not "
+        raise TypeError(f"{adj}: {name} must be a path (str, bytes or os.PathLike), not "
                         f"{type(p).__name__}")
     # C stops at the first NUL: the library would write another file than asked.
     if (b"\0" if isinstance(p, bytes) else "\0") in p:
-        raise ValueError(f"{name} contains a NUL character")
+        raise Error(f"{adj}: {name} contains a NUL character")
     if isinstance(p, bytes):
         return p
     # On Windows the library opens a UTF-8 path that has non-ASCII characters
@@ -151,28 +180,48 @@ def _path(name: str, p: PathArg) -> bytes:
     return p.encode("utf-8") if sys.platform == "win32" else os.fsencode(p)
 
 
-def _int32(name: str, value: int) -> int:
+def _bounds(low, high) -> str:
+    # As the library writes them: "-100..+100", "0..255".
+    return f"{low}..{'+' if low < 0 else ''}{high}"
+
+
+def _int(adj: str, name: str, value: int, low: int = _INT_MIN, high: int = _INT_MAX) -> int:
     if isinstance(value, bool) or not isinstance(value, int):
-        raise TypeError(f"{name} must be an int, not {type(value).__name__}")
-    if not -(2 ** 31) <= value < 2 ** 31:
-        raise OverflowError(f"{name} does not fit in 32 bits: {value}")
+        raise TypeError(f"{adj}: {name} must be an int, not {type(value).__name__}")
+    if not low <= value <= high:
+        raise Error(f"{adj}: {name} {value} out of range {_bounds(low, high)}")
     return value
 
 
-def _real(name: str, value: float, low: float, high: float) -> float:
+def _real(adj: str, name: str, value: float, low: float, high: float) -> float:
     """A real number within low..high as the library compares it, in float."""
     if isinstance(value, bool) or not isinstance(value, (int, float)):
-        raise TypeError(f"{name} must be a real number, not {type(value).__name__}")
-    single = ctypes.c_float(value).value
+        raise TypeError(f"{adj}: {name} must be a real number, not {type(value).__name__}")
+    try:
+        single = ctypes.c_float(value).value
+    except OverflowError:  # an int beyond any double
+        single = float("inf") if value > 0 else float("-inf")
+    # NaN fails both comparisons, so it is refused too.
     if not ctypes.c_float(low).value <= single <= ctypes.c_float(high).value:
         # The library's own message would round the value to "0.1"; say it whole.
-        raise ValueError(f"{name} {value!r} out of range {low}..{high}")
+        raise Error(f"{adj}: {name} {value!r} out of range {low}..{high}")
     return float(value)
 
 
-def _call(name: str, input_path: PathArg, output_path: PathArg, *args) -> None:
-    fn = getattr(_lib, "velmora_" + name)
-    src, dst = _path("input_path", input_path), _path("output_path", output_path)
+def _convert(adj: str, named) -> list:
+    """The C values of (name, value) pairs given in the C function's order."""
+    values = []
+    for (name, value), (low, high) in zip(named, _RANGES[adj]):
+        if isinstance(low, float):
+            values.append(_real(adj, name, value, low, high))
+        else:
+            values.append(_int(adj, name, value, low, high))
+    return values
+
+
+def _invoke(adj: str, input_path: PathArg, output_path: PathArg, *args) -> None:
+    fn = getattr(_lib, "velmora_" + adj)
+    src, dst = _path(adj, "input_path", input_path), _path(adj, "output_path", output_path)
     with _lock:
         if fn(src, dst, *args):
             return
@@ -180,21 +229,26 @@ def _call(name: str, input_path: PathArg, output_path: PathArg, *args) -> None:
     raise Error(message)
 
 
-def _ints(names: Sequence[str], values: Sequence[int]):
-    return [_int32(n, v) for n, v in zip(names, values)]
+def _call(adj: str, input_path: PathArg, output_path: PathArg, *named) -> None:
+    _invoke(adj, input_path, output_path, *_convert(adj, named))
 
 
-def _sequence(name: str, value, length: int, what: str):
+def _sequence(adj: str, name: str, value, length: int, what: str):
     if isinstance(value, (str, bytes)) or not hasattr(value, "__len__"):
-        raise TypeError(f"{name} must be {what}, not {type(value).__name__}")
+        raise TypeError(f"{adj}: {name} must be {what}, not {type(value).__name__}")
     if len(value) != length:
-        raise ValueError(f"{name} must be {what}, got {len(value)} values")
+        raise Error(f"{adj}: {name} must be {what}, got {len(value)} values")
     return value
 
 
-def _triple(name: str, value: Sequence[int]):
-    _sequence(name, value, 3, "three values (R, G, B)")
-    return _ints([f"{name}[{k}]" for k in range(3)], value)
+def _triple(adj: str, name: str, value: Sequence[int]):
+    _sequence(adj, name, value, 3, "three values (R, G, B)")
+    return [(f"{name}[{k}]", v) for k, v in enumerate(value)]
+
+
+def _pair(adj: str, name: str, value: Sequence[int]):
+    _sequence(adj, name, value, 2, "a pair of adjustments (A, B)")
+    return [(f"{name}[{k}]", v) for k, v in enumerate(value)]
 
 
 # ---- fixed mappings ----------------------------------------------------------
@@ -218,17 +272,17 @@ def invert(input_path: PathArg, output_path: PathArg) -> None:
 
 def brightness(input_path: PathArg, output_path: PathArg, value: int = 0) -> None:
     """Adds value * 255 / 100 to every channel; value -100..100."""
-    _call("brightness", input_path, output_path, _int32("value", value))
+    _call("brightness", input_path, output_path, ("value", value))
 
 
 def contrast(input_path: PathArg, output_path: PathArg, value: int = 0) -> None:
     """Scales every channel's distance from 128 by (value + 100) / 100; value -100..100."""
-    _call("contrast", input_path, output_path, _int32("value", value))
+    _call("contrast", input_path, output_path, ("value", value))
 
 
 def gamma(input_path: PathArg, output_path: PathArg, gamma: float = 1.0) -> None:
     """Raises normalised channel values to 1/gamma; gamma 0.1..5.0 (above 1 brightens)."""
-    _call("gamma", input_path, output_path, _real("gamma", gamma, 0.1, 5.0))
+    _call("gamma", input_path, output_path, ("gamma", gamma))
 
 
 def levels(input_path: PathArg, output_path: PathArg, black: int = 0, white: int = 255,
@@ -237,8 +291,10 @@ def levels(input_path: PathArg, output_path: PathArg, black: int = 0, white: int
 
     black and white 0..255 with black < white; gamma 0.1..5.0.
     """
-    _call("levels", input_path, output_path, _int32("black", black), _int32("white", white),
-          _real("gamma", gamma, 0.1, 5.0))
+    b, w, g = _convert("levels", [("black", black), ("white", white), ("gamma", gamma)])
+    if b >= w:
+        raise Error(f"levels: white {w} must be above black {b}")
+    _invoke("levels", input_path, output_path, b, w, g)
 
 
 def auto_levels(input_path: PathArg, output_path: PathArg) -> None:
@@ -255,78 +311,83 @@ def curves(input_path: PathArg, output_path: PathArg,
     Either ``points`` (one curve for R, G and B) or all of ``red``, ``green`` and
     ``blue`` (one curve each, with the same number of points).
     """
-    def pairs(name, curve):
+    def checked(name, curve):
         if isinstance(curve, (str, bytes)) or not hasattr(curve, "__iter__"):
-            raise TypeError(f"{name} must be a sequence of (x, y) points, not "
+            raise TypeError(f"curves: {name} must be a sequence of (x, y) points, not "
                             f"{type(curve).__name__}")
         curve = list(curve)
         for k, p in enumerate(curve):
-            _sequence(f"{name}[{k}]", p, 2, "an (x, y) pair")
+            _sequence("curves", f"{name}[{k}]", p, 2, "an (x, y) pair")
+            _int("curves", f"{name}[{k}] x", p[0], 0, 255)
+            _int("curves", f"{name}[{k}] y", p[1], 0, 255)
+            if k and p[0] <= curve[k - 1][0]:
+                raise Error(f"curves: {name}[{k}] x {p[0]} must be above "
+                            f"{name}[{k - 1}] x {curve[k - 1][0]}")
         return curve
 
     if points is not None:
-        points = pairs("points", points)
+        points = checked("points", points)
         if red is not None or green is not None or blue is not None:
-            raise ValueError("give either points or red/green/blue, not both")
-        curves_, per_channel = [list(points)], 0
+            raise Error("curves: give either points or red/green/blue, not both")
+        curves_, per_channel = [points], 0
     elif red is not None and green is not None and blue is not None:
-        red, green, blue = pairs("red", red), pairs("green", green), pairs("blue", blue)
-        curves_, per_channel = [list(red), list(green), list(blue)], 3
+        curves_ = [checked("red", red), checked("green", green), checked("blue", blue)]
+        per_channel = 3
         if not len(curves_[0]) == len(curves_[1]) == len(curves_[2]):
-            raise ValueError("red, green and blue need the same number of points")
+            raise Error("curves: red, green and blue need the same number of points")
     else:
-        raise ValueError("give points, or all of red, green and blue")
-    count = len(curves_[0])
+        raise Error("curves: give points, or all of red, green and blue")
     flat = [p for curve in curves_ for p in curve]
-    xs = (ctypes.c_int * max(len(flat), 1))(*_ints([f"point {k} x" for k in range(len(flat))],
-                                                  [p[0] for p in flat]))
-    ys = (ctypes.c_int * max(len(flat), 1))(*_ints([f"point {k} y" for k in range(len(flat))],
-                                                  [p[1] for p in flat]))
-    _call("curves", input_path, output_path, count, xs, ys, per_channel)
+    array = ctypes.c_int * max(len(flat), 1)
+    xs, ys = array(*[p[0] for p in flat]), array(*[p[1] for p in flat])
+    # The point count is the library's to refuse: its message says the range.
+    _invoke("curves", input_path, output_path, len(curves_[0]), xs, ys, per_channel)
 
 
 def vignette(input_path: PathArg, output_path: PathArg, strength: int, radius: int) -> None:
-    """Darkens towards the rim: strength 0..100 percent, radius 1..100 percent of the shorter side."""
-    _call("vignette", input_path, output_path, _int32("strength", strength),
-          _int32("radius", radius))
+    """Darkens towards the rim: strength 0..100 percent, radius 1..100 percent of the
+    shorter side."""
+    _call("vignette", input_path, output_path, ("strength", strength), ("radius", radius))
 
 
 # ---- colour -------------------------------------------------------------------
 
 def saturation(input_path: PathArg, output_path: PathArg, value: int = 0) -> None:
     """Scales saturation by 1 + value/100; value -100..100 (-100 is grey)."""
-    _call("saturation", input_path, output_path, _int32("value", value))
+    _call("saturation", input_path, output_path, ("value", value))
 
 
 def hue(input_path: PathArg, output_path: PathArg, degrees: int = 0) -> None:
     """Rotates hue by any number of degrees (+120 turns red into green)."""
-    _call("hue", input_path, output_path, _int32("degrees", degrees))
+    _call("hue", input_path, output_path, ("degrees", degrees))
 
 
 def replace(input_path: PathArg, output_path: PathArg, source: Colour, target: Colour,
             tolerance: int = 0) -> None:
     """Pixels within tolerance (sum of channel differences, 0..255) of source become target."""
-    _call("replace", input_path, output_path, *_triple("source", source),
-          *_triple("target", target), _int32("tolerance", tolerance))
+    _call("replace", input_path, output_path, *_triple("replace", "source", source),
+          *_triple("replace", "target", target), ("tolerance", tolerance))
 
 
 def colorize(input_path: PathArg, output_path: PathArg, color: Colour, intensity: int) -> None:
     """Blends every pixel towards color (each 0..255) by intensity 0..100 percent."""
-    _call("colorize", input_path, output_path, *_triple("color", color),
-          _int32("intensity", intensity))
+    _call("colorize", input_path, output_path, *_triple("colorize", "color", color),
+          ("intensity", intensity))
 
 
 def white_balance(input_path: PathArg, output_path: PathArg, temperature: int = 0) -> None:
     """Warms (positive) or cools (negative) the picture; temperature -50..50."""
-    _call("white_balance", input_path, output_path, _int32("temperature", temperature))
+    _call("white_balance", input_path, output_path, ("temperature", temperature))
 
 
 def color_balance(input_path: PathArg, output_path: PathArg,
                   shadows: Colour = (0, 0, 0), midtones: Colour = (0, 0, 0),
                   highlights: Colour = (0, 0, 0)) -> None:
     """Shifts R, G, B separately in shadows, midtones and highlights; each -100..100."""
-    _call("color_balance", input_path, output_path, *_triple("shadows", shadows),
-          *_triple("midtones", midtones), *_triple("highlights", highlights))
+    _call("color_balance", input_path, output_path,
+          *_triple("color_balance", "shadows", shadows),
+          *_triple("color_balance", "midtones", midtones),
+          *_triple("color_balance", "highlights", highlights))
 
 
 def selective(input_path: PathArg, output_path: PathArg, hue: int = 0, range: int = 30,
@@ -337,9 +398,6 @@ def selective(input_path: PathArg, output_path: PathArg, hue: int = 0, range: in
     hue: target in degrees (any int); range: 1..180 degrees; sat_min: 0..100
     percent; red, green, blue: pairs of adjustments, each -100..100.
     """
-    pairs = []
-    for name, pair in (("red", red), ("green", green), ("blue", blue)):
-        _sequence(name, pair, 2, "a pair of adjustments (A, B)")
-        pairs += _ints([f"{name}[0]", f"{name}[1]"], pair)
-    _call("selective", input_path, output_path, _int32("hue", hue), _int32("sat_min", sat_min),
-          _int32("range", range), *pairs)
+    _call("selective", input_path, output_path, ("hue", hue), ("sat_min", sat_min),
+          ("range", range), *_pair("selective", "red", red), *_pair("selective", "green", green),
+          *_pair("selective", "blue", blue))
