@@ -20,6 +20,27 @@ def test_every_export_is_declared():
         assert fn.argtypes is not None, name
 
 
+def test_every_export_is_wrapped():
+    for name in ALL:
+        assert name in velmora.__all__ and callable(getattr(velmora, name)), name
+
+
+@pytest.mark.parametrize("reset", [velmora.init, velmora.cleanup])
+def test_last_error_follows_calls_and_resets(grey, tmp_path, reset):
+    missing = tmp_path / "missing.bmp"
+    with pytest.raises(velmora.Error) as err:
+        velmora.sepia(missing, tmp_path / "o.bmp")
+    assert velmora.last_error() == str(err.value) == f"sepia: cannot read {missing}"
+    assert reset() is None
+    assert velmora.last_error() == ""
+    with pytest.raises(velmora.Error):
+        velmora.invert(missing, tmp_path / "o.bmp")
+    velmora.invert(grey, tmp_path / "o.bmp")
+    assert velmora.last_error() == ""
+    # Still usable after either.
+    velmora.sepia(grey, tmp_path / "o.bmp")
+
+
 @pytest.fixture
 def grey(tmp_path):
     src = tmp_path / "in.bmp"

@@ -42,7 +42,7 @@ from typing import Optional, Sequence, Tuple, Union
 __version__ = "1.0.0"
 
 __all__ = [
-    "Error", "library_path", "grayscale", "sepia", "invert", "brightness", "contrast",
+    "Error", "library_path", "init", "cleanup", "last_error", "grayscale", "sepia", "invert", "brightness", "contrast",
     "gamma", "levels", "auto_levels", "curves", "vignette", "saturation", "hue", "replace",
     "colorize", "white_balance", "color_balance", "selective",
 ]
@@ -249,6 +249,30 @@ def _triple(adj: str, name: str, value: Sequence[int]):
 def _pair(adj: str, name: str, value: Sequence[int]):
     _sequence(adj, name, value, 2, "a pair of adjustments (A, B)")
     return [(f"{name}[{k}]", v) for k, v in enumerate(value)]
+
+
+# ---- lifecycle -----------------------------------------------------------------
+
+def init() -> None:
+    """Empties the library's last-error text. Optional: nothing needs initialising."""
+    with _lock:
+        _lib.velmora_init()
+
+
+def cleanup() -> None:
+    """Empties the library's last-error text; the library stays usable."""
+    with _lock:
+        _lib.velmora_cleanup()
+
+
+def last_error() -> str:
+    """The message of this process's last failed call, or "" after a success.
+
+    The failing call has already raised it as :class:`Error`; a failure that the
+    binding refused before reaching the library leaves it unchanged.
+    """
+    with _lock:
+        return _lib.velmora_last_error().decode("utf-8", "replace")
 
 
 # ---- fixed mappings ----------------------------------------------------------
