@@ -1,11 +1,13 @@
 """Every adjustment of the list is named wherever the project lists them by
 hand: the README's tables and gallery, the gallery script and its pictures,
-and the Python binding's exports and the ranges it checks.
+and the Python binding's exports, their keyword names (the options' names:
+"--sat-min" is sat_min, "--from" is from_) and the ranges it checks.
 
     check_list_consumers.py LIST_JSON SOURCE_DIR
 """
 import ast
 import json
+import keyword
 import sys
 from pathlib import Path
 
@@ -17,6 +19,8 @@ binding = ast.parse((root / "bindings" / "python" / "velmora" / "__init__.py").r
 
 exported = set()
 ranges = None
+functions = {node.name: {a.arg for a in node.args.args + node.args.kwonlyargs}
+             for node in binding.body if isinstance(node, ast.FunctionDef)}
 for node in ast.walk(binding):
     if isinstance(node, ast.Assign) and any(
             isinstance(t, ast.Name) and t.id == "__all__" for t in node.targets):
@@ -47,6 +51,11 @@ for adj in adjustments:
         problems.append(f"scripts/gallery.sh makes no picture for {name}")
     if name not in exported:
         problems.append(f"bindings/python: __all__ lacks {name}")
+    for option in dict.fromkeys(p["option"] for p in adj["params"]):
+        word = option.lstrip("-").replace("-", "_")
+        word += "_" if keyword.iskeyword(word) else ""
+        if word not in functions.get(name, ()):
+            problems.append(f"bindings/python: {name}() has no keyword {word} for {option}")
     expected = [(p["min"], p["max"]) for p in adj["params"]]
     got = [tuple(r) for r in ranges.get(name, ())]
     # Compared as the library compares: reals as float, ints exactly.

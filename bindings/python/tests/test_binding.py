@@ -122,11 +122,18 @@ def test_failures_raise_the_library_message(grey, tmp_path):
      "vignette: strength 101 out of range 0..100"),
     (lambda g, o: velmora.vignette(g, o, strength=5, radius=0),
      "vignette: radius 0 out of range 1..100"),
-    (lambda g, o: velmora.saturation(g, o, 200), "saturation: "),
+    (lambda g, o: velmora.saturation(g, o, 200), "saturation: amount 200 out of range"),
+    (lambda g, o: velmora.saturation(g, o, value=-101), "saturation: value -101 out of range"),
+    (lambda g, o: velmora.replace(g, o, source=(0, 0, 0), to=(0, 256, 0)),
+     "replace: to[1] 256 out of range 0..255"),
+    (lambda g, o: velmora.replace(g, o, from_=(-5, 0, 0), to=(0, 0, 0)),
+     "replace: from_[0] -5 out of range 0..255"),
+    (lambda g, o: velmora.replace(g, o, (0, 0, 0), target=(0, 0, 999)),
+     "replace: target[2] 999 out of range 0..255"),
     (lambda g, o: velmora.replace(g, o, (0, 0, 300), (0, 0, 0)),
-     "replace: source[2] 300 out of range 0..255"),
+     "replace: from_[2] 300 out of range 0..255"),
     (lambda g, o: velmora.replace(g, o, (0, 0, 0), (-1, 0, 0)),
-     "replace: target[0] -1 out of range 0..255"),
+     "replace: to[0] -1 out of range 0..255"),
     (lambda g, o: velmora.replace(g, o, (0, 0, 0), (0, 0, 0), tolerance=256),
      "replace: tolerance 256 out of range 0..255"),
     (lambda g, o: velmora.colorize(g, o, color=(0, 256, 0), intensity=5),
@@ -224,7 +231,9 @@ def test_library_path_from_environment(tmp_path):
     (lambda g, o: velmora.curves(g, o, points=5), TypeError, "points must be a sequence"),
     (lambda g, o: velmora.selective(g, o, red=5), TypeError, "red must be a pair"),
     (lambda g, o: velmora.selective(g, o, blue=(1, 2, 3)), ValueError, "blue must be a pair"),
-    (lambda g, o: velmora.replace(g, o, (1, 2, 3), "abc"), TypeError, "target must be three"),
+    (lambda g, o: velmora.replace(g, o, (1, 2, 3), "abc"), TypeError, "to must be three"),
+    (lambda g, o: velmora.replace(g, o, (1, 2, 3), target="abc"), TypeError,
+     "target must be three"),
     (lambda g, o: velmora.color_balance(g, o, midtones=(1, 2)), ValueError, "midtones must be"),
     (lambda g, o: velmora.curves(g, o, points=[(0, 0), (255, 1.5)]), TypeError, "points[1] y"),
 ])
@@ -260,3 +269,64 @@ def test_real_ranges_are_the_librarys_float_ranges(grey, tmp_path):
     velmora.gamma(grey, tmp_path / "o.bmp", gamma=5.0000001)
     velmora.levels(grey, tmp_path / "o.bmp", 0, 255, gamma=0.1)
     assert (tmp_path / "o.bmp").exists()
+
+
+# Each adjustment called with the command's option names as keywords (the
+# option without "--", "-" as "_", a trailing "_" on a Python keyword), against
+# the same call by position: the same file.
+@pytest.mark.parametrize("name, by_position, by_option", [
+    ("brightness", [25], dict(value=25)),
+    ("contrast", [40], dict(value=40)),
+    ("gamma", [1.8], dict(gamma=1.8)),
+    ("levels", [30, 215, 1.2], dict(black=30, white=215, gamma=1.2)),
+    ("curves", [[(0, 0), (64, 40), (255, 255)]], dict(points=[(0, 0), (64, 40), (255, 255)])),
+    ("vignette", [80, 60], dict(strength=80, radius=60)),
+    ("saturation", [70], dict(amount=70)),
+    ("hue", [150], dict(degrees=150)),
+    ("replace", [(128, 128, 128), (255, 80, 0), 25], {"from_": (128, 128, 128),
+                                                      "to": (255, 80, 0), "tolerance": 25}),
+    ("colorize", [(40, 110, 220), 45], dict(color=(40, 110, 220), intensity=45)),
+    ("white_balance", [5], dict(temperature=5)),
+    ("color_balance", [(0, 0, 10), (0, 5, 0), (8, 4, 0)],
+     dict(shadows=(0, 0, 10), midtones=(0, 5, 0), highlights=(8, 4, 0))),
+    ("selective", [90, 45, 10, (60, 40), (0, 0), (-50, 0)],
+     dict(hue=90, range=45, sat_min=10, red=(60, 40), green=(0, 0), blue=(-50, 0))),
+])
+def test_keywords_are_the_option_names(tmp_path, name, by_position, by_option):
+    src = tmp_path / "in.bmp"
+    write_bmp(src, [(128, 128, 128), (200, 40, 30), (20, 180, 60), (10, 20, 250)])
+    fn = getattr(velmora, name)
+    fn(src, tmp_path / "a.bmp", *by_position)
+    fn(src, tmp_path / "b.bmp", **by_option)
+    assert (tmp_path / "a.bmp").read_bytes() == (tmp_path / "b.bmp").read_bytes()
+
+
+# The names before the options' names, still accepted, give the same file.
+@pytest.mark.parametrize("name, old, new", [
+    ("saturation", dict(value=-60), dict(amount=-60)),
+    ("replace", dict(source=(128, 128, 128), target=(9, 9, 9)),
+     {"from_": (128, 128, 128), "to": (9, 9, 9)}),
+    ("replace", dict(source=(128, 128, 128), to=(9, 9, 9), tolerance=3),
+     {"from_": (128, 128, 128), "to": (9, 9, 9), "tolerance": 3}),
+])
+def test_older_keyword_names_still_work(tmp_path, name, old, new):
+    src = tmp_path / "in.bmp"
+    write_bmp(src, [(128, 128, 128), (200, 40, 30)])
+    getattr(velmora, name)(src, tmp_path / "a.bmp", **old)
+    getattr(velmora, name)(src, tmp_path / "b.bmp", **new)
+    assert (tmp_path / "a.bmp").read_bytes() == (tmp_path / "b.bmp").read_bytes()
+    assert read_bmp(tmp_path / "a.bmp") != read_bmp(src)
+
+
+@pytest.mark.parametrize("call, words", [
+    (lambda g, o: velmora.saturation(g, o, amount=5, value=5), "both amount and"),
+    (lambda g, o: velmora.saturation(g, o, 5, value=5), "both amount and"),
+    (lambda g, o: velmora.replace(g, o, (1, 2, 3), (1, 2, 3), source=(1, 2, 3)),
+     "both from_ and its older name source"),
+    (lambda g, o: velmora.replace(g, o, to=(1, 2, 3)), "missing required argument: 'from_'"),
+    (lambda g, o: velmora.replace(g, o, (1, 2, 3)), "missing required argument: 'to'"),
+])
+def test_a_parameter_given_twice_or_not_at_all(grey, tmp_path, call, words):
+    with pytest.raises(TypeError, match=re.escape(words)):
+        call(grey, tmp_path / "o.bmp")
+    assert not any(tmp_path.glob("o*"))

@@ -10,6 +10,11 @@ raises :class:`velmora.Error` with the library's one-line message on failure::
     velmora.levels("in.jpg", "out.png", black=16, white=235, gamma=1.2)
     velmora.curves("in.jpg", "out.jpg", points=[(0, 0), (128, 200), (255, 255)])
 
+The keyword parameters are named as the ``velmora`` command's options, with
+"-" as "_" (``--sat-min``: ``sat_min``) and a trailing "_" on a Python keyword
+(``--from``: ``from_``); earlier names (``saturation(value=)``,
+``replace(source=, target=)``) are still accepted.
+
 Every refused value raises :class:`velmora.Error`, a ``ValueError``: whether
 the library refuses it (out of range, unreadable input, ...) or the binding
 cannot pass it to the library at all (an int beyond 32 bits, a NUL in a path,
@@ -233,6 +238,30 @@ def _call(adj: str, input_path: PathArg, output_path: PathArg, *named) -> None:
     _invoke(adj, input_path, output_path, *_convert(adj, named))
 
 
+class _Unset:
+    def __repr__(self):
+        return "<unset>"
+
+
+# The default of a parameter that has an older name too: tells "not given" apart
+# from any value.
+_UNSET = _Unset()
+
+
+def _renamed(adj: str, name: str, value, old: str, old_value, default=_UNSET):
+    """(the name the caller used, the value) of a parameter also accepted under
+    an older name."""
+    if old_value is not _UNSET:
+        if value is not _UNSET:
+            raise TypeError(f"{adj}() got both {name} and its older name {old}")
+        return old, old_value
+    if value is _UNSET:
+        if default is _UNSET:
+            raise TypeError(f"{adj}() missing required argument: '{name}'")
+        return name, default
+    return name, value
+
+
 def _sequence(adj: str, name: str, value, length: int, what: str):
     if isinstance(value, (str, bytes)) or not hasattr(value, "__len__"):
         raise TypeError(f"{adj}: {name} must be {what}, not {type(value).__name__}")
@@ -376,9 +405,14 @@ def vignette(input_path: PathArg, output_path: PathArg, strength: int, radius: i
 
 # ---- colour -------------------------------------------------------------------
 
-def saturation(input_path: PathArg, output_path: PathArg, value: int = 0) -> None:
-    """Scales saturation by 1 + value/100; value -100..100 (-100 is grey)."""
-    _call("saturation", input_path, output_path, ("value", value))
+def saturation(input_path: PathArg, output_path: PathArg, amount: int = _UNSET, *,
+               value: int = _UNSET) -> None:
+    """Scales saturation by 1 + amount/100; amount -100..100 (-100 is grey), default 0.
+
+    ``value`` is the older name of ``amount``.
+    """
+    _call("saturation", input_path, output_path,
+          _renamed("saturation", "amount", amount, "value", value, 0))
 
 
 def hue(input_path: PathArg, output_path: PathArg, degrees: int = 0) -> None:
@@ -386,11 +420,19 @@ def hue(input_path: PathArg, output_path: PathArg, degrees: int = 0) -> None:
     _call("hue", input_path, output_path, ("degrees", degrees))
 
 
-def replace(input_path: PathArg, output_path: PathArg, source: Colour, target: Colour,
-            tolerance: int = 0) -> None:
-    """Pixels within tolerance (sum of channel differences, 0..255) of source become target."""
-    _call("replace", input_path, output_path, *_triple("replace", "source", source),
-          *_triple("replace", "target", target), ("tolerance", tolerance))
+def replace(input_path: PathArg, output_path: PathArg, from_: Colour = _UNSET,
+            to: Colour = _UNSET, tolerance: int = 0, *, source: Colour = _UNSET,
+            target: Colour = _UNSET) -> None:
+    """Pixels within tolerance (sum of channel differences, 0..255) of ``from_`` become
+    ``to``; both (R, G, B), each 0..255, and required.
+
+    ``from_`` is the command's ``--from`` (``from`` is a Python keyword);
+    ``source`` and ``target`` are the older names of ``from_`` and ``to``.
+    """
+    from_name, from_ = _renamed("replace", "from_", from_, "source", source)
+    to_name, to = _renamed("replace", "to", to, "target", target)
+    _call("replace", input_path, output_path, *_triple("replace", from_name, from_),
+          *_triple("replace", to_name, to), ("tolerance", tolerance))
 
 
 def colorize(input_path: PathArg, output_path: PathArg, color: Colour, intensity: int) -> None:
