@@ -224,9 +224,16 @@ def _convert(adj: str, named) -> list:
     return values
 
 
+# Set by _check in its own thread: calls go through every check of their
+# arguments but stop before the library.
+_checking = threading.local()
+
+
 def _invoke(adj: str, input_path: PathArg, output_path: PathArg, *args) -> None:
     fn = getattr(_lib, "velmora_" + adj)
     src, dst = _path(adj, "input_path", input_path), _path(adj, "output_path", output_path)
+    if getattr(_checking, "on", False):
+        return
     with _lock:
         if fn(src, dst, *args):
             return
@@ -467,3 +474,34 @@ def selective(input_path: PathArg, output_path: PathArg, hue: int = 0, range: in
     _call("selective", input_path, output_path, ("hue", hue), ("sat_min", sat_min),
           ("range", range), *_pair("selective", "red", red), *_pair("selective", "green", green),
           *_pair("selective", "blue", blue))
+
+
+# ---- checking a call without making it -------------------------------------------
+
+def _check(adj, params: dict) -> None:
+    """Raises what ``<adj>(input, output, **params)`` would raise before reaching
+    the library: an unknown adjustment or keyword (with the nearest name), a
+    value of the wrong type (TypeError) or a refused value (Error)."""
+    import difflib
+    import inspect
+
+    def nearest(word, words):
+        close = difflib.get_close_matches(str(word), list(words), n=1, cutoff=0.6)
+        return f" (did you mean {close[0]!r}?)" if close else ""
+
+    if not isinstance(adj, str):
+        raise TypeError(f"the adjustment must be a name (str), not {type(adj).__name__}")
+    if adj not in _RANGES:
+        hint = nearest(adj.replace("-", "_"), _RANGES) or f"; one of {', '.join(_RANGES)}"
+        raise Error(f"unknown adjustment {adj!r}{hint}")
+    fn = globals()[adj]
+    names = [n for n in inspect.signature(fn).parameters if n not in ("input_path", "output_path")]
+    for key in params:
+        if key not in names:
+            raise TypeError(f"{adj} has no parameter {key!r}{nearest(key, names)}; its "
+                            f"parameters: {', '.join(names) or 'none'}")
+    _checking.on = True
+    try:
+        fn("input", "output", **params)
+    finally:
+        _checking.on = False

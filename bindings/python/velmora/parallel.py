@@ -40,7 +40,7 @@ def _run_one(adjustment: str, input_path: str, output_path: str, params: dict) -
     try:
         getattr(velmora, adjustment)(input_path, output_path, **params)
         return Result(input_path, output_path, True, None)
-    except (velmora.Error, TypeError, ValueError, OverflowError) as e:
+    except (TypeError, ValueError) as e:  # velmora.Error is a ValueError
         return Result(input_path, output_path, False, str(e))
 
 
@@ -65,15 +65,17 @@ def map_files(adjustment: str, inputs: Iterable[Any], out_dir: Any, executor: An
               format: Optional[str] = None, **params) -> List[Result]:
     """Runs ``velmora.<adjustment>(input, out_dir/<input's name>, **params)`` for
     every input, in worker processes, and returns one :class:`Result` per input,
-    in the order of ``inputs``. A failure is reported in its own file's result,
-    never raised. ``format`` (jpg, png or bmp) replaces each input's extension.
+    in the order of ``inputs``. The adjustment's name and ``params`` are checked
+    once, before any work is sent: an unknown name or keyword raises at once
+    (naming the nearest one), as does a value the call would refuse before the
+    library (TypeError, or :class:`velmora.Error`). A failure of one file is
+    reported in its own result, never raised. ``format`` (jpg, png or bmp)
+    replaces each input's extension.
     The paths must be valid where the workers run (on a cluster: shared storage).
     """
     import velmora
 
-    if adjustment not in velmora.__all__ or not callable(getattr(velmora, adjustment, None)) \
-            or adjustment in ("Error",):
-        raise ValueError(f"unknown adjustment {adjustment!r}")
+    velmora._check(adjustment, params)
     inputs = [os.fspath(p) for p in inputs]
     out = Path(os.fspath(out_dir))
     outputs = _outputs(inputs, out, format)
