@@ -1,3 +1,4 @@
+import json
 import os
 import re
 import subprocess
@@ -256,6 +257,26 @@ def test_exports_only_its_api():
     assert set(velmora.__all__) <= public
     for name in velmora.__all__:
         assert name in ("Error", "library_path") or callable(getattr(velmora, name))
+
+
+# In a fresh interpreter: the names outside __all__ that a module shows
+# (imports, helpers, typing aliases) are none.
+# In a fresh interpreter: a module shows no name outside its __all__ (no
+# imports, helpers or typing aliases); a loaded submodule is the only addition.
+@pytest.mark.parametrize("module, first, extra", [
+    ("velmora", "velmora", set()),
+    ("velmora", "velmora.parallel", {"parallel"}),
+    ("velmora.parallel", "velmora.parallel", set()),
+])
+def test_namespace_is_only_the_api(module, first, extra):
+    code = (f"import importlib, json; importlib.import_module({first!r}); "
+            f"m = importlib.import_module({module!r}); "
+            "print(json.dumps([sorted(n for n in dir(m) if not n.startswith('_')), m.__all__]))")
+    pkg = Path(velmora.__file__).resolve().parent.parent
+    run = subprocess.run([sys.executable, "-c", code], cwd=pkg, capture_output=True, text=True,
+                         check=True)
+    public, listed = json.loads(run.stdout)
+    assert sorted(public) == sorted(set(listed) | extra)
 
 
 def test_package_version_is_the_headers():

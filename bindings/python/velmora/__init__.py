@@ -34,27 +34,26 @@ variable ``VELMORA_LIBRARY``; a copy next to this package; a build tree of the
 repository (``build/*/src`` or ``build/*/bin``); the system's loader.
 """
 
-from __future__ import annotations
-
-import ctypes
-import ctypes.util
-import os
-import sys
-import threading
-from pathlib import Path
-from typing import Optional, Sequence, Tuple, Union
+# Everything imported under a private name: dir(velmora) shows only the API.
+import ctypes as _ctypes
+import os as _os
+import sys as _sys
+import threading as _threading
+import typing as _t
+from ctypes import util as _ctypes_util
+from pathlib import Path as _Path
 
 __version__ = "1.0.0"
 
 __all__ = [
-    "Error", "library_path", "init", "cleanup", "last_error", "grayscale", "sepia", "invert", "brightness", "contrast",
-    "gamma", "levels", "auto_levels", "curves", "vignette", "saturation", "hue", "replace",
+    "Error", "library_path", "init", "cleanup", "last_error", "grayscale", "sepia", "invert",
+    "brightness", "contrast", "gamma", "levels", "auto_levels", "curves", "vignette", "saturation", "hue", "replace",
     "colorize", "white_balance", "color_balance", "selective",
 ]
 
-PathArg = Union[str, "os.PathLike[str]"]
-Point = Tuple[int, int]
-Colour = Tuple[int, int, int]
+_PathArg = _t.Union[str, bytes, "_os.PathLike[str]"]
+_Point = _t.Tuple[int, int]
+_Colour = _t.Tuple[int, int, int]
 
 
 class Error(ValueError):
@@ -64,20 +63,20 @@ class Error(ValueError):
 
 # ---- finding and loading the library -----------------------------------------
 
-if sys.platform == "win32":
+if _sys.platform == "win32":
     _NAMES = ["tarvinex-velmora.dll"]
-elif sys.platform == "darwin":
+elif _sys.platform == "darwin":
     _NAMES = ["libtarvinex-velmora.dylib"]
 else:
     _NAMES = ["libtarvinex-velmora.so", "libtarvinex-velmora.so.1"]
 
 
 def _candidates():
-    env = os.environ.get("VELMORA_LIBRARY")
+    env = _os.environ.get("VELMORA_LIBRARY")
     if env:
-        yield Path(env)
+        yield _Path(env)
         return
-    here = Path(__file__).resolve().parent
+    here = _Path(__file__).resolve().parent
     for name in _NAMES:
         yield here / name
     repo = here.parent.parent.parent
@@ -87,16 +86,16 @@ def _candidates():
                 yield build / sub / name
 
 
-def _load() -> Tuple[ctypes.CDLL, str]:
+def _load() -> _t.Tuple[_ctypes.CDLL, str]:
     for path in _candidates():
         if path.is_file():
-            return ctypes.CDLL(str(path)), str(path)
-    if os.environ.get("VELMORA_LIBRARY"):
-        raise OSError("VELMORA_LIBRARY names no file: " + os.environ["VELMORA_LIBRARY"])
-    found = ctypes.util.find_library("tarvinex-velmora")
+            return _ctypes.CDLL(str(path)), str(path)
+    if _os.environ.get("VELMORA_LIBRARY"):
+        raise OSError("VELMORA_LIBRARY names no file: " + _os.environ["VELMORA_LIBRARY"])
+    found = _ctypes_util.find_library("tarvinex-velmora")
     for name in ([found] if found else []) + _NAMES:
         try:
-            return ctypes.CDLL(name), name
+            return _ctypes.CDLL(name), name
         except OSError:
             continue
     raise OSError("cannot find the tarvinex-velmora library; set VELMORA_LIBRARY")
@@ -104,10 +103,10 @@ def _load() -> Tuple[ctypes.CDLL, str]:
 
 _lib, library_path = _load()
 
-_c = ctypes.c_char_p
-_i = ctypes.c_int
-_f = ctypes.c_float
-_ip = ctypes.POINTER(ctypes.c_int)
+_c = _ctypes.c_char_p
+_i = _ctypes.c_int
+_f = _ctypes.c_float
+_ip = _ctypes.POINTER(_ctypes.c_int)
 
 # All twenty exports, with their C signatures.
 _SIGNATURES = {
@@ -137,10 +136,11 @@ for _name, (_args, _res) in _SIGNATURES.items():
     _fn = getattr(_lib, _name)
     _fn.argtypes = _args
     _fn.restype = _res
+del _name, _args, _res, _fn
 
 # The library keeps one last-error text per process: a call and the reading of
 # its message happen under one lock, so a message always belongs to its call.
-_lock = threading.Lock()
+_lock = _threading.Lock()
 
 _INT_MIN, _INT_MAX = -(2 ** 31), 2 ** 31 - 1
 
@@ -169,9 +169,9 @@ _RANGES = {
 }
 
 
-def _path(adj: str, name: str, p: PathArg) -> bytes:
-    if isinstance(p, os.PathLike):
-        p = os.fspath(p)
+def _path(adj: str, name: str, p: _PathArg) -> bytes:
+    if isinstance(p, _os.PathLike):
+        p = _os.fspath(p)
     if not isinstance(p, (str, bytes)):
         raise TypeError(f"{adj}: {name} must be a path (str, bytes or os.PathLike), not "
                         f"{type(p).__name__}")
@@ -182,7 +182,7 @@ def _path(adj: str, name: str, p: PathArg) -> bytes:
         return p
     # On Windows the library opens a UTF-8 path that has non-ASCII characters
     # with the wide file calls, so any name works.
-    return p.encode("utf-8") if sys.platform == "win32" else os.fsencode(p)
+    return p.encode("utf-8") if _sys.platform == "win32" else _os.fsencode(p)
 
 
 def _bounds(low, high) -> str:
@@ -203,11 +203,11 @@ def _real(adj: str, name: str, value: float, low: float, high: float) -> float:
     if isinstance(value, bool) or not isinstance(value, (int, float)):
         raise TypeError(f"{adj}: {name} must be a real number, not {type(value).__name__}")
     try:
-        single = ctypes.c_float(value).value
+        single = _ctypes.c_float(value).value
     except OverflowError:  # an int beyond any double
         single = float("inf") if value > 0 else float("-inf")
     # NaN fails both comparisons, so it is refused too.
-    if not ctypes.c_float(low).value <= single <= ctypes.c_float(high).value:
+    if not _ctypes.c_float(low).value <= single <= _ctypes.c_float(high).value:
         # The library's own message would round the value to "0.1"; say it whole.
         raise Error(f"{adj}: {name} {value!r} out of range {low}..{high}")
     return float(value)
@@ -226,10 +226,10 @@ def _convert(adj: str, named) -> list:
 
 # Set by _check in its own thread: calls go through every check of their
 # arguments but stop before the library.
-_checking = threading.local()
+_checking = _threading.local()
 
 
-def _invoke(adj: str, input_path: PathArg, output_path: PathArg, *args) -> None:
+def _invoke(adj: str, input_path: _PathArg, output_path: _PathArg, *args) -> None:
     fn = getattr(_lib, "velmora_" + adj)
     src, dst = _path(adj, "input_path", input_path), _path(adj, "output_path", output_path)
     if getattr(_checking, "on", False):
@@ -241,7 +241,7 @@ def _invoke(adj: str, input_path: PathArg, output_path: PathArg, *args) -> None:
     raise Error(message)
 
 
-def _call(adj: str, input_path: PathArg, output_path: PathArg, *named) -> None:
+def _call(adj: str, input_path: _PathArg, output_path: _PathArg, *named) -> None:
     _invoke(adj, input_path, output_path, *_convert(adj, named))
 
 
@@ -277,12 +277,12 @@ def _sequence(adj: str, name: str, value, length: int, what: str):
     return value
 
 
-def _triple(adj: str, name: str, value: Sequence[int]):
+def _triple(adj: str, name: str, value: _t.Sequence[int]):
     _sequence(adj, name, value, 3, "three values (R, G, B)")
     return [(f"{name}[{k}]", v) for k, v in enumerate(value)]
 
 
-def _pair(adj: str, name: str, value: Sequence[int]):
+def _pair(adj: str, name: str, value: _t.Sequence[int]):
     _sequence(adj, name, value, 2, "a pair of adjustments (A, B)")
     return [(f"{name}[{k}]", v) for k, v in enumerate(value)]
 
@@ -313,39 +313,39 @@ def last_error() -> str:
 
 # ---- fixed mappings ----------------------------------------------------------
 
-def grayscale(input_path: PathArg, output_path: PathArg) -> None:
+def grayscale(input_path: _PathArg, output_path: _PathArg) -> None:
     """Grey from BT.601 luma in all three channels."""
     _call("grayscale", input_path, output_path)
 
 
-def sepia(input_path: PathArg, output_path: PathArg) -> None:
+def sepia(input_path: _PathArg, output_path: _PathArg) -> None:
     """Warm brown tone through a fixed colour matrix."""
     _call("sepia", input_path, output_path)
 
 
-def invert(input_path: PathArg, output_path: PathArg) -> None:
+def invert(input_path: _PathArg, output_path: _PathArg) -> None:
     """Photographic negative: every channel value v becomes 255 - v."""
     _call("invert", input_path, output_path)
 
 
 # ---- tone ---------------------------------------------------------------------
 
-def brightness(input_path: PathArg, output_path: PathArg, value: int = 0) -> None:
+def brightness(input_path: _PathArg, output_path: _PathArg, value: int = 0) -> None:
     """Adds value * 255 / 100 to every channel; value -100..100."""
     _call("brightness", input_path, output_path, ("value", value))
 
 
-def contrast(input_path: PathArg, output_path: PathArg, value: int = 0) -> None:
+def contrast(input_path: _PathArg, output_path: _PathArg, value: int = 0) -> None:
     """Scales every channel's distance from 128 by (value + 100) / 100; value -100..100."""
     _call("contrast", input_path, output_path, ("value", value))
 
 
-def gamma(input_path: PathArg, output_path: PathArg, gamma: float = 1.0) -> None:
+def gamma(input_path: _PathArg, output_path: _PathArg, gamma: float = 1.0) -> None:
     """Raises normalised channel values to 1/gamma; gamma 0.1..5.0 (above 1 brightens)."""
     _call("gamma", input_path, output_path, ("gamma", gamma))
 
 
-def levels(input_path: PathArg, output_path: PathArg, black: int = 0, white: int = 255,
+def levels(input_path: _PathArg, output_path: _PathArg, black: int = 0, white: int = 255,
            gamma: float = 1.0) -> None:
     """Stretches black..white to 0..255 and bends it by gamma.
 
@@ -357,15 +357,15 @@ def levels(input_path: PathArg, output_path: PathArg, black: int = 0, white: int
     _invoke("levels", input_path, output_path, b, w, g)
 
 
-def auto_levels(input_path: PathArg, output_path: PathArg) -> None:
+def auto_levels(input_path: _PathArg, output_path: _PathArg) -> None:
     """Stretches each channel so its darkest value becomes 0 and its brightest 255."""
     _call("auto_levels", input_path, output_path)
 
 
-def curves(input_path: PathArg, output_path: PathArg,
-           points: Optional[Sequence[Point]] = None, *,
-           red: Optional[Sequence[Point]] = None, green: Optional[Sequence[Point]] = None,
-           blue: Optional[Sequence[Point]] = None) -> None:
+def curves(input_path: _PathArg, output_path: _PathArg,
+           points: _t.Optional[_t.Sequence[_Point]] = None, *,
+           red: _t.Optional[_t.Sequence[_Point]] = None, green: _t.Optional[_t.Sequence[_Point]] = None,
+           blue: _t.Optional[_t.Sequence[_Point]] = None) -> None:
     """Smooth tone curves through 2..64 control points (x, y), each 0..255, x increasing.
 
     Either ``points`` (one curve for R, G and B) or all of ``red``, ``green`` and
@@ -398,13 +398,13 @@ def curves(input_path: PathArg, output_path: PathArg,
     else:
         raise Error("curves: give points, or all of red, green and blue")
     flat = [p for curve in curves_ for p in curve]
-    array = ctypes.c_int * max(len(flat), 1)
+    array = _ctypes.c_int * max(len(flat), 1)
     xs, ys = array(*[p[0] for p in flat]), array(*[p[1] for p in flat])
     # The point count is the library's to refuse: its message says the range.
     _invoke("curves", input_path, output_path, len(curves_[0]), xs, ys, per_channel)
 
 
-def vignette(input_path: PathArg, output_path: PathArg, strength: int, radius: int) -> None:
+def vignette(input_path: _PathArg, output_path: _PathArg, strength: int, radius: int) -> None:
     """Darkens towards the rim: strength 0..100 percent, radius 1..100 percent of the
     shorter side."""
     _call("vignette", input_path, output_path, ("strength", strength), ("radius", radius))
@@ -412,7 +412,7 @@ def vignette(input_path: PathArg, output_path: PathArg, strength: int, radius: i
 
 # ---- colour -------------------------------------------------------------------
 
-def saturation(input_path: PathArg, output_path: PathArg, amount: int = _UNSET, *,
+def saturation(input_path: _PathArg, output_path: _PathArg, amount: int = _UNSET, *,
                value: int = _UNSET) -> None:
     """Scales saturation by 1 + amount/100; amount -100..100 (-100 is grey), default 0.
 
@@ -422,14 +422,14 @@ def saturation(input_path: PathArg, output_path: PathArg, amount: int = _UNSET, 
           _renamed("saturation", "amount", amount, "value", value, 0))
 
 
-def hue(input_path: PathArg, output_path: PathArg, degrees: int = 0) -> None:
+def hue(input_path: _PathArg, output_path: _PathArg, degrees: int = 0) -> None:
     """Rotates hue by any number of degrees (+120 turns red into green)."""
     _call("hue", input_path, output_path, ("degrees", degrees))
 
 
-def replace(input_path: PathArg, output_path: PathArg, from_: Colour = _UNSET,
-            to: Colour = _UNSET, tolerance: int = 0, *, source: Colour = _UNSET,
-            target: Colour = _UNSET) -> None:
+def replace(input_path: _PathArg, output_path: _PathArg, from_: _Colour = _UNSET,
+            to: _Colour = _UNSET, tolerance: int = 0, *, source: _Colour = _UNSET,
+            target: _Colour = _UNSET) -> None:
     """Pixels within tolerance (sum of channel differences, 0..255) of ``from_`` become
     ``to``; both (R, G, B), each 0..255, and required.
 
@@ -442,20 +442,20 @@ def replace(input_path: PathArg, output_path: PathArg, from_: Colour = _UNSET,
           *_triple("replace", to_name, to), ("tolerance", tolerance))
 
 
-def colorize(input_path: PathArg, output_path: PathArg, color: Colour, intensity: int) -> None:
+def colorize(input_path: _PathArg, output_path: _PathArg, color: _Colour, intensity: int) -> None:
     """Blends every pixel towards color (each 0..255) by intensity 0..100 percent."""
     _call("colorize", input_path, output_path, *_triple("colorize", "color", color),
           ("intensity", intensity))
 
 
-def white_balance(input_path: PathArg, output_path: PathArg, temperature: int = 0) -> None:
+def white_balance(input_path: _PathArg, output_path: _PathArg, temperature: int = 0) -> None:
     """Warms (positive) or cools (negative) the picture; temperature -50..50."""
     _call("white_balance", input_path, output_path, ("temperature", temperature))
 
 
-def color_balance(input_path: PathArg, output_path: PathArg,
-                  shadows: Colour = (0, 0, 0), midtones: Colour = (0, 0, 0),
-                  highlights: Colour = (0, 0, 0)) -> None:
+def color_balance(input_path: _PathArg, output_path: _PathArg,
+                  shadows: _Colour = (0, 0, 0), midtones: _Colour = (0, 0, 0),
+                  highlights: _Colour = (0, 0, 0)) -> None:
     """Shifts R, G, B separately in shadows, midtones and highlights; each -100..100."""
     _call("color_balance", input_path, output_path,
           *_triple("color_balance", "shadows", shadows),
@@ -463,9 +463,9 @@ def color_balance(input_path: PathArg, output_path: PathArg,
           *_triple("color_balance", "highlights", highlights))
 
 
-def selective(input_path: PathArg, output_path: PathArg, hue: int = 0, range: int = 30,
-              sat_min: int = 0, red: Tuple[int, int] = (0, 0),
-              green: Tuple[int, int] = (0, 0), blue: Tuple[int, int] = (0, 0)) -> None:
+def selective(input_path: _PathArg, output_path: _PathArg, hue: int = 0, range: int = 30,
+              sat_min: int = 0, red: _t.Tuple[int, int] = (0, 0),
+              green: _t.Tuple[int, int] = (0, 0), blue: _t.Tuple[int, int] = (0, 0)) -> None:
     """Shifts R, G, B only in pixels near a hue.
 
     hue: target in degrees (any int); range: 1..180 degrees; sat_min: 0..100
