@@ -47,8 +47,8 @@ __version__ = "1.0.0"
 
 __all__ = [
     "Error", "library_path", "init", "cleanup", "last_error", "grayscale", "sepia", "invert",
-    "brightness", "contrast", "gamma", "levels", "auto_levels", "curves", "vignette", "saturation", "hue", "replace",
-    "colorize", "white_balance", "color_balance", "selective",
+    "brightness", "contrast", "gamma", "levels", "auto_levels", "curves", "vignette",
+    "saturation", "hue", "replace", "colorize", "white_balance", "color_balance", "selective",
 ]
 
 _PathArg = _t.Union[str, bytes, "_os.PathLike[str]"]
@@ -364,7 +364,8 @@ def auto_levels(input_path: _PathArg, output_path: _PathArg) -> None:
 
 def curves(input_path: _PathArg, output_path: _PathArg,
            points: _t.Optional[_t.Sequence[_Point]] = None, *,
-           red: _t.Optional[_t.Sequence[_Point]] = None, green: _t.Optional[_t.Sequence[_Point]] = None,
+           red: _t.Optional[_t.Sequence[_Point]] = None,
+           green: _t.Optional[_t.Sequence[_Point]] = None,
            blue: _t.Optional[_t.Sequence[_Point]] = None) -> None:
     """Smooth tone curves through 2..64 control points (x, y), each 0..255, x increasing.
 
