@@ -15,11 +15,12 @@ The keyword parameters are named as the ``velmora`` command's options, with
 (``--from``: ``from_``); earlier names (``saturation(value=)``,
 ``replace(source=, target=)``) are still accepted.
 
-Every refused value raises :class:`velmora.Error`, a ``ValueError``: whether
-the library refuses it (out of range, unreadable input, ...) or the binding
-cannot pass it to the library at all (an int beyond 32 bits, a NUL in a path,
-a colour without three values). The message starts with the adjustment's name
-and names the parameter. An argument of the wrong type raises ``TypeError``.
+Every refused value raises :class:`velmora.Error`, a ``ValueError``, whether
+the binding refuses it before the call (out of the library's range, an int
+beyond 32 bits, a NUL in a path, a colour without three values) or the library
+does (too few curve points); so does a failed call (an unreadable input). The
+message starts with the adjustment's name and names the parameter as Python
+calls it. An argument of the wrong type raises ``TypeError``.
 The output's format is the one its extension names: .jpg/.jpeg
 (JPEG at quality 92), .png, .bmp, in any case; any other extension writes the
 input's format.
