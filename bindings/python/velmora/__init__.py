@@ -10,10 +10,18 @@ raises :class:`velmora.Error` with the library's one-line message on failure::
     velmora.levels("in.jpg", "out.png", black=16, white=235, gamma=1.2)
     velmora.curves("in.jpg", "out.jpg", points=[(0, 0), (128, 200), (255, 255)])
 
-Every call raises :class:`velmora.Error` when the library refuses it (the
-message names the adjustment and the cause), ``TypeError`` or ``ValueError``
-when an argument cannot be passed to the library at all (the message names the
-parameter). The output's format is the one its extension names: .jpg/.jpeg
+The keyword parameters are named as the ``velmora`` command's options, with
+"-" as "_" (``--sat-min``: ``sat_min``) and a trailing "_" on a Python keyword
+(``--from``: ``from_``); earlier names (``saturation(value=)``,
+``replace(source=, target=)``) are still accepted.
+
+Every refused value raises :class:`velmora.Error`, a ``ValueError``, whether
+the binding refuses it before the call (out of the library's range, an int
+beyond 32 bits, a NUL in a path, a colour without three values) or the library
+does (too few curve points); so does a failed call (an unreadable input). The
+message starts with the adjustment's name and names the parameter as Python
+calls it. An argument of the wrong type raises ``TypeError``.
+The output's format is the one its extension names: .jpg/.jpeg
 (JPEG at quality 92), .png, .bmp, in any case; any other extension writes the
 input's format.
 
@@ -27,49 +35,49 @@ variable ``VELMORA_LIBRARY``; a copy next to this package; a build tree of the
 repository (``build/*/src`` or ``build/*/bin``); the system's loader.
 """
 
-from __future__ import annotations
-
-import ctypes
-import ctypes.util
-import os
-import sys
-import threading
-from pathlib import Path
-from typing import Optional, Sequence, Tuple, Union
+# Everything imported under a private name: dir(velmora) shows only the API.
+import ctypes as _ctypes
+import os as _os
+import sys as _sys
+import threading as _threading
+import typing as _t
+from ctypes import util as _ctypes_util
+from pathlib import Path as _Path
 
 __version__ = "1.0.0"
 
 __all__ = [
-    "Error", "library_path", "grayscale", "sepia", "invert", "brightness", "contrast",
-    "gamma", "levels", "auto_levels", "curves", "vignette", "saturation", "hue", "replace",
-    "colorize", "white_balance", "color_balance", "selective",
+    "Error", "library_path", "init", "cleanup", "last_error", "grayscale", "sepia", "invert",
+    "brightness", "contrast", "gamma", "levels", "auto_levels", "curves", "vignette",
+    "saturation", "hue", "replace", "colorize", "white_balance", "color_balance", "selective",
 ]
 
-PathArg = Union[str, "os.PathLike[str]"]
-Point = Tuple[int, int]
-Colour = Tuple[int, int, int]
+_PathArg = _t.Union[str, bytes, "_os.PathLike[str]"]
+_Point = _t.Tuple[int, int]
+_Colour = _t.Tuple[int, int, int]
 
 
-class Error(Exception):
-    """A failed call; the text is the library's message, e.g. "sepia: cannot read x.jpg"."""
+class Error(ValueError):
+    """A refused call; the text names the adjustment and the cause, e.g.
+    "sepia: cannot read x.jpg" or "brightness: value 101 out of range -100..+100"."""
 
 
 # ---- finding and loading the library -----------------------------------------
 
-if sys.platform == "win32":
+if _sys.platform == "win32":
     _NAMES = ["tarvinex-velmora.dll"]
-elif sys.platform == "darwin":
+elif _sys.platform == "darwin":
     _NAMES = ["libtarvinex-velmora.dylib"]
 else:
     _NAMES = ["libtarvinex-velmora.so", "libtarvinex-velmora.so.1"]
 
 
 def _candidates():
-    env = os.environ.get("VELMORA_LIBRARY")
+    env = _os.environ.get("VELMORA_LIBRARY")
     if env:
-        yield Path(env)
+        yield _Path(env)
         return
-    here = Path(__file__).resolve().parent
+    here = _Path(__file__).resolve().parent
     for name in _NAMES:
         yield here / name
     repo = here.parent.parent.parent
@@ -79,16 +87,16 @@ def _candidates():
                 yield build / sub / name
 
 
-def _load() -> Tuple[ctypes.CDLL, str]:
+def _load() -> _t.Tuple[_ctypes.CDLL, str]:
     for path in _candidates():
         if path.is_file():
-            return ctypes.CDLL(str(path)), str(path)
-    if os.environ.get("VELMORA_LIBRARY"):
-        raise OSError("VELMORA_LIBRARY names no file: " + os.environ["VELMORA_LIBRARY"])
-    found = ctypes.util.find_library("tarvinex-velmora")
+            return _ctypes.CDLL(str(path)), str(path)
+    if _os.environ.get("VELMORA_LIBRARY"):
+        raise OSError("VELMORA_LIBRARY names no file: " + _os.environ["VELMORA_LIBRARY"])
+    found = _ctypes_util.find_library("tarvinex-velmora")
     for name in ([found] if found else []) + _NAMES:
         try:
-            return ctypes.CDLL(name), name
+            return _ctypes.CDLL(name), name
         except OSError:
             continue
     raise OSError("cannot find the tarvinex-velmora library; set VELMORA_LIBRARY")
@@ -96,10 +104,10 @@ def _load() -> Tuple[ctypes.CDLL, str]:
 
 _lib, library_path = _load()
 
-_c = ctypes.c_char_p
-_i = ctypes.c_int
-_f = ctypes.c_float
-_ip = ctypes.POINTER(ctypes.c_int)
+_c = _ctypes.c_char_p
+_i = _ctypes.c_int
+_f = _ctypes.c_float
+_ip = _ctypes.POINTER(_ctypes.c_int)
 
 # All twenty exports, with their C signatures.
 _SIGNATURES = {
@@ -129,50 +137,104 @@ for _name, (_args, _res) in _SIGNATURES.items():
     _fn = getattr(_lib, _name)
     _fn.argtypes = _args
     _fn.restype = _res
+del _name, _args, _res, _fn
 
 # The library keeps one last-error text per process: a call and the reading of
 # its message happen under one lock, so a message always belongs to its call.
-_lock = threading.Lock()
+_lock = _threading.Lock()
+
+_INT_MIN, _INT_MAX = -(2 ** 31), 2 ** 31 - 1
+
+# The accepted range of every parameter after the two paths, in the C
+# function's order, as the library checks them. Checked here first so that a
+# refusal names the parameter as Python calls it; tests/check_list_consumers.py
+# compares this table with the library's own list.
+_RANGES = {
+    "grayscale": (),
+    "sepia": (),
+    "invert": (),
+    "brightness": ((-100, 100),),
+    "contrast": ((-100, 100),),
+    "gamma": ((0.1, 5.0),),
+    "levels": ((0, 255), (0, 255), (0.1, 5.0)),
+    "auto_levels": (),
+    "curves": ((2, 64), (0, 255), (0, 255), (0, 3)),
+    "vignette": ((0, 100), (1, 100)),
+    "saturation": ((-100, 100),),
+    "hue": ((-2147483648, 2147483647),),
+    "replace": ((0, 255),) * 7,
+    "colorize": ((0, 255), (0, 255), (0, 255), (0, 100)),
+    "white_balance": ((-50, 50),),
+    "color_balance": ((-100, 100),) * 9,
+    "selective": ((-2147483648, 2147483647), (0, 100), (1, 180)) + ((-100, 100),) * 6,
+}
 
 
-def _path(name: str, p: PathArg) -> bytes:
-    if isinstance(p, os.PathLike):
-        p = os.fspath(p)
+def _path(adj: str, name: str, p: _PathArg) -> bytes:
+    if isinstance(p, _os.PathLike):
+        p = _os.fspath(p)
     if not isinstance(p, (str, bytes)):
-        raise TypeError(f"{name} must be a path (str, bytes or os.PathLike), not "
+        raise TypeError(f"{adj}: {name} must be a path (str, bytes or os.PathLike), not "
                         f"{type(p).__name__}")
     # C stops at the first NUL: the library would write another file than asked.
     if (b"\0" if isinstance(p, bytes) else "\0") in p:
-        raise ValueError(f"{name} contains a NUL character")
+        raise Error(f"{adj}: {name} contains a NUL character")
     if isinstance(p, bytes):
         return p
     # On Windows the library opens a UTF-8 path that has non-ASCII characters
     # with the wide file calls, so any name works.
-    return p.encode("utf-8") if sys.platform == "win32" else os.fsencode(p)
+    return p.encode("utf-8") if _sys.platform == "win32" else _os.fsencode(p)
 
 
-def _int32(name: str, value: int) -> int:
+def _bounds(low, high) -> str:
+    # As the library writes them: "-100..+100", "0..255".
+    return f"{low}..{'+' if low < 0 else ''}{high}"
+
+
+def _int(adj: str, name: str, value: int, low: int = _INT_MIN, high: int = _INT_MAX) -> int:
     if isinstance(value, bool) or not isinstance(value, int):
-        raise TypeError(f"{name} must be an int, not {type(value).__name__}")
-    if not -(2 ** 31) <= value < 2 ** 31:
-        raise OverflowError(f"{name} does not fit in 32 bits: {value}")
+        raise TypeError(f"{adj}: {name} must be an int, not {type(value).__name__}")
+    if not low <= value <= high:
+        raise Error(f"{adj}: {name} {value} out of range {_bounds(low, high)}")
     return value
 
 
-def _real(name: str, value: float, low: float, high: float) -> float:
+def _real(adj: str, name: str, value: float, low: float, high: float) -> float:
     """A real number within low..high as the library compares it, in float."""
     if isinstance(value, bool) or not isinstance(value, (int, float)):
-        raise TypeError(f"{name} must be a real number, not {type(value).__name__}")
-    single = ctypes.c_float(value).value
-    if not ctypes.c_float(low).value <= single <= ctypes.c_float(high).value:
+        raise TypeError(f"{adj}: {name} must be a real number, not {type(value).__name__}")
+    try:
+        single = _ctypes.c_float(value).value
+    except OverflowError:  # an int beyond any double
+        single = float("inf") if value > 0 else float("-inf")
+    # NaN fails both comparisons, so it is refused too.
+    if not _ctypes.c_float(low).value <= single <= _ctypes.c_float(high).value:
         # The library's own message would round the value to "0.1"; say it whole.
-        raise ValueError(f"{name} {value!r} out of range {low}..{high}")
+        raise Error(f"{adj}: {name} {value!r} out of range {low}..{high}")
     return float(value)
 
 
-def _call(name: str, input_path: PathArg, output_path: PathArg, *args) -> None:
-    fn = getattr(_lib, "velmora_" + name)
-    src, dst = _path("input_path", input_path), _path("output_path", output_path)
+def _convert(adj: str, named) -> list:
+    """The C values of (name, value) pairs given in the C function's order."""
+    values = []
+    for (name, value), (low, high) in zip(named, _RANGES[adj]):
+        if isinstance(low, float):
+            values.append(_real(adj, name, value, low, high))
+        else:
+            values.append(_int(adj, name, value, low, high))
+    return values
+
+
+# Set by _check in its own thread: calls go through every check of their
+# arguments but stop before the library.
+_checking = _threading.local()
+
+
+def _invoke(adj: str, input_path: _PathArg, output_path: _PathArg, *args) -> None:
+    fn = getattr(_lib, "velmora_" + adj)
+    src, dst = _path(adj, "input_path", input_path), _path(adj, "output_path", output_path)
+    if getattr(_checking, "on", False):
+        return
     with _lock:
         if fn(src, dst, *args):
             return
@@ -180,166 +242,268 @@ def _call(name: str, input_path: PathArg, output_path: PathArg, *args) -> None:
     raise Error(message)
 
 
-def _ints(names: Sequence[str], values: Sequence[int]):
-    return [_int32(n, v) for n, v in zip(names, values)]
+def _call(adj: str, input_path: _PathArg, output_path: _PathArg, *named) -> None:
+    _invoke(adj, input_path, output_path, *_convert(adj, named))
 
 
-def _sequence(name: str, value, length: int, what: str):
+class _Unset:
+    def __repr__(self):
+        return "<unset>"
+
+
+# The default of a parameter that has an older name too: tells "not given" apart
+# from any value.
+_UNSET = _Unset()
+
+
+def _renamed(adj: str, name: str, value, old: str, old_value, default=_UNSET):
+    """(the name the caller used, the value) of a parameter also accepted under
+    an older name."""
+    if old_value is not _UNSET:
+        if value is not _UNSET:
+            raise TypeError(f"{adj}() got both {name} and its older name {old}")
+        return old, old_value
+    if value is _UNSET:
+        if default is _UNSET:
+            raise TypeError(f"{adj}() missing required argument: '{name}'")
+        return name, default
+    return name, value
+
+
+def _sequence(adj: str, name: str, value, length: int, what: str):
     if isinstance(value, (str, bytes)) or not hasattr(value, "__len__"):
-        raise TypeError(f"{name} must be {what}, not {type(value).__name__}")
+        raise TypeError(f"{adj}: {name} must be {what}, not {type(value).__name__}")
     if len(value) != length:
-        raise ValueError(f"{name} must be {what}, got {len(value)} values")
+        raise Error(f"{adj}: {name} must be {what}, got {len(value)} values")
     return value
 
 
-def _triple(name: str, value: Sequence[int]):
-    _sequence(name, value, 3, "three values (R, G, B)")
-    return _ints([f"{name}[{k}]" for k in range(3)], value)
+def _triple(adj: str, name: str, value: _t.Sequence[int]):
+    _sequence(adj, name, value, 3, "three values (R, G, B)")
+    return [(f"{name}[{k}]", v) for k, v in enumerate(value)]
+
+
+def _pair(adj: str, name: str, value: _t.Sequence[int]):
+    _sequence(adj, name, value, 2, "a pair of adjustments (A, B)")
+    return [(f"{name}[{k}]", v) for k, v in enumerate(value)]
+
+
+# ---- lifecycle -----------------------------------------------------------------
+
+def init() -> None:
+    """Empties the library's last-error text. Optional: nothing needs initialising."""
+    with _lock:
+        _lib.velmora_init()
+
+
+def cleanup() -> None:
+    """Empties the library's last-error text; the library stays usable."""
+    with _lock:
+        _lib.velmora_cleanup()
+
+
+def last_error() -> str:
+    """The message of this process's last failed call, or "" after a success.
+
+    The failing call has already raised it as :class:`Error`; a failure that the
+    binding refused before reaching the library leaves it unchanged.
+    """
+    with _lock:
+        return _lib.velmora_last_error().decode("utf-8", "replace")
 
 
 # ---- fixed mappings ----------------------------------------------------------
 
-def grayscale(input_path: PathArg, output_path: PathArg) -> None:
+def grayscale(input_path: _PathArg, output_path: _PathArg) -> None:
     """Grey from BT.601 luma in all three channels."""
     _call("grayscale", input_path, output_path)
 
 
-def sepia(input_path: PathArg, output_path: PathArg) -> None:
+def sepia(input_path: _PathArg, output_path: _PathArg) -> None:
     """Warm brown tone through a fixed colour matrix."""
     _call("sepia", input_path, output_path)
 
 
-def invert(input_path: PathArg, output_path: PathArg) -> None:
+def invert(input_path: _PathArg, output_path: _PathArg) -> None:
     """Photographic negative: every channel value v becomes 255 - v."""
     _call("invert", input_path, output_path)
 
 
 # ---- tone ---------------------------------------------------------------------
 
-def brightness(input_path: PathArg, output_path: PathArg, value: int = 0) -> None:
+def brightness(input_path: _PathArg, output_path: _PathArg, value: int = 0) -> None:
     """Adds value * 255 / 100 to every channel; value -100..100."""
-    _call("brightness", input_path, output_path, _int32("value", value))
+    _call("brightness", input_path, output_path, ("value", value))
 
 
-def contrast(input_path: PathArg, output_path: PathArg, value: int = 0) -> None:
+def contrast(input_path: _PathArg, output_path: _PathArg, value: int = 0) -> None:
     """Scales every channel's distance from 128 by (value + 100) / 100; value -100..100."""
-    _call("contrast", input_path, output_path, _int32("value", value))
+    _call("contrast", input_path, output_path, ("value", value))
 
 
-def gamma(input_path: PathArg, output_path: PathArg, gamma: float = 1.0) -> None:
+def gamma(input_path: _PathArg, output_path: _PathArg, gamma: float = 1.0) -> None:
     """Raises normalised channel values to 1/gamma; gamma 0.1..5.0 (above 1 brightens)."""
-    _call("gamma", input_path, output_path, _real("gamma", gamma, 0.1, 5.0))
+    _call("gamma", input_path, output_path, ("gamma", gamma))
 
 
-def levels(input_path: PathArg, output_path: PathArg, black: int = 0, white: int = 255,
+def levels(input_path: _PathArg, output_path: _PathArg, black: int = 0, white: int = 255,
            gamma: float = 1.0) -> None:
     """Stretches black..white to 0..255 and bends it by gamma.
 
     black and white 0..255 with black < white; gamma 0.1..5.0.
     """
-    _call("levels", input_path, output_path, _int32("black", black), _int32("white", white),
-          _real("gamma", gamma, 0.1, 5.0))
+    b, w, g = _convert("levels", [("black", black), ("white", white), ("gamma", gamma)])
+    if b >= w:
+        raise Error(f"levels: white {w} must be above black {b}")
+    _invoke("levels", input_path, output_path, b, w, g)
 
 
-def auto_levels(input_path: PathArg, output_path: PathArg) -> None:
+def auto_levels(input_path: _PathArg, output_path: _PathArg) -> None:
     """Stretches each channel so its darkest value becomes 0 and its brightest 255."""
     _call("auto_levels", input_path, output_path)
 
 
-def curves(input_path: PathArg, output_path: PathArg,
-           points: Optional[Sequence[Point]] = None, *,
-           red: Optional[Sequence[Point]] = None, green: Optional[Sequence[Point]] = None,
-           blue: Optional[Sequence[Point]] = None) -> None:
+def curves(input_path: _PathArg, output_path: _PathArg,
+           points: _t.Optional[_t.Sequence[_Point]] = None, *,
+           red: _t.Optional[_t.Sequence[_Point]] = None,
+           green: _t.Optional[_t.Sequence[_Point]] = None,
+           blue: _t.Optional[_t.Sequence[_Point]] = None) -> None:
     """Smooth tone curves through 2..64 control points (x, y), each 0..255, x increasing.
 
     Either ``points`` (one curve for R, G and B) or all of ``red``, ``green`` and
     ``blue`` (one curve each, with the same number of points).
     """
-    def pairs(name, curve):
+    def checked(name, curve):
         if isinstance(curve, (str, bytes)) or not hasattr(curve, "__iter__"):
-            raise TypeError(f"{name} must be a sequence of (x, y) points, not "
+            raise TypeError(f"curves: {name} must be a sequence of (x, y) points, not "
                             f"{type(curve).__name__}")
         curve = list(curve)
         for k, p in enumerate(curve):
-            _sequence(f"{name}[{k}]", p, 2, "an (x, y) pair")
+            _sequence("curves", f"{name}[{k}]", p, 2, "an (x, y) pair")
+            _int("curves", f"{name}[{k}] x", p[0], 0, 255)
+            _int("curves", f"{name}[{k}] y", p[1], 0, 255)
+            if k and p[0] <= curve[k - 1][0]:
+                raise Error(f"curves: {name}[{k}] x {p[0]} must be above "
+                            f"{name}[{k - 1}] x {curve[k - 1][0]}")
         return curve
 
     if points is not None:
-        points = pairs("points", points)
+        points = checked("points", points)
         if red is not None or green is not None or blue is not None:
-            raise ValueError("give either points or red/green/blue, not both")
-        curves_, per_channel = [list(points)], 0
+            raise Error("curves: give either points or red/green/blue, not both")
+        curves_, per_channel = [points], 0
     elif red is not None and green is not None and blue is not None:
-        red, green, blue = pairs("red", red), pairs("green", green), pairs("blue", blue)
-        curves_, per_channel = [list(red), list(green), list(blue)], 3
+        curves_ = [checked("red", red), checked("green", green), checked("blue", blue)]
+        per_channel = 3
         if not len(curves_[0]) == len(curves_[1]) == len(curves_[2]):
-            raise ValueError("red, green and blue need the same number of points")
+            raise Error("curves: red, green and blue need the same number of points")
     else:
-        raise ValueError("give points, or all of red, green and blue")
-    count = len(curves_[0])
+        raise Error("curves: give points, or all of red, green and blue")
     flat = [p for curve in curves_ for p in curve]
-    xs = (ctypes.c_int * max(len(flat), 1))(*_ints([f"point {k} x" for k in range(len(flat))],
-                                                  [p[0] for p in flat]))
-    ys = (ctypes.c_int * max(len(flat), 1))(*_ints([f"point {k} y" for k in range(len(flat))],
-                                                  [p[1] for p in flat]))
-    _call("curves", input_path, output_path, count, xs, ys, per_channel)
+    array = _ctypes.c_int * max(len(flat), 1)
+    xs, ys = array(*[p[0] for p in flat]), array(*[p[1] for p in flat])
+    # The point count is the library's to refuse: its message says the range.
+    _invoke("curves", input_path, output_path, len(curves_[0]), xs, ys, per_channel)
 
 
-def vignette(input_path: PathArg, output_path: PathArg, strength: int, radius: int) -> None:
-    """Darkens towards the rim: strength 0..100 percent, radius 1..100 percent of the shorter side."""
-    _call("vignette", input_path, output_path, _int32("strength", strength),
-          _int32("radius", radius))
+def vignette(input_path: _PathArg, output_path: _PathArg, strength: int, radius: int) -> None:
+    """Darkens towards the rim: strength 0..100 percent, radius 1..100 percent of the
+    shorter side."""
+    _call("vignette", input_path, output_path, ("strength", strength), ("radius", radius))
 
 
 # ---- colour -------------------------------------------------------------------
 
-def saturation(input_path: PathArg, output_path: PathArg, value: int = 0) -> None:
-    """Scales saturation by 1 + value/100; value -100..100 (-100 is grey)."""
-    _call("saturation", input_path, output_path, _int32("value", value))
+def saturation(input_path: _PathArg, output_path: _PathArg, amount: int = _UNSET, *,
+               value: int = _UNSET) -> None:
+    """Scales saturation by 1 + amount/100; amount -100..100 (-100 is grey), default 0.
+
+    ``value`` is the older name of ``amount``.
+    """
+    _call("saturation", input_path, output_path,
+          _renamed("saturation", "amount", amount, "value", value, 0))
 
 
-def hue(input_path: PathArg, output_path: PathArg, degrees: int = 0) -> None:
+def hue(input_path: _PathArg, output_path: _PathArg, degrees: int = 0) -> None:
     """Rotates hue by any number of degrees (+120 turns red into green)."""
-    _call("hue", input_path, output_path, _int32("degrees", degrees))
+    _call("hue", input_path, output_path, ("degrees", degrees))
 
 
-def replace(input_path: PathArg, output_path: PathArg, source: Colour, target: Colour,
-            tolerance: int = 0) -> None:
-    """Pixels within tolerance (sum of channel differences, 0..255) of source become target."""
-    _call("replace", input_path, output_path, *_triple("source", source),
-          *_triple("target", target), _int32("tolerance", tolerance))
+def replace(input_path: _PathArg, output_path: _PathArg, from_: _Colour = _UNSET,
+            to: _Colour = _UNSET, tolerance: int = 0, *, source: _Colour = _UNSET,
+            target: _Colour = _UNSET) -> None:
+    """Pixels within tolerance (sum of channel differences, 0..255) of ``from_`` become
+    ``to``; both (R, G, B), each 0..255, and required.
+
+    ``from_`` is the command's ``--from`` (``from`` is a Python keyword);
+    ``source`` and ``target`` are the older names of ``from_`` and ``to``.
+    """
+    from_name, from_ = _renamed("replace", "from_", from_, "source", source)
+    to_name, to = _renamed("replace", "to", to, "target", target)
+    _call("replace", input_path, output_path, *_triple("replace", from_name, from_),
+          *_triple("replace", to_name, to), ("tolerance", tolerance))
 
 
-def colorize(input_path: PathArg, output_path: PathArg, color: Colour, intensity: int) -> None:
+def colorize(input_path: _PathArg, output_path: _PathArg, color: _Colour, intensity: int) -> None:
     """Blends every pixel towards color (each 0..255) by intensity 0..100 percent."""
-    _call("colorize", input_path, output_path, *_triple("color", color),
-          _int32("intensity", intensity))
+    _call("colorize", input_path, output_path, *_triple("colorize", "color", color),
+          ("intensity", intensity))
 
 
-def white_balance(input_path: PathArg, output_path: PathArg, temperature: int = 0) -> None:
+def white_balance(input_path: _PathArg, output_path: _PathArg, temperature: int = 0) -> None:
     """Warms (positive) or cools (negative) the picture; temperature -50..50."""
-    _call("white_balance", input_path, output_path, _int32("temperature", temperature))
+    _call("white_balance", input_path, output_path, ("temperature", temperature))
 
 
-def color_balance(input_path: PathArg, output_path: PathArg,
-                  shadows: Colour = (0, 0, 0), midtones: Colour = (0, 0, 0),
-                  highlights: Colour = (0, 0, 0)) -> None:
+def color_balance(input_path: _PathArg, output_path: _PathArg,
+                  shadows: _Colour = (0, 0, 0), midtones: _Colour = (0, 0, 0),
+                  highlights: _Colour = (0, 0, 0)) -> None:
     """Shifts R, G, B separately in shadows, midtones and highlights; each -100..100."""
-    _call("color_balance", input_path, output_path, *_triple("shadows", shadows),
-          *_triple("midtones", midtones), *_triple("highlights", highlights))
+    _call("color_balance", input_path, output_path,
+          *_triple("color_balance", "shadows", shadows),
+          *_triple("color_balance", "midtones", midtones),
+          *_triple("color_balance", "highlights", highlights))
 
 
-def selective(input_path: PathArg, output_path: PathArg, hue: int = 0, range: int = 30,
-              sat_min: int = 0, red: Tuple[int, int] = (0, 0),
-              green: Tuple[int, int] = (0, 0), blue: Tuple[int, int] = (0, 0)) -> None:
+def selective(input_path: _PathArg, output_path: _PathArg, hue: int = 0, range: int = 30,
+              sat_min: int = 0, red: _t.Tuple[int, int] = (0, 0),
+              green: _t.Tuple[int, int] = (0, 0), blue: _t.Tuple[int, int] = (0, 0)) -> None:
     """Shifts R, G, B only in pixels near a hue.
 
     hue: target in degrees (any int); range: 1..180 degrees; sat_min: 0..100
     percent; red, green, blue: pairs of adjustments, each -100..100.
     """
-    pairs = []
-    for name, pair in (("red", red), ("green", green), ("blue", blue)):
-        _sequence(name, pair, 2, "a pair of adjustments (A, B)")
-        pairs += _ints([f"{name}[0]", f"{name}[1]"], pair)
-    _call("selective", input_path, output_path, _int32("hue", hue), _int32("sat_min", sat_min),
-          _int32("range", range), *pairs)
+    _call("selective", input_path, output_path, ("hue", hue), ("sat_min", sat_min),
+          ("range", range), *_pair("selective", "red", red), *_pair("selective", "green", green),
+          *_pair("selective", "blue", blue))
+
+
+# ---- checking a call without making it -------------------------------------------
+
+def _check(adj, params: dict) -> None:
+    """Raises what ``<adj>(input, output, **params)`` would raise before reaching
+    the library: an unknown adjustment or keyword (with the nearest name), a
+    value of the wrong type (TypeError) or a refused value (Error)."""
+    import difflib
+    import inspect
+
+    def nearest(word, words):
+        close = difflib.get_close_matches(str(word), list(words), n=1, cutoff=0.6)
+        return f" (did you mean {close[0]!r}?)" if close else ""
+
+    if not isinstance(adj, str):
+        raise TypeError(f"the adjustment must be a name (str), not {type(adj).__name__}")
+    if adj not in _RANGES:
+        hint = nearest(adj.replace("-", "_"), _RANGES) or f"; one of {', '.join(_RANGES)}"
+        raise Error(f"unknown adjustment {adj!r}{hint}")
+    fn = globals()[adj]
+    names = [n for n in inspect.signature(fn).parameters if n not in ("input_path", "output_path")]
+    for key in params:
+        if key not in names:
+            raise TypeError(f"{adj} has no parameter {key!r}{nearest(key, names)}; its "
+                            f"parameters: {', '.join(names) or 'none'}")
+    _checking.on = True
+    try:
+        fn("input", "output", **params)
+    finally:
+        _checking.on = False
