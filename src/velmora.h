@@ -21,9 +21,13 @@
  * write"), but can as PNG or BMP.
  *
  * The output keeps three things of a JPEG or PNG input besides its pixels:
- * the ICC colour profile (an RGB one only), the EXIF orientation and the
- * resolution (dpi), written as JPEG APP1/APP2 segments or PNG iCCP, pHYs and
- * eXIf chunks. Nothing else is ever copied: no GPS position, camera serial
+ * the ICC colour profile (an RGB one with the 'acsp' signature that
+ * describes a colour space: no device link or abstract profile), the EXIF
+ * orientation and the resolution (dpi), written as JPEG APP1/APP2 segments
+ * or PNG iCCP, pHYs and eXIf chunks. Of anything given twice the first
+ * counts; anything malformed, of the wrong type or beyond what the output
+ * can carry is left out, never replaced by a default. A profile name that is
+ * not a valid PNG keyword becomes "ICC Profile". Nothing else is ever copied: no GPS position, camera serial
  * number, owner name, thumbnail or other EXIF entry. BMP output keeps none.
  *
  * Results: 1 on success, 0 on failure. After a failure velmora_last_error()

@@ -97,12 +97,17 @@ Bytes camera_exif(bool little, int orientation, uint32_t dpi) {
                 extra, ifd1);
 }
 
-Bytes profile(size_t size, const char *space) {
+// A profile of `size` bytes: its size, class, colour space and signature
+// where a profile has them, filler elsewhere.
+Bytes profile(size_t size, const char *space, const char *device_class = "mntr",
+              const char *signature = "acsp") {
     Bytes p(size);
     for (size_t i = 0; i < size; ++i) p[i] = uint8_t(i * 7 + 3);
     p[0] = uint8_t(size >> 24), p[1] = uint8_t(size >> 16), p[2] = uint8_t(size >> 8),
     p[3] = uint8_t(size);
+    std::memcpy(&p[12], device_class, 4);
     std::memcpy(&p[16], space, 4);
+    std::memcpy(&p[36], signature, 4);
     return p;
 }
 
@@ -213,6 +218,7 @@ struct Case {
     Bytes icc = {};
     int orientation = 1;
     double dpi = 0;  // 0: no resolution
+    std::string png_name = "ICC Profile";  // the iCCP name of a PNG output that keeps a profile
 };
 
 double dpi_of(const Metadata &m) {
@@ -241,7 +247,9 @@ std::vector<Case> cases() {
                        Bytes a = app2_icc(rgb_big, 65519);
                        // the segments as 2, 1, 3
                        const size_t s1 = 4 + 65519 + 14, s2 = s1;
-                       Bytes out(a.begin() + long(s1), a.begin() + long(s1 + s2));
+                       Bytes out;
+                       out.reserve(a.size());
+                       out.insert(out.end(), a.begin() + long(s1), a.begin() + long(s1 + s2));
                        out.insert(out.end(), a.begin(), a.begin() + long(s1));
                        out.insert(out.end(), a.begin() + long(s1 + s2), a.end());
                        return out;
@@ -262,11 +270,72 @@ std::vector<Case> cases() {
                        c.insert(c.end(), p.begin(), p.end());
                        return c;
                    }(),
-                   nullptr, rgb_big, 1, 11811 * 0.0254});
+                   nullptr, rgb_big, 1, 11811 * 0.0254, "Display P3"});
     all.push_back({"PNG eXIf orientation", false, chunk("eXIf", camera_exif(true, 8, 300)),
                    nullptr, {}, 8, 0});
     all.push_back({"PNG pHYs without a unit: none", false, phys(2, 1, 0)});
     all.push_back({"PNG grey iCCP dropped", false, iccp(profile(300, "GRAY"), "g")});
+    // Profiles that do not describe a colour space are not kept.
+    all.push_back({"profile without the acsp signature dropped", true,
+                   app2_icc(profile(560, "RGB ", "mntr", "xxxx"), 65519)});
+    all.push_back({"device-link profile dropped", true,
+                   app2_icc(profile(560, "RGB ", "link"), 65519)});
+    all.push_back({"abstract profile dropped", true,
+                   app2_icc(profile(560, "RGB ", "abst"), 65519)});
+    all.push_back({"input-device profile kept", true,
+                   app2_icc(profile(560, "RGB ", "scnr"), 65519), nullptr,
+                   profile(560, "RGB ", "scnr")});
+    // Every part present, one of them twice: dropped, not the later one kept.
+    all.push_back({"all parts, one twice: dropped", true,
+                   [&] {
+                       Bytes a = app2_icc(rgb_big, 65519);
+                       const size_t s1 = 4 + 65519 + 14;
+                       a.insert(a.end(), a.begin() + long(s1), a.begin() + long(2 * s1));
+                       return a;
+                   }()});
+    all.push_back({"parts disagree on the count: dropped", true,
+                   [&] {
+                       Bytes a = app2_icc(rgb_big, 65519);
+                       a[4 + 65519 + 14 + 4 + 13] = 4;  // the second part says four
+                       return a;
+                   }()});
+    // Of duplicates the first counts, and a value of the wrong type or
+    // out of range is absent, never a default in its place.
+    all.push_back({"second JFIF density ignored", true,
+                   segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 2, 1, 1, 44, 1, 44, 0, 0})});
+    all.push_back({"EXIF resolution before JFIF density", true,
+                   app1_exif(camera_exif(false, 1, 300)),
+                   [](Bytes b) { return with_jfif_density(b, 1, 72, 72); }, {}, 1, 300});
+    all.push_back({"two orientation entries: the first", true,
+                   app1_exif(tiff(false, {{0x0112, 3, 1, 6}, {0x0112, 3, 1, 3}})), nullptr,
+                   {}, 6});
+    all.push_back({"ResolutionUnit of the wrong type: no resolution", true,
+                   app1_exif(tiff(true,
+                                  {{0x011A, 5, 1, extra_at(3)},
+                                   {0x011B, 5, 1, extra_at(3) + 8},
+                                   {0x0128, 4, 1, 3}},
+                                  {118, 0, 0, 0, 1, 0, 0, 0, 118, 0, 0, 0, 1, 0, 0, 0}))});
+    all.push_back({"ResolutionUnit 1 (no unit): no resolution", true,
+                   app1_exif(tiff(true,
+                                  {{0x011A, 5, 1, extra_at(3)},
+                                   {0x011B, 5, 1, extra_at(3) + 8},
+                                   {0x0128, 3, 1, 1}},
+                                  {44, 1, 0, 0, 1, 0, 0, 0, 44, 1, 0, 0, 1, 0, 0, 0}))});
+    all.push_back({"two pHYs: the first", false,
+                   [] {
+                       Bytes c = phys(11811, 11811, 1);
+                       const Bytes p = phys(3937, 3937, 1);
+                       c.insert(c.end(), p.begin(), p.end());
+                       return c;
+                   }(),
+                   nullptr, {}, 1, 11811 * 0.0254});
+    all.push_back({"pHYs over 2^31 - 1: none", false, phys(0x80000000u, 0x80000000u, 1)});
+    all.push_back({"iCCP name with a newline: named anew", false, iccp(rgb_small, "P3\nevil"),
+                   nullptr, rgb_small});
+    all.push_back({"iCCP name with two spaces: named anew", false, iccp(rgb_small, "Display  P3"),
+                   nullptr, rgb_small});
+    all.push_back({"iCCP name kept", false, iccp(rgb_small, "Display P3"), nullptr, rgb_small, 1,
+                   0, "Display P3"});
     all.push_back({"nothing to keep", true, {}});
     return all;
 }
@@ -319,6 +388,9 @@ TEST_P(Kept, ByTheRulesAndNothingElse) {
         const Bytes o = read_bytes(out), p = read_bytes(plain);
         const Metadata m = velmora::read_metadata(o.data(), o.size());
         EXPECT_EQ(m.icc, c.icc);
+        if (std::string(ext) == ".png" && !c.icc.empty()) {
+            EXPECT_EQ(m.icc_name, c.png_name);
+        }
         EXPECT_EQ(m.orientation, c.orientation);
         EXPECT_NEAR(dpi_of(m), c.dpi, 0.01);
         // The output is the plain one with the kept metadata inserted whole

@@ -63,20 +63,28 @@ void read_exif(Bytes b, Metadata &meta) {
     if (!b.has(ifd + 2, size_t(count) * 12)) return;
     Resolution res;
     bool x = false, y = false;
+    // Of an entry given twice, the first counts, as of a chunk or segment.
+    bool seen_orientation = false, seen_x = false, seen_y = false, seen_unit = false;
     for (uint32_t k = 0; k < count; ++k) {
         const size_t e = ifd + 2 + size_t(k) * 12;
         const uint32_t tag = t.u16(e);
         const bool one_short = t.u16(e + 2) == kTypeShort && t.u32(e + 4) == 1;
-        if (tag == kTagOrientation && one_short) {
+        if (tag == kTagOrientation && !seen_orientation) {
+            seen_orientation = true;
             const uint32_t v = t.u16(e + 8);
-            if (v >= 1 && v <= 8) meta.orientation = int(v);
-        } else if (tag == kTagXResolution) {
+            if (one_short && v >= 1 && v <= 8) meta.orientation = int(v);
+        } else if (tag == kTagXResolution && !seen_x) {
+            seen_x = true;
             x = read_rational(t, e, res.x_num, res.x_den);
-        } else if (tag == kTagYResolution) {
+        } else if (tag == kTagYResolution && !seen_y) {
+            seen_y = true;
             y = read_rational(t, e, res.y_num, res.y_den);
-        } else if (tag == kTagResolutionUnit && one_short) {
-            // 1 names no unit (an aspect ratio only): not a resolution.
-            const uint32_t v = t.u16(e + 8);
+        } else if (tag == kTagResolutionUnit && !seen_unit) {
+            seen_unit = true;
+            // 1 names no unit (an aspect ratio only): not a resolution. A
+            // unit of the wrong type says nothing: no resolution either,
+            // never the default inch in its place.
+            const uint32_t v = one_short ? t.u16(e + 8) : 0;
             res.unit = v == 2 || v == 3 ? int(v) : 0;
         }
     }
@@ -86,11 +94,17 @@ void read_exif(Bytes b, Metadata &meta) {
     }
 }
 
-// A whole profile that describes RGB pixels: anything else is not ours to keep.
+// A whole profile that describes RGB pixels: its declared size, the 'acsp'
+// signature, an RGB colour space and a class that describes a colour space
+// (input, display, output or plain colour space; never a device link, an
+// abstract or a named-colour profile). Anything else is not ours to keep.
 bool usable_profile(const std::vector<unsigned char> &icc) {
     if (icc.size() < 128 || icc.size() > kMaxProfile) return false;
     const Bytes b{icc.data(), icc.size()};
-    return b.be32(0) == icc.size() && b.starts(16, "RGB ", 4);
+    const bool colour_space_class = b.starts(12, "scnr", 4) || b.starts(12, "mntr", 4) ||
+                                    b.starts(12, "prtr", 4) || b.starts(12, "spac", 4);
+    return b.be32(0) == icc.size() && b.starts(36, "acsp", 4) && colour_space_class &&
+           b.starts(16, "RGB ", 4);
 }
 
 // ---- JPEG -------------------------------------------------------------------
@@ -98,7 +112,7 @@ bool usable_profile(const std::vector<unsigned char> &icc) {
 void read_jpeg(Bytes b, Metadata &meta) {
     std::vector<Bytes> icc_parts;  // by sequence number - 1
     int icc_total = -1;
-    bool icc_broken = false, exif_seen = false;
+    bool icc_broken = false, exif_seen = false, jfif_seen = false;
     Resolution jfif;
     bool has_jfif = false;
     size_t at = 2;
@@ -116,7 +130,8 @@ void read_jpeg(Bytes b, Metadata &meta) {
         const uint32_t len = b.be16(at + 2);
         if (len < 2 || !b.has(at + 2, len)) break;
         const Bytes seg{b.p + at + 4, len - 2};
-        if (marker == 0xE0 && seg.starts(0, "JFIF\0", 5) && seg.has(7, 5)) {
+        if (marker == 0xE0 && !jfif_seen && seg.starts(0, "JFIF\0", 5) && seg.has(7, 5)) {
+            jfif_seen = true;
             const unsigned units = seg.p[7];
             const uint32_t xd = seg.be16(8), yd = seg.be16(10);
             if ((units == 1 || units == 2) && xd && yd) {
@@ -157,9 +172,22 @@ void read_jpeg(Bytes b, Metadata &meta) {
 
 // ---- PNG --------------------------------------------------------------------
 
+// A PNG keyword: 1..79 printable Latin-1 bytes, no space at either end and
+// no two in a row. A profile name that is not one would make the output
+// invalid; the writer then names the profile "ICC Profile".
+bool is_keyword(const unsigned char *p, size_t n) {
+    if (n < 1 || n > 79 || p[0] == ' ' || p[n - 1] == ' ') return false;
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned c = p[i];
+        if (!((c >= 32 && c <= 126) || c >= 161)) return false;
+        if (c == ' ' && i > 0 && p[i - 1] == ' ') return false;
+    }
+    return true;
+}
+
 void read_png(Bytes b, Metadata &meta) {
     size_t at = 8;
-    bool exif_seen = false, icc_seen = false;
+    bool exif_seen = false, icc_seen = false, phys_seen = false;
     while (b.has(at, 12)) {
         const uint32_t len = b.be32(at);
         if (!b.has(at + 8, size_t(len) + 4)) break;
@@ -176,7 +204,8 @@ void read_png(Bytes b, Metadata &meta) {
                 if (zlib_inflate(data.p + name_end + 2, data.n - name_end - 2, kMaxProfile, icc) &&
                     usable_profile(icc)) {
                     meta.icc.swap(icc);
-                    meta.icc_name.assign(reinterpret_cast<const char *>(data.p), name_end);
+                    if (is_keyword(data.p, name_end))
+                        meta.icc_name.assign(reinterpret_cast<const char *>(data.p), name_end);
                 }
             }
         } else if (std::memcmp(type, "eXIf", 4) == 0 && !exif_seen) {
@@ -184,9 +213,11 @@ void read_png(Bytes b, Metadata &meta) {
             Metadata exif;
             read_exif(data, exif);
             meta.orientation = exif.orientation;  // PNG's resolution is pHYs alone
-        } else if (std::memcmp(type, "pHYs", 4) == 0 && len == 9 && data.p[8] == 1) {
-            const uint32_t x = data.be32(0), y = data.be32(4);
-            if (x && y) {
+        } else if (std::memcmp(type, "pHYs", 4) == 0 && !phys_seen) {
+            phys_seen = true;
+            // PNG's four-byte numbers stop at 2^31 - 1.
+            const uint32_t x = len == 9 ? data.be32(0) : 0, y = len == 9 ? data.be32(4) : 0;
+            if (len == 9 && data.p[8] == 1 && x && y && x <= 0x7FFFFFFFu && y <= 0x7FFFFFFFu) {
                 // Pixels per metre, kept exactly as pixels per centimetre.
                 meta.has_resolution = true;
                 meta.resolution = Resolution{x, 100, y, 100, UNIT_CENTIMETRE};

@@ -11,7 +11,9 @@ import velmora
 
 def rgb_profile(size=3000):
     body = bytes((i * 7 + 3) & 255 for i in range(size))
-    return struct.pack(">I", size) + body[4:16] + b"RGB " + body[20:]
+    # size, a display class, RGB, the 'acsp' signature: a profile the library keeps
+    return (struct.pack(">I", size) + body[4:12] + b"mntr" + b"RGB " + body[20:36] + b"acsp"
+            + body[40:])
 
 
 def camera_exif(orientation):
