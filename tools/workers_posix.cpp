@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,10 +58,16 @@ public:
         : Pool(jobs, parallel, tally, progress), call_(call) {}
 
     // Up to the first that cannot start: it is tried again after a worker
-    // ends (with none running, the run ends there).
+    // ends. With none running, no end will come to wait for: that file
+    // fails, so that none is left untried.
     void start_more() {
         while (may_start()) {
-            if (!start(next_)) break;
+            std::string error;
+            if (!start(next_, error)) {
+                if (!empty()) break;
+                const Job &job = jobs_[next_];
+                report(job, {false, false, job.input + ": cannot start a worker process: " + error});
+            }
             ++next_;
             show_progress();
         }
@@ -86,16 +93,21 @@ public:
     }
 
 private:
-    // False when no pipe or process can be had.
-    bool start(size_t index) {
+    // False with `error` when no pipe or process can be had.
+    bool start(size_t index, std::string &error) {
         int fds[2];
-        if (pipe(fds) != 0) return false;
+        if (pipe(fds) != 0) {
+            error = std::strerror(errno);
+            return false;
+        }
         std::fflush(nullptr);
         const pid_t pid = fork();
         if (pid == 0) work(jobs_[index], call_, fds);
+        const int fork_errno = errno;
         close(fds[1]);
         if (pid < 0) {
             close(fds[0]);
+            error = std::strerror(fork_errno);
             return false;
         }
         running_.push_back({pid, fds[0], index});
