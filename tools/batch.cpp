@@ -46,26 +46,15 @@ void print_hint(const Job &job, const Outcome &outcome) {
     if (!hint.empty()) std::fprintf(stderr, "velmora: hint: %s\n", hint.c_str());
 }
 
-void run_here(const std::vector<Job> &jobs, const Call &call, Tally &tally, Progress &progress) {
-    for (const Job &job : jobs) {
-        if (stopping()) break;
-        progress.show(tally.done, {file_name(job.input)});
-        report(tally, progress, job, run_one(job, call), {});
-    }
-}
-
 // The summary of a batch; the exit status of the run.
-int finish(size_t total, const Tally &tally, bool summary) {
-    // Stopped before every file was done; a run that completed despite a
-    // late signal reports as complete.
+int finish(size_t total, const Tally &tally, bool batch) {
     const bool cut_short = stopping() && tally.done < total;
-    if (summary) {
+    if (batch) {
         std::fprintf(stderr, "velmora: %zu of %zu files written, %zu failed%s\n",
                      tally.done - tally.failed, total, tally.failed,
                      cut_short ? " (stopped)" : "");
     }
-    if (cut_short) return stop_status();
-    return tally.failed ? 1 : 0;
+    return tally.failed || cut_short ? 1 : 0;
 }
 
 }  // namespace
@@ -130,17 +119,17 @@ void warn_about_extension(const Job &job) {
                  job.output.c_str(), name.substr(dot).c_str(), velmora::format_name(input_format));
 }
 
-int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool summary,
+int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool batch,
              const std::vector<std::string> &worker_args) {
-    const bool here = runs_here(size_t(parallel), jobs.size());
-    catch_stops(here);
+    // One file is not worth finishing once stopped: nothing else is left
+    // for a stop to spare.
+    catch_stops(!batch);
     watch_resizes();
-    Progress progress(jobs.size(), summary && stderr_is_terminal());
+    Progress progress(jobs.size(), batch && stderr_is_terminal());
     Tally tally;
-    if (here) run_here(jobs, call, tally, progress);
-    else run_workers(jobs, call, worker_args, size_t(parallel), tally, progress);
+    run_workers(jobs, call, worker_args, size_t(parallel), tally, progress);
     progress.clear();
-    return finish(jobs.size(), tally, summary);
+    return finish(jobs.size(), tally, batch);
 }
 
 int run_as_worker(const Job &job, const Call &call) {

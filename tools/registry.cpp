@@ -5,6 +5,7 @@
 
 #include "files.h"
 #include "formats.h"
+#include "stop_signals.h"
 
 namespace velmora_cli {
 
@@ -126,7 +127,8 @@ int Registry::run_command(const Entry &entry) const {
     const int status = batch ? plan_many(jobs) : plan_single(entry.command->get_name(), jobs);
     if (status != 0) return status;
     for (const Job &job : jobs) warn_about_extension(job);
-    return run_jobs(jobs, entry.call, jobs_, batch, worker_args(*entry.command));
+    const int done = run_jobs(jobs, entry.call, jobs_, batch, worker_args(*entry.command));
+    return stopping() ? end_by_stop_signal() : done;
 }
 
 int Registry::plan_single(const std::string &command, std::vector<Job> &jobs) const {
