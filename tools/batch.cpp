@@ -39,11 +39,23 @@ std::string file_key(const std::string &output) {
 #endif
 }
 
+void replace_all(std::string &text, const std::string &from, const std::string &to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+// `text` with a pipe's temporary paths told as the pipe.
+std::string as_shown(const Job &job, std::string text) {
+    if (!job.shown_input.empty()) replace_all(text, job.input, job.shown_input);
+    if (!job.shown_output.empty()) replace_all(text, job.output, job.shown_output);
+    return text;
+}
+
 // Only a write can fail for a reason the files show.
 void print_hint(const Job &job, const Outcome &outcome) {
     if (outcome.message.find(": cannot write ") == std::string::npos) return;
     const std::string hint = write_failure_hint(job.input, job.output, outcome.full);
-    if (!hint.empty()) std::fprintf(stderr, "velmora: hint: %s\n", hint.c_str());
+    if (!hint.empty()) std::fprintf(stderr, "velmora: hint: %s\n", as_shown(job, hint).c_str());
 }
 
 // The summary of a batch; the exit status of the run.
@@ -80,7 +92,7 @@ void report(Tally &tally, Progress &progress, const Job &job, const Outcome &out
     if (!outcome.ok) {
         ++tally.failed;
         progress.clear();
-        std::fprintf(stderr, "velmora: %s\n", outcome.message.c_str());
+        std::fprintf(stderr, "velmora: %s\n", as_shown(job, outcome.message).c_str());
         print_hint(job, outcome);
     }
     progress.show(tally.done, in_flight);

@@ -6,13 +6,20 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmora_cli {
 
 struct Job {
+    Job(std::string in, std::string out) : input(std::move(in)), output(std::move(out)) {}
+
     std::string input;
     std::string output;
+    // What messages call a temporary path that stands for a pipe; "" for
+    // the path itself.
+    std::string shown_input;
+    std::string shown_output;
 };
 
 // Runs one library call on the two paths; 1 success, 0 failure.

@@ -134,6 +134,7 @@ int main(int, char **) {
     argv.push_back(nullptr);
     // Messages are UTF-8 with plain line ends, as elsewhere; a console shows
     // them as such, and takes the progress bar's escape sequences.
+    _setmode(_fileno(stdin), _O_BINARY);  // a picture piped in, as `-`
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     SetConsoleOutputCP(CP_UTF8);
