@@ -51,10 +51,14 @@ std::string as_shown(const Job &job, std::string text) {
     return text;
 }
 
-// Only a write can fail for a reason the files show.
+// A hint on the files, for the failure the message names: a read's looks at
+// the input alone, a write's at the output.
 void print_hint(const Job &job, const Outcome &outcome) {
-    if (outcome.message.find(": cannot write ") == std::string::npos) return;
-    const std::string hint = write_failure_hint(job.input, job.output, outcome.full);
+    std::string hint;
+    if (outcome.message.find(": cannot read ") != std::string::npos)
+        hint = read_failure_hint(job.input);
+    else if (outcome.message.find(": cannot write ") != std::string::npos)
+        hint = write_failure_hint(job.input, job.output, outcome.full);
     if (!hint.empty()) std::fprintf(stderr, "velmora: hint: %s\n", as_shown(job, hint).c_str());
 }
 
