@@ -177,13 +177,16 @@ int Registry::plan_many(const std::string &command, std::vector<Job> &jobs) cons
 
 std::vector<std::string> Registry::suggestions(const std::string &typed) const {
     const std::string want = normalised(typed);
+    // Further off, a name is more likely another word than a typo.
+    constexpr size_t kMostEdits = 2;
     std::vector<std::string> exact, near;
-    size_t best = 3;  // at most two edits away
+    size_t best = kMostEdits;
     for (const Entry &e : entries_) {
         const std::string &name = e.command->get_name();
         if (normalised(name) == want) exact.push_back(name);
         const size_t d = edit_distance(want, name);
-        if (d < best) {
+        if (d > kMostEdits) continue;
+        if (d < best || near.empty()) {
             best = d;
             near.assign(1, name);
         } else if (d == best) {
