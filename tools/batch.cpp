@@ -39,33 +39,38 @@ std::string file_key(const std::string &output) {
 #endif
 }
 
-// Only a write can fail for a reason the files show.
-void print_hint(const Job &job, const Outcome &outcome) {
-    if (outcome.message.find(": cannot write ") == std::string::npos) return;
-    const std::string hint = write_failure_hint(job.input, job.output, outcome.full);
-    if (!hint.empty()) std::fprintf(stderr, "velmora: hint: %s\n", hint.c_str());
+void replace_all(std::string &text, const std::string &from, const std::string &to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
 }
 
-void run_here(const std::vector<Job> &jobs, const Call &call, Tally &tally, Progress &progress) {
-    for (const Job &job : jobs) {
-        if (stopping()) break;
-        progress.show(tally.done, {file_name(job.input)});
-        report(tally, progress, job, run_one(job, call), {});
-    }
+// `text` with a pipe's temporary paths told as the pipe.
+std::string as_shown(const Job &job, std::string text) {
+    if (!job.shown_input.empty()) replace_all(text, job.input, job.shown_input);
+    if (!job.shown_output.empty()) replace_all(text, job.output, job.shown_output);
+    return text;
+}
+
+// A hint on the files, for the failure the message names: a read's looks at
+// the input alone, a write's at the output.
+void print_hint(const Job &job, const Outcome &outcome) {
+    std::string hint;
+    if (outcome.message.find(": cannot read ") != std::string::npos)
+        hint = read_failure_hint(job.input);
+    else if (outcome.message.find(": cannot write ") != std::string::npos)
+        hint = write_failure_hint(job.input, job.output, outcome.full);
+    if (!hint.empty()) std::fprintf(stderr, "velmora: hint: %s\n", as_shown(job, hint).c_str());
 }
 
 // The summary of a batch; the exit status of the run.
-int finish(size_t total, const Tally &tally, bool summary) {
-    // Stopped before every file was done; a run that completed despite a
-    // late signal reports as complete.
+int finish(size_t total, const Tally &tally, bool batch) {
     const bool cut_short = stopping() && tally.done < total;
-    if (summary) {
+    if (batch) {
         std::fprintf(stderr, "velmora: %zu of %zu files written, %zu failed%s\n",
                      tally.done - tally.failed, total, tally.failed,
                      cut_short ? " (stopped)" : "");
     }
-    if (cut_short) return stop_status();
-    return tally.failed ? 1 : 0;
+    return tally.failed || cut_short ? 1 : 0;
 }
 
 }  // namespace
@@ -91,7 +96,7 @@ void report(Tally &tally, Progress &progress, const Job &job, const Outcome &out
     if (!outcome.ok) {
         ++tally.failed;
         progress.clear();
-        std::fprintf(stderr, "velmora: %s\n", outcome.message.c_str());
+        std::fprintf(stderr, "velmora: %s\n", as_shown(job, outcome.message).c_str());
         print_hint(job, outcome);
     }
     progress.show(tally.done, in_flight);
@@ -130,17 +135,17 @@ void warn_about_extension(const Job &job) {
                  job.output.c_str(), name.substr(dot).c_str(), velmora::format_name(input_format));
 }
 
-int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool summary,
+int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool batch,
              const std::vector<std::string> &worker_args) {
-    const bool here = runs_here(size_t(parallel), jobs.size());
-    catch_stops(here);
+    // One file is not worth finishing once stopped: nothing else is left
+    // for a stop to spare.
+    catch_stops(!batch);
     watch_resizes();
-    Progress progress(jobs.size(), summary && stderr_is_terminal());
+    Progress progress(jobs.size(), batch && stderr_is_terminal());
     Tally tally;
-    if (here) run_here(jobs, call, tally, progress);
-    else run_workers(jobs, call, worker_args, size_t(parallel), tally, progress);
+    run_workers(jobs, call, worker_args, size_t(parallel), tally, progress);
     progress.clear();
-    return finish(jobs.size(), tally, summary);
+    return finish(jobs.size(), tally, batch);
 }
 
 int run_as_worker(const Job &job, const Call &call) {

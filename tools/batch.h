@@ -6,13 +6,20 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmora_cli {
 
 struct Job {
+    Job(std::string in, std::string out) : input(std::move(in)), output(std::move(out)) {}
+
     std::string input;
     std::string output;
+    // What messages call a temporary path that stands for a pipe; "" for
+    // the path itself.
+    std::string shown_input;
+    std::string shown_output;
 };
 
 // Runs one library call on the two paths; 1 success, 0 failure.
@@ -27,12 +34,13 @@ bool plan_batch(const std::vector<std::string> &inputs, const std::string &dir,
 // A warning when the output's extension names no format that is written.
 void warn_about_extension(const Job &job);
 
-// Runs every job; per-file messages go to stderr, and with `summary` the
-// progress line and a count at the end. Returns the exit status: 0 all done,
-// 1 some failed, 128 + the signal when stopped before the end. On Windows
-// every file runs in a worker process, this program started as
-// `velmora.exe WORKER_ARGS... INPUT OUTPUT`; elsewhere WORKER_ARGS is unused.
-int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool summary,
+// Runs every job, each in a worker process; per-file messages go to stderr,
+// and for a `batch` the progress line and a count at the end. Returns the
+// exit status: 0 all done, 1 some failed or not done; after a stop
+// (stopping()), the caller cleans up and ends by end_by_stop_signal(). On
+// Windows a worker is this program started as `velmora.exe WORKER_ARGS...
+// INPUT OUTPUT`; elsewhere a fork, and WORKER_ARGS is unused.
+int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool batch,
              const std::vector<std::string> &worker_args);
 
 // A worker process runs one file: the library's message, if the call fails,

@@ -152,6 +152,17 @@ std::string write_failure_hint(const std::string &input, const std::string &outp
     return "";
 }
 
+std::string read_failure_hint(const std::string &input) {
+    std::error_code ec;
+    const fs::path path = fs_path(input);
+    if (!fs::exists(path, ec)) return input + " does not exist";
+    if (fs::is_directory(path, ec)) return input + " is a folder";
+    if (!std::ifstream(path, std::ios::binary)) return "no permission to read " + input;
+    if (fs::is_regular_file(path, ec) && fs::file_size(path, ec) == 0 && !ec)
+        return input + " is empty";
+    return "";
+}
+
 bool make_output_folder(const std::string &output, std::string &error) {
     const fs::path parent = fs_path(output).parent_path();
     if (parent.empty()) return true;

@@ -30,6 +30,10 @@ velmora::ImageFormat sniff_format(const std::string &path);
 std::string write_failure_hint(const std::string &input, const std::string &output,
                                bool out_of_space = false);
 
+// After a failed read of `input`: one line on the cause (no such file, a
+// folder, no permission, an empty file), when it is one of those; else "".
+std::string read_failure_hint(const std::string &input);
+
 // Whether errno, as a failed call left it, says the device or quota is full.
 bool errno_says_full();
 

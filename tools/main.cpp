@@ -58,8 +58,11 @@ int velmora_main(int argc, char **argv) {
     app.footer("Outputs keep the input's RGB colour profile, orientation and resolution; nothing "
                "else of its metadata (GPS, camera serials, names, thumbnails) is copied.\n"
                "A missing output folder is created, in single-file and batch mode alike.\n"
-               "Exit status: 0 all written, 1 a file failed, 2 usage error, 129/130/143 "
-               "stopped by SIGHUP/Ctrl-C/SIGTERM.");
+               "Exit status: 0 all written, 1 a file failed, 2 usage error. Stopped by "
+               "Ctrl-C, SIGTERM or SIGHUP, it cleans up and ends by that signal (a shell "
+               "shows 130, 143, 129), so that a calling script stops too. A batch finishes "
+               "the files in progress at the first stop and ends them at the second; one "
+               "file ends at the first, leaving nothing written.");
     app.set_version_flag("--version", version_line());
     velmora_cli::Registry registry(app);
     app.add_subcommand("list", "List the adjustments and their options");
@@ -131,6 +134,7 @@ int main(int, char **) {
     argv.push_back(nullptr);
     // Messages are UTF-8 with plain line ends, as elsewhere; a console shows
     // them as such, and takes the progress bar's escape sequences.
+    _setmode(_fileno(stdin), _O_BINARY);  // a picture piped in, as `-`
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     SetConsoleOutputCP(CP_UTF8);

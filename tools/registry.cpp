@@ -5,6 +5,8 @@
 
 #include "files.h"
 #include "formats.h"
+#include "pipes.h"
+#include "stop_signals.h"
 
 namespace velmora_cli {
 
@@ -62,13 +64,14 @@ CLI::App *Registry::add(const std::string &name, const std::string &description,
     cmd->add_option("FILES", files_,
                     "INPUT OUTPUT, or with -o: one or more inputs (JPEG, PNG or BMP). The "
                     "output's extension .jpg/.jpeg, .png or .bmp chooses its format; any "
-                    "other keeps the input's")
+                    "other keeps the input's. For one file, - is standard input or output "
+                    "(written once whole; its format from --format, else the input's)")
         ->required();
     cmd->add_option("-o,--output-dir", output_dir_,
                     "Batch: write each input's result into this folder, under its own name");
     cmd->add_option("--format", format_,
-                    "Batch: output format jpg (or jpeg), png or bmp, any case (default: the "
-                    "input's)")
+                    "Batch, or an output of -: output format jpg (or jpeg), png or bmp, any "
+                    "case (default: the input's)")
         ->transform(CLI::Validator(check_format, "FORMAT", "format"));
     cmd->add_option("-j,--jobs", jobs_, "Batch: files processed in parallel")
         ->check(CLI::Range(1, 256));
@@ -121,18 +124,35 @@ int Registry::run_command(const Entry &entry) const {
         if (files_.size() != 2) return 2;
         return run_as_worker({files_[0], files_[1]}, entry.call);
     }
+    // Its temporary files are gone when it returns, before a stop ends the process.
+    const int status = run_files(entry);
+    return stopping() ? end_by_stop_signal() : status;
+}
+
+int Registry::run_files(const Entry &entry) const {
     std::vector<Job> jobs;
     const bool batch = !output_dir_.empty();
-    const int status = batch ? plan_many(jobs) : plan_single(entry.command->get_name(), jobs);
+    const std::string &command = entry.command->get_name();
+    int status = batch ? plan_many(command, jobs) : plan_single(command, jobs);
     if (status != 0) return status;
+    Pipes pipes;
+    std::string error;
+    if (!batch && !pipes.prepare(jobs[0], format_, error)) {
+        if (!error.empty()) print_error(error);
+        return 1;
+    }
     for (const Job &job : jobs) warn_about_extension(job);
-    return run_jobs(jobs, entry.call, jobs_, batch, worker_args(*entry.command));
+    status = run_jobs(jobs, entry.call, jobs_, batch, worker_args(*entry.command));
+    if (status != 0 || stopping() || pipes.deliver(error)) return status;
+    print_error(error);
+    return 1;
 }
 
 int Registry::plan_single(const std::string &command, std::vector<Job> &jobs) const {
-    if (files_.size() != 2 || jobs_ != 1 || !format_.empty()) {
+    if (files_.size() != 2 || jobs_ != 1 ||
+        (!format_.empty() && output_descriptor(files_[1]) < 0)) {
         usage_error("give INPUT OUTPUT, or inputs with -o DIR for a batch (--format and -j need "
-                    "-o)",
+                    "-o, or --format an output of -)",
                     command);
         return 2;
     }
@@ -143,7 +163,12 @@ int Registry::plan_single(const std::string &command, std::vector<Job> &jobs) co
     return 1;
 }
 
-int Registry::plan_many(std::vector<Job> &jobs) const {
+int Registry::plan_many(const std::string &command, std::vector<Job> &jobs) const {
+    for (const std::string &input : files_) {
+        if (!is_standard_input(input)) continue;
+        usage_error("- (standard input) is for one file: INPUT OUTPUT", command);
+        return 2;
+    }
     std::string error;
     if (plan_batch(files_, output_dir_, format_, jobs, error)) return 0;
     print_error(error);
@@ -152,13 +177,16 @@ int Registry::plan_many(std::vector<Job> &jobs) const {
 
 std::vector<std::string> Registry::suggestions(const std::string &typed) const {
     const std::string want = normalised(typed);
+    // Further off, a name is more likely another word than a typo.
+    constexpr size_t kMostEdits = 2;
     std::vector<std::string> exact, near;
-    size_t best = 3;  // at most two edits away
+    size_t best = kMostEdits;
     for (const Entry &e : entries_) {
         const std::string &name = e.command->get_name();
         if (normalised(name) == want) exact.push_back(name);
         const size_t d = edit_distance(want, name);
-        if (d < best) {
+        if (d > kMostEdits) continue;
+        if (d < best || near.empty()) {
             best = d;
             near.assign(1, name);
         } else if (d == best) {

@@ -47,11 +47,12 @@ private:
     bool worker_ = false;
 
     int run_command(const Entry &entry) const;
+    int run_files(const Entry &entry) const;
 
     // The jobs of INPUT OUTPUT, or of a batch; 0, or the exit status when
     // they cannot be run.
     int plan_single(const std::string &command, std::vector<Job> &jobs) const;
-    int plan_many(std::vector<Job> &jobs) const;
+    int plan_many(const std::string &command, std::vector<Job> &jobs) const;
 
     // The arguments that start this program on one file of a batch with the
     // same adjustment and values: NAME --option=value... --batch-worker --

@@ -1,6 +1,7 @@
 #include "stop_signals.h"
 
 #include <csignal>
+#include <cstdio>
 #include <initializer_list>
 
 #if defined(_WIN32)
@@ -13,6 +14,7 @@ namespace {
 
 volatile std::sig_atomic_t g_stop_signal = 0;
 volatile std::sig_atomic_t g_stop_count = 0;
+volatile std::sig_atomic_t g_stops_to_end = 2;
 
 extern "C" void on_stop(int sig) {
     if (g_stop_signal == 0) g_stop_signal = sig;
@@ -55,12 +57,11 @@ BOOL WINAPI ignore_breaks(DWORD type) { return type == CTRL_C_EVENT || type == C
 
 bool stopping() { return g_stop_signal != 0; }
 
-bool stopping_at_once() { return g_stop_count >= 2; }
-
-int stop_status() { return 128 + int(g_stop_signal); }
+bool stopping_at_once() { return g_stop_count >= g_stops_to_end; }
 
 #if defined(_WIN32)
-void catch_stops(bool) {
+void catch_stops(bool first_ends_at_once) {
+    g_stops_to_end = first_ends_at_once ? 1 : 2;
     g_stop_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
@@ -72,16 +73,32 @@ void stop_at_once(int signal) {
     g_stop_count = 2;
 }
 
+int end_by_stop_signal() {
+    std::fflush(nullptr);
+    return 128 + int(g_stop_signal);
+}
+
 void *stop_event() { return g_stop_event; }
 #else
-void catch_stops(bool in_this_process) {
+void catch_stops(bool first_ends_at_once) {
+    g_stops_to_end = first_ends_at_once ? 1 : 2;
     struct sigaction sa = {};
     sa.sa_handler = on_stop;
     sigemptyset(&sa.sa_mask);
-    // No SA_RESTART: waitpid returns early. Workers take the second signal
-    // in the parent, which kills them.
-    if (in_this_process) sa.sa_flags = SA_RESETHAND;
+    // No SA_RESTART: a read of standard input returns early.
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
+int end_by_stop_signal() {
+    const int sig = int(g_stop_signal);
+    std::fflush(nullptr);
+    std::signal(sig, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    std::raise(sig);
+    return 128 + sig;  // not reached: the default action of each ends the process
 }
 
 void ignore_stops() {

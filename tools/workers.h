@@ -83,8 +83,8 @@ private:
 };
 
 // The loop of either platform's workers: start what may start, wait for one
-// to end and report it, until every file is done; a second stop ends those
-// running at once. `wait_for_one` is false when there is no waiting for them.
+// to end and report it, until every file is done; enough stops (see
+// catch_stops) end those running at once. `wait_for_one` is false when there is no waiting for them.
 template <class Workers>
 void run_until_done(Workers &workers) {
     while (!stopping_at_once()) {
@@ -93,10 +93,6 @@ void run_until_done(Workers &workers) {
     }
     workers.end_all();
 }
-
-// Per platform: whether the files run in this process, one after another,
-// rather than in worker processes.
-bool runs_here(size_t parallel, size_t files);
 
 // Per platform: runs the jobs in up to `parallel` worker processes, until all
 // are done or a stop comes. POSIX forks and runs `call`; Windows starts this

@@ -1,9 +1,12 @@
 // Worker processes on POSIX: the library's last-error text is one per
 // process, so each file gets a forked process of its own and sends its
-// message back through a pipe.
+// message back through a pipe. One file alone runs in one too, so that a
+// stop can end it at once.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,9 +23,48 @@ struct Worker {
     size_t job;
 };
 
+extern "C" void on_child_end(int) {}
+
+// While workers run, the stop signals and SIGCHLD are blocked but during the
+// wait, which they end: a stop cannot come between the check for it and the
+// wait, which would then go on until a worker ended.
+class WaitSignals {
+public:
+    WaitSignals() {
+        struct sigaction sa = {};
+        sa.sa_handler = on_child_end;  // the default would not wake sigsuspend
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGCHLD, &sa, &old_child_);
+        sigset_t block;
+        sigemptyset(&block);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&block, sig);
+        sigprocmask(SIG_BLOCK, &block, &before_);
+        during_wait_ = before_;
+        sigdelset(&during_wait_, SIGCHLD);
+    }
+    ~WaitSignals() { restore(); }
+    WaitSignals(const WaitSignals &) = delete;
+    WaitSignals &operator=(const WaitSignals &) = delete;
+
+    // Until a signal comes in.
+    void wait() const { sigsuspend(&during_wait_); }
+
+    // As before, for the end of the run or a forked worker.
+    void restore() const {
+        sigprocmask(SIG_SETMASK, &before_, nullptr);
+        sigaction(SIGCHLD, &old_child_, nullptr);
+    }
+
+private:
+    sigset_t before_, during_wait_;
+    struct sigaction old_child_;
+};
+
 // In the forked process: runs the file, sends a failure's message, exits.
-[[noreturn]] void work(const Job &job, const Call &call, const int fds[2]) {
+[[noreturn]] void work(const Job &job, const Call &call, const int fds[2],
+                       const WaitSignals &signals) {
     ignore_stops();
+    signals.restore();
     close(fds[0]);
     const Outcome outcome = run_one(job, call);
     if (!outcome.ok) {
@@ -57,10 +99,16 @@ public:
         : Pool(jobs, parallel, tally, progress), call_(call) {}
 
     // Up to the first that cannot start: it is tried again after a worker
-    // ends (with none running, the run ends there).
+    // ends. With none running, no end will come to wait for: that file
+    // fails, so that none is left untried.
     void start_more() {
         while (may_start()) {
-            if (!start(next_)) break;
+            std::string error;
+            if (!start(next_, error)) {
+                if (!empty()) break;
+                const Job &job = jobs_[next_];
+                report(job, {false, false, job.input + ": cannot start a worker process: " + error});
+            }
             ++next_;
             show_progress();
         }
@@ -68,9 +116,10 @@ public:
 
     bool wait_for_one() {
         int status = 0;
-        const pid_t pid = waitpid(-1, &status, 0);
-        if (pid < 0) return errno == EINTR;
-        finish(pid, status);
+        const pid_t pid = waitpid(-1, &status, WNOHANG);
+        if (pid < 0) return false;
+        if (pid > 0) finish(pid, status);
+        else signals_.wait();
         return true;
     }
 
@@ -86,16 +135,21 @@ public:
     }
 
 private:
-    // False when no pipe or process can be had.
-    bool start(size_t index) {
+    // False with `error` when no pipe or process can be had.
+    bool start(size_t index, std::string &error) {
         int fds[2];
-        if (pipe(fds) != 0) return false;
+        if (pipe(fds) != 0) {
+            error = std::strerror(errno);
+            return false;
+        }
         std::fflush(nullptr);
         const pid_t pid = fork();
-        if (pid == 0) work(jobs_[index], call_, fds);
+        if (pid == 0) work(jobs_[index], call_, fds, signals_);
+        const int fork_errno = errno;
         close(fds[1]);
         if (pid < 0) {
             close(fds[0]);
+            error = std::strerror(fork_errno);
             return false;
         }
         running_.push_back({pid, fds[0], index});
@@ -116,11 +170,10 @@ private:
     }
 
     const Call &call_;
+    WaitSignals signals_;
 };
 
 }  // namespace
-
-bool runs_here(size_t parallel, size_t files) { return parallel <= 1 || files <= 1; }
 
 void run_workers(const std::vector<Job> &jobs, const Call &call,
                  const std::vector<std::string> & /* Windows only */, size_t parallel,

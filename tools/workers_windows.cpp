@@ -274,10 +274,6 @@ private:
 
 }  // namespace
 
-// Every file in a worker process, even one at a time: a second Ctrl-C can
-// then end it and remove what it was writing.
-bool runs_here(size_t, size_t) { return false; }
-
 void run_workers(const std::vector<Job> &jobs, const Call & /* run by the workers */,
                  const std::vector<std::string> &worker_args, size_t parallel, Tally &tally,
                  Progress &progress) {
