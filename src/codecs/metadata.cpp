@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "checksums.h"
 #include "zlib.h"
 
 namespace velmora {
@@ -241,29 +242,13 @@ std::vector<unsigned char> minimal_tiff(const Metadata &meta, bool with_resoluti
     return t;
 }
 
-uint32_t crc32(const unsigned char *p, size_t n, uint32_t crc = 0) {
-    static const struct Table {
-        uint32_t v[256];
-        Table() {
-            for (uint32_t i = 0; i < 256; ++i) {
-                uint32_t c = i;
-                for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-                v[i] = c;
-            }
-        }
-    } table;
-    crc = ~crc;
-    for (size_t i = 0; i < n; ++i) crc = table.v[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
-
 void png_chunk(std::vector<unsigned char> &o, const char *type,
                const std::vector<unsigned char> &data) {
     put32(o, static_cast<uint32_t>(data.size()));
     const size_t start = o.size();
     o.insert(o.end(), type, type + 4);
     o.insert(o.end(), data.begin(), data.end());
-    put32(o, crc32(o.data() + start, o.size() - start));
+    put32(o, ~crc32_update(0xFFFFFFFFu, o.data() + start, o.size() - start));
 }
 
 // Pixels per metre from a resolution, rounded half up.
