@@ -59,6 +59,58 @@ void BlockOutput::finish(unsigned char *cursor) {
 
 namespace {
 
+constexpr int kWindow = 32768;
+constexpr int kBuckets = 16384;
+constexpr int kQuality = 8;  // the reference's default PNG compression level
+constexpr int kSlots = 2 * kQuality;
+constexpr int kMaxMatch = 258;
+// Bytes the window holds past the current position: the lazy match at i + 1
+// reads up to i + 1 + 258, and match_length 7 more.
+constexpr long long kLookahead = 1 + kMaxMatch + 8;
+
+inline uint64_t load64(const unsigned char *p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+inline void prefetch(const void *p) { __builtin_prefetch(p); }
+
+// ---- the bit sink -------------------------------------------------------------
+
+// Codes into the output LSB first, 32 bits at a time. The caller reserves
+// room ahead, so a step never checks for it.
+struct BitSink {
+    unsigned char *op;
+    uint64_t bits = 0;
+    unsigned nbits = 0;
+
+    void put(uint32_t code, unsigned n) {
+        bits |= uint64_t(code) << nbits;
+        nbits += n;
+        if (nbits >= 32) {
+            const uint32_t w = uint32_t(bits);
+            op[0] = uint8_t(w);
+            op[1] = uint8_t(w >> 8);
+            op[2] = uint8_t(w >> 16);
+            op[3] = uint8_t(w >> 24);
+            op += 4;
+            bits >>= 32;
+            nbits -= 32;
+        }
+    }
+    // The bits left, padded to whole bytes.
+    void flush() {
+        while (nbits > 0) {
+            *op++ = uint8_t(bits);
+            bits >>= 8;
+            nbits = nbits > 8 ? nbits - 8 : 0;
+        }
+    }
+};
+
+// ---- fixed Huffman codes ------------------------------------------------------
+
 // Fixed-Huffman codes, bit-reversed for an LSB-first writer: each entry is
 // the code in the low bits and its length above bit 24.
 struct FixedCodes {
@@ -114,6 +166,21 @@ inline uint32_t distance_code(uint32_t d) {
            uint32_t(5 + extra) << 24;
 }
 
+inline void emit_literal(BitSink &sink, const FixedCodes &codes, unsigned char byte) {
+    const uint32_t c = codes.literal[byte];
+    sink.put(c & 0xFFFFFF, c >> 24);
+}
+
+// Length and distance codes together: at most 13 + 18 bits, one put().
+inline void emit_match(BitSink &sink, const FixedCodes &codes, int length, uint32_t distance) {
+    const uint32_t lc = codes.length[length];
+    const uint32_t dc = distance_code(distance);
+    const unsigned lbits = lc >> 24;
+    sink.put((lc & 0xFFFFFF) | (dc & 0xFFFFFF) << lbits, lbits + (dc >> 24));
+}
+
+// ---- the window ---------------------------------------------------------------
+
 inline uint32_t zhash(const unsigned char *d) {
     uint32_t h = uint32_t(d[0]) + (uint32_t(d[1]) << 8) + (uint32_t(d[2]) << 16);
     h ^= h << 3;
@@ -124,64 +191,6 @@ inline uint32_t zhash(const unsigned char *d) {
     h += h >> 6;
     return h & 16383;
 }
-
-inline uint64_t load64(const unsigned char *p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
-// Length of the common prefix of a and b, at most `limit`; reads up to 7
-// bytes past b + limit (the window keeps that slack).
-inline int match_length(const unsigned char *a, const unsigned char *b, int limit) {
-    int n = 0;
-    while (n < limit) {
-        const uint64_t x = load64(a + n) ^ load64(b + n);
-        if (x) {
-            n += __builtin_ctzll(x) >> 3;
-            return n < limit ? n : limit;
-        }
-        n += 8;
-    }
-    return limit;
-}
-
-// The match length at a candidate whose first 8 bytes are `key`; the
-// window is read only for matches of 8 bytes or more.
-inline int candidate_length(uint64_t key, const unsigned char *cand, const unsigned char *cur,
-                            uint64_t cur8, int limit) {
-    const uint64_t x = key ^ cur8;
-    if (x != 0) {
-        const int n = __builtin_ctzll(x) >> 3;
-        return n < limit ? n : limit;
-    }
-    return limit <= 8 ? limit : 8 + match_length(cand + 8, cur + 8, limit - 8);
-}
-
-constexpr int kWindow = 32768;
-constexpr int kBuckets = 16384;
-constexpr int kQuality = 8;  // the reference's default PNG compression level
-constexpr int kSlots = 2 * kQuality;
-constexpr int kMaxMatch = 258;
-// Bytes the window holds past the current position: the lazy match at i + 1
-// reads up to i + 1 + 258, and match_length 7 more.
-constexpr long long kLookahead = 1 + kMaxMatch + 8;
-
-// A bucket's ring: each slot's position, and the 8 bytes there, byte j of
-// every slot together in plane[j]. One bucket, three cache lines.
-struct alignas(64) Bucket {
-    uint32_t pos[kSlots];
-    uint8_t plane[8][kSlots];
-};
-
-struct HashChains {
-    struct Meta {
-        uint8_t count;  // entries the reference's list holds
-        uint8_t head;   // next slot to write
-    };
-    Bucket bucket[kBuckets];
-    Meta meta[kBuckets];
-};
 
 // zhash() of the n positions at d (reads d[0 .. n + 1]).
 void hash_positions(const unsigned char *d, size_t n, uint16_t *out) {
@@ -215,7 +224,88 @@ void hash_positions(const unsigned char *d, size_t n, uint16_t *out) {
     for (; k < n; ++k) out[k] = uint16_t(zhash(d + k));
 }
 
-inline void prefetch(const void *p) { __builtin_prefetch(p); }
+// The last 32 KiB before the current position, the lookahead and room for
+// new pieces; with the hash of each position in it.
+class Window {
+public:
+    explicit Window(size_t piece_max)
+        : cap_(size_t(kWindow) + size_t(kLookahead) + 2 * std::max<size_t>(piece_max, 65536) + 16),
+          bytes_(new unsigned char[cap_]), hash_store_(new uint16_t[cap_]) {}
+
+    // Makes the window hold the lookahead of position i, or all that is left
+    // of the input, sliding it when full.
+    void refill(PieceSource &src, long long i, long long total, Adler32 &adler) {
+        unsigned char *const buf = bytes_.get();
+        uint16_t *const hashes = hash_store_.get();
+        while (avail < total && avail <= i + kLookahead) {
+            const size_t n = src.next_size();
+            if (size_t(avail - base) + n + 16 > cap_) {
+                const long long keep = std::max(base, i - kWindow);
+                std::memmove(buf, buf + (keep - base), size_t(avail - keep));
+                std::memmove(hashes, hashes + (keep - base), size_t(hashed - keep) * 2);
+                base = keep;
+            }
+            unsigned char *dst = buf + (avail - base);
+            src.produce(dst);
+            adler.update(dst, n);
+            avail += n;
+            std::memset(dst + n, 0, 16);  // read past the end, never counted
+            if (avail - 2 > hashed) {
+                hash_positions(buf + (hashed - base), size_t(avail - 2 - hashed),
+                               hashes + (hashed - base));
+                hashed = avail - 2;
+            }
+        }
+    }
+    const unsigned char *bytes() const { return bytes_.get(); }
+    const uint16_t *hashes() const { return hash_store_.get(); }
+
+    long long base = 0;    // absolute position of bytes()[0]
+    long long avail = 0;   // absolute end of the bytes made so far
+    long long hashed = 0;  // absolute end of the positions hashed
+
+private:
+    size_t cap_;
+    std::unique_ptr<unsigned char[]> bytes_;
+    std::unique_ptr<uint16_t[]> hash_store_;
+};
+
+// ---- hash chains --------------------------------------------------------------
+
+// A bucket's ring: each slot's position, and the 8 bytes there, byte j of
+// every slot together in plane[j]. One bucket, three cache lines.
+struct alignas(64) Bucket {
+    uint32_t pos[kSlots];
+    uint8_t plane[8][kSlots];
+};
+
+struct HashChains {
+    struct Meta {
+        uint8_t count;  // entries the reference's list holds
+        uint8_t head;   // next slot to write
+    };
+    Bucket bucket[kBuckets];
+    Meta meta[kBuckets];
+};
+
+inline void fetch(const HashChains &hc, uint32_t h) {
+    prefetch(hc.bucket[h].pos);
+    prefetch(hc.bucket[h].plane[0]);
+    prefetch(hc.bucket[h].plane[4]);
+    prefetch(&hc.meta[h]);
+}
+
+// Adds position i, its bytes at cur, to bucket h: the reference appends to
+// its list and, when the list is 16 long, first drops the oldest 8.
+inline void insert(HashChains &hc, uint32_t h, long long i, const unsigned char *cur) {
+    uint8_t &count = hc.meta[h].count;
+    const unsigned head = hc.meta[h].head;
+    if (count == kSlots) count = kQuality;
+    hc.bucket[h].pos[head] = uint32_t(i);
+    for (int j = 0; j < 8; ++j) hc.bucket[h].plane[j][head] = cur[j];
+    hc.meta[h].head = uint8_t((head + 1) & (kSlots - 1));
+    ++count;
+}
 
 // One bucket's candidates for the current position, newest first as the
 // reference would pick among them: the longest, the newest of equals.
@@ -226,25 +316,112 @@ struct Candidates {
     unsigned head;  // the slot after the newest
 };
 
+// A copy of the bucket's count and head: build it after any insertion that
+// may change them.
+inline Candidates candidates(const HashChains &hc, uint32_t h) {
+    return Candidates{hc.bucket[h].pos, hc.bucket[h].plane, hc.meta[h].count, hc.meta[h].head};
+}
+
+// ---- match search -------------------------------------------------------------
+
+// The position a step codes, as the searches read it.
+struct Position {
+    const unsigned char *buf;  // the window
+    long long base;            // absolute position of buf[0]
+    long long i;               // absolute position coded
+    const unsigned char *cur;  // buf + (i - base)
+    int limit;                 // the longest match allowed at i
+};
+
+// A match: its length and absolute position, or pos -1 (length 2) for none.
+struct Match {
+    int length;
+    long long pos;
+};
+constexpr Match kNoMatch{2, -1};
+
+// The lazy test's scan of i + 1, when it turned step i into a literal: the
+// next step's own search, already done.
+struct Carried {
+    long long at = -1;
+    Match match = kNoMatch;
+};
+
+// Length of the common prefix of a and b, at most `limit`; reads up to 7
+// bytes past b + limit (the window keeps that slack).
+inline int match_length(const unsigned char *a, const unsigned char *b, int limit) {
+    int n = 0;
+    while (n < limit) {
+        const uint64_t x = load64(a + n) ^ load64(b + n);
+        if (x) {
+            n += __builtin_ctzll(x) >> 3;
+            return n < limit ? n : limit;
+        }
+        n += 8;
+    }
+    return limit;
+}
+
+// The match length at a candidate whose first 8 bytes are `key`; the
+// window is read only for matches of 8 bytes or more.
+inline int candidate_length(uint64_t key, const unsigned char *cand, const unsigned char *cur,
+                            uint64_t cur8, int limit) {
+    const uint64_t x = key ^ cur8;
+    if (x != 0) {
+        const int n = __builtin_ctzll(x) >> 3;
+        return n < limit ? n : limit;
+    }
+    return limit <= 8 ? limit : 8 + match_length(cand + 8, cur + 8, limit - 8);
+}
+
 // Plain scan: each candidate in turn, newest first, stopping at the first
 // outside the window (older ones lie farther back). Returns the longest
-// length above `best` with its position, or `best` and -1.
-inline int scan_plain(const Candidates &c, long long oldest, const unsigned char *buf,
-                      long long base, const unsigned char *cur, uint64_t cur8, int limit,
-                      int best, long long &best_pos) {
-    best_pos = -1;
+// match above `best`, or `best` with pos -1.
+inline Match scan_plain(const Candidates &c, long long oldest, const Position &p,
+                        const unsigned char *cur, int limit, int best) {
+    const uint64_t cur8 = load64(cur);
+    long long best_pos = -1;
     for (int k = 0; k < c.count; ++k) {
         const unsigned slot = (c.head - 1 - k) & (kSlots - 1);
-        const uint32_t p = c.pos[slot];
-        if (static_cast<long long>(p) <= oldest) break;
-        const unsigned char *cand = buf + (p - base);
+        const uint32_t at = c.pos[slot];
+        if (static_cast<long long>(at) <= oldest) break;
+        const unsigned char *cand = p.buf + (at - p.base);
         const int len = candidate_length(load64(cand), cand, cur, cur8, limit);
         const bool better = len > best;
         best = better ? len : best;
-        best_pos = better ? static_cast<long long>(p) : best_pos;
+        best_pos = better ? static_cast<long long>(at) : best_pos;
     }
-    return best;
+    return Match{best, best_pos};
 }
+
+// The searches, one per instruction set, each made for one position at a
+// time and asked, in this order:
+// - find(): the longest match at i among bucket h, the newest of equals
+//   (h1 is the bucket of i + 1, not yet changed by this step's insertion
+//   when h1 != h);
+// - next_is_longer(): the lazy test, after the insertion, whether i + 1 has a
+//   match longer than `best`; when it can say which, it leaves it in
+//   `carried` for the next step;
+// - after_literal(): when find() found nothing, the next step's search if
+//   this one made it already.
+
+// Every candidate in turn: the search without SSE2, and the others' for the
+// matches of 8 bytes or more that their vector scans cannot measure.
+class ScalarSearch {
+public:
+    explicit ScalarSearch(const unsigned char *) {}
+    Match find(const Position &p, const HashChains &hc, uint32_t h, uint32_t) const {
+        return scan_plain(candidates(hc, h), p.i - kWindow, p, p.cur, p.limit, 2);
+    }
+    bool next_is_longer(const Position &p, int limit1, const Candidates &next, int best,
+                     Carried &carried) const {
+        const Match m = scan_plain(next, p.i - (kWindow - 1), p, p.cur + 1, limit1, best);
+        if (m.length <= best) return false;
+        carried = Carried{p.i + 1, m};
+        return true;
+    }
+    void after_literal(const Position &, const HashChains &, uint32_t, Carried &) const {}
+};
 
 #if defined(VELMORA_HAVE_SSE2)
 // All 16 slots of a bucket at once. Byte j of every slot against byte j of
@@ -314,6 +491,51 @@ inline Scan scan_sse2(const Candidates &c, long long oldest, const __m128i *at) 
     score = _mm_max_epu8(score, _mm_srli_si128(score, 1));
     return {length, counts, _mm_cvtsi128_si32(score) & 0xFF};
 }
+
+// A scan's answer when its longest match is shorter than 8; false when the
+// plain scan has to measure it.
+inline bool short_match(const Scan &sc, const Candidates &c, Match &m) {
+    const int len = sc.top >> 4;
+    if (len >= 8) return false;
+    m = len >= 3 ? Match{len, c.pos[(c.head + unsigned(sc.top)) & (kSlots - 1)]} : kNoMatch;
+    return true;
+}
+
+// A whole bucket a scan.
+class Sse2Search {
+public:
+    explicit Sse2Search(const unsigned char *cur) : spread_(cur) {}
+    Match find(const Position &p, const HashChains &hc, uint32_t h, uint32_t h1) {
+        const Candidates here = candidates(hc, h);
+        Match m;
+        if (p.limit >= 8 && short_match(scan_sse2(here, p.i - kWindow, spread_.byte), here, m))
+            return m;
+        return ScalarSearch(p.cur).find(p, hc, h, h1);
+    }
+    bool next_is_longer(const Position &p, int limit1, const Candidates &next, int best,
+                     Carried &carried) const {
+        if (best >= 8 || limit1 < 8)
+            return ScalarSearch(p.cur).next_is_longer(p, limit1, next, best, carried);
+        const Scan sc =
+            next_ready_ ? next_ : scan_sse2(next, p.i - (kWindow - 1), spread_.byte + 1);
+        const __m128i longer =
+            _mm_and_si128(_mm_cmpgt_epi8(sc.length, _mm_set1_epi8(char(best))), sc.counts);
+        if (_mm_movemask_epi8(longer) == 0) return false;
+        Match m;
+        if (short_match(sc, next, m)) carried = Carried{p.i + 1, m};
+        return true;
+    }
+    void after_literal(const Position &p, const HashChains &hc, uint32_t h1,
+                       Carried &carried) const {
+        Match m;
+        if (next_ready_ && short_match(next_, candidates(hc, h1), m)) carried = Carried{p.i + 1, m};
+    }
+
+protected:
+    Spread spread_;
+    Scan next_{};  // the scan of i + 1, when a wider search made it with this one's
+    bool next_ready_ = false;
+};
 #endif
 
 #if defined(VELMORA_HAVE_AVX2)
@@ -348,239 +570,98 @@ VELMORA_AVX2 inline void scan_pair_avx2(const Candidates &a, long long oldest_a,
     rb = {_mm256_extracti128_si256(length, 1), counts_b,
           _mm_cvtsi128_si32(_mm256_extracti128_si256(score, 1)) & 0xFF};
 }
+
+// The SSE2 search that scans the lazy test's bucket together with this
+// step's, one in each half of an AVX2 register.
+class Avx2Search : public Sse2Search {
+public:
+    explicit Avx2Search(const unsigned char *cur) : Sse2Search(cur) {}
+    VELMORA_AVX2 Match find(const Position &p, const HashChains &hc, uint32_t h, uint32_t h1) {
+        // The lazy test's bucket is scanned now unless this step's
+        // insertion is about to change it.
+        if (p.limit < 9 || h == h1) return Sse2Search::find(p, hc, h, h1);
+        const Candidates here = candidates(hc, h);
+        Scan sc;
+        scan_pair_avx2(here, p.i - kWindow, candidates(hc, h1), p.i - (kWindow - 1), p.cur, sc,
+                       next_);
+        next_ready_ = true;
+        Match m;
+        if (short_match(sc, here, m)) return m;
+        return ScalarSearch(p.cur).find(p, hc, h, h1);
+    }
+};
 #endif
 
+// ---- the compressor -----------------------------------------------------------
 
-// deflate_q8() at one level: kLevel 1 scans whole buckets with SSE2, 2 also
-// two at once with AVX2; every level gives the same stream.
-template <int kLevel>
+// deflate_q8() with one search; every search gives the same stream.
+template <class Search>
 bool compress(PieceSource &src, long long total, BlockOutput &out, Adler32 &adler) {
     const FixedCodes &codes = fixed_codes();
     std::unique_ptr<HashChains> chains(new HashChains);
     std::memset(chains->meta, 0, sizeof chains->meta);
     HashChains &hc = *chains;
-
-    // The window: the last 32 KiB before the current position, the lookahead
-    // and room for new pieces; with the hash of each position in it.
-    const size_t piece = std::max<size_t>(src.piece_max(), 65536);
-    const size_t cap = size_t(kWindow) + size_t(kLookahead) + 2 * piece + 16;
-    std::unique_ptr<unsigned char[]> window(new unsigned char[cap]);
-    std::unique_ptr<uint16_t[]> hash_store(new uint16_t[cap]);
-    unsigned char *const buf = window.get();
-    uint16_t *const hashes = hash_store.get();
-    long long base = 0;    // absolute position of buf[0]
-    long long avail = 0;   // absolute end of the bytes made so far
-    long long hashed = 0;  // absolute end of the positions hashed
+    Window window(src.piece_max());
     const long long limit_bytes = stored_limit(total);
 
-    unsigned char *op = out.reserve(nullptr, 64);
-    uint64_t bits = 0;
-    unsigned nbits = 0;
-    auto put = [&](uint32_t code, unsigned n) {
-        bits |= uint64_t(code) << nbits;
-        nbits += n;
-        if (nbits >= 32) {
-            const uint32_t w = uint32_t(bits);
-            op[0] = uint8_t(w);
-            op[1] = uint8_t(w >> 8);
-            op[2] = uint8_t(w >> 16);
-            op[3] = uint8_t(w >> 24);
-            op += 4;
-            bits >>= 32;
-            nbits -= 32;
-        }
-    };
-    *op++ = 0x78;  // deflate, 32K window
-    *op++ = 0x5E;  // level 1 in the header's FLEVEL
-    put(1, 1);     // the final block,
-    put(1, 2);     // fixed Huffman codes
+    BitSink sink{out.reserve(nullptr, 64)};
+    *sink.op++ = 0x78;  // deflate, 32K window
+    *sink.op++ = 0x5E;  // level 1 in the header's FLEVEL
+    sink.put(1, 1);     // the final block,
+    sink.put(1, 2);     // fixed Huffman codes
 
-    auto candidates = [&](uint32_t h) {
-        return Candidates{hc.bucket[h].pos, hc.bucket[h].plane, hc.meta[h].count,
-                          hc.meta[h].head};
-    };
-    auto fetch = [&](uint32_t h) {
-        prefetch(hc.bucket[h].pos);
-        prefetch(hc.bucket[h].plane[0]);
-        prefetch(hc.bucket[h].plane[4]);
-        prefetch(&hc.meta[h]);
-    };
-
-    // The lazy test's scan of position i + 1, when it turned this step into a
-    // literal: the next step's own scan, already done.
-    long long known_at = -1;
-    int known_best = 2;
-    long long known_pos = -1;
-
+    Carried carried;
     const long long main_end = total - 3;  // the last 3 bytes are always literals
     long long i = 0;
     while (i < total) {
-        // Make the window hold the lookahead, sliding it when full.
-        while (avail < total && avail <= i + kLookahead) {
-            const size_t n = src.next_size();
-            if (size_t(avail - base) + n + 16 > cap) {
-                const long long keep = std::max(base, i - kWindow);
-                std::memmove(buf, buf + (keep - base), size_t(avail - keep));
-                std::memmove(hashes, hashes + (keep - base), size_t(hashed - keep) * 2);
-                base = keep;
-            }
-            unsigned char *dst = buf + (avail - base);
-            src.produce(dst);
-            adler.update(dst, n);
-            avail += n;
-            std::memset(dst + n, 0, 16);  // read past the end, never counted
-            if (avail - 2 > hashed) {
-                hash_positions(buf + (hashed - base), size_t(avail - 2 - hashed),
-                               hashes + (hashed - base));
-                hashed = avail - 2;
-            }
-        }
+        window.refill(src, i, total, adler);
         const long long seg_end =
-            std::min(main_end, avail < total ? avail - kLookahead : total);
+            std::min(main_end, window.avail < total ? window.avail - kLookahead : total);
         // 9 bits a byte at most; a step may run 257 bytes past seg_end.
         const long long span = std::max<long long>(seg_end - i, 0) + kMaxMatch + 8;
-        op = out.reserve(op, size_t(span + span / 8 + 16));
+        sink.op = out.reserve(sink.op, size_t(span + span / 8 + 16));
 
+        // The window stays put until the next refill.
+        const unsigned char *const buf = window.bytes();
+        const uint16_t *const hashes = window.hashes();
+        const long long base = window.base, hashed = window.hashed;
         while (i < seg_end) {
             const size_t at = size_t(i - base);
-            const unsigned char *cur = buf + at;
             const int limit = int(std::min<long long>(kMaxMatch, total - i));
+            const Position p{buf, base, i, buf + at, limit};
             const uint32_t h = hashes[at];
             const uint32_t h1 = hashes[at + 1];  // the lazy test's, or the next step's
-            fetch(h1);
-            const Candidates here = candidates(h);
-            const uint64_t cur8 = load64(cur);
-#if defined(VELMORA_HAVE_SSE2)
-            const Spread spread(cur);
-#endif
+            fetch(hc, h1);
 
-            // The longest match in the window, the newest of equals.
-            int best = 2;
-            long long best_pos = -1;
-#if defined(VELMORA_HAVE_SSE2)
-            Scan lazy{};  // the scan of i + 1, when made together with this one
-            bool lazy_ready = false;
-#endif
-            if (known_at == i) {
-                best = known_best;
-                best_pos = known_pos;
-            } else {
-#if defined(VELMORA_HAVE_SSE2)
-                bool done = false;
-                if (kLevel >= 1 && limit >= 8) {
-                    Scan sc;
-#if defined(VELMORA_HAVE_AVX2)
-                    // The lazy test's bucket is scanned now unless this
-                    // step's insertion is about to change it.
-                    if (kLevel >= 2 && limit >= 9 && h != h1) {
-                        scan_pair_avx2(here, i - kWindow, candidates(h1), i - (kWindow - 1), cur,
-                                       sc, lazy);
-                        lazy_ready = true;
-                    } else
-#endif
-                        sc = scan_sse2(here, i - kWindow, spread.byte);
-                    const int len = sc.top >> 4;
-                    if (len < 8) {
-                        if (len >= 3) {
-                            best = len;
-                            best_pos = here.pos[(here.head + unsigned(sc.top)) & (kSlots - 1)];
-                        }
-                        done = true;
-                    }
-                }
-                if (!done)
-#endif
-                    best = scan_plain(here, i - kWindow, buf, base, cur, cur8, limit, 2, best_pos);
-            }
-            {
-                uint8_t &count = hc.meta[h].count;
-                const unsigned head = hc.meta[h].head;
-                if (count == kSlots) count = kQuality;
-                hc.bucket[h].pos[head] = uint32_t(i);
-                for (int j = 0; j < 8; ++j) hc.bucket[h].plane[j][head] = cur[j];
-                hc.meta[h].head = uint8_t((head + 1) & (kSlots - 1));
-                ++count;
-            }
-
-            if (best_pos >= 0) {
-                if (i + best < hashed) fetch(hashes[at + size_t(best)]);
+            Search search(p.cur);
+            Match m = carried.at == i ? carried.match : search.find(p, hc, h, h1);
+            insert(hc, h, i, p.cur);
+            if (m.pos >= 0) {
+                if (i + m.length < hashed) fetch(hc, hashes[at + size_t(m.length)]);
                 // A strictly longer match at i + 1 makes this byte a literal.
                 const int limit1 = int(std::min<long long>(kMaxMatch, total - i - 1));
-                if (best < limit1) {
-                    const Candidates next = candidates(h1);
-                    const uint64_t next8 = load64(cur + 1);
-                    const long long oldest1 = i - (kWindow - 1);
-                    bool done = false;
-#if defined(VELMORA_HAVE_SSE2)
-                    if (kLevel >= 1 && best < 8 && limit1 >= 8) {
-                        const Scan sc = lazy_ready ? lazy : scan_sse2(next, oldest1, spread.byte + 1);
-                        const __m128i longer = _mm_and_si128(
-                            _mm_cmpgt_epi8(sc.length, _mm_set1_epi8(char(best))), sc.counts);
-                        if (_mm_movemask_epi8(longer) != 0) {
-                            best_pos = -1;
-                            if ((sc.top >> 4) < 8) {
-                                known_at = i + 1;
-                                known_best = sc.top >> 4;
-                                known_pos = next.pos[(next.head + unsigned(sc.top)) & (kSlots - 1)];
-                            }
-                        }
-                        done = true;
-                    }
-#endif
-                    if (!done) {
-                        long long pos1;
-                        const int best1 = scan_plain(next, oldest1, buf, base, cur + 1, next8,
-                                                     limit1, best, pos1);
-                        if (best1 > best) {
-                            best_pos = -1;
-                            known_at = i + 1;
-                            known_best = best1;
-                            known_pos = pos1;
-                        }
-                    }
-                }
-            }
-
-#if defined(VELMORA_HAVE_SSE2)
-            else if (lazy_ready && (lazy.top >> 4) < 8) {
-                // A literal: the next step's scan is the one made already.
-                known_at = i + 1;
-                known_best = std::max(lazy.top >> 4, 2);
-                known_pos = known_best >= 3
-                                ? static_cast<long long>(
-                                      hc.bucket[h1].pos[(hc.meta[h1].head + unsigned(lazy.top)) &
-                                                        (kSlots - 1)])
-                                : -1;
-            }
-#endif
-
-            if (best_pos >= 0) {
-                const uint32_t lc = codes.length[best];
-                const uint32_t dc = distance_code(uint32_t(i - best_pos));
-                const unsigned lbits = lc >> 24;
-                put((lc & 0xFFFFFF) | (dc & 0xFFFFFF) << lbits, lbits + (dc >> 24));
-                i += best;
+                if (m.length < limit1 &&
+                    search.next_is_longer(p, limit1, candidates(hc, h1), m.length, carried))
+                    m.pos = -1;
             } else {
-                const uint32_t c = codes.literal[*cur];
-                put(c & 0xFFFFFF, c >> 24);
+                search.after_literal(p, hc, h1, carried);
+            }
+
+            if (m.pos >= 0) {
+                emit_match(sink, codes, m.length, uint32_t(i - m.pos));
+                i += m.length;
+            } else {
+                emit_literal(sink, codes, *p.cur);
                 ++i;
             }
         }
-        if (i >= main_end && avail == total) {
-            for (; i < total; ++i) {
-                const uint32_t c = codes.literal[buf[i - base]];
-                put(c & 0xFFFFFF, c >> 24);
-            }
-        }
-        if (static_cast<long long>(out.written(op)) > limit_bytes) return false;
+        if (i >= main_end && window.avail == total)
+            for (; i < total; ++i) emit_literal(sink, codes, buf[i - base]);
+        if (static_cast<long long>(out.written(sink.op)) > limit_bytes) return false;
     }
-    put(0, 7);  // end of block: code 256
-    while (nbits > 0) {
-        *op++ = uint8_t(bits);
-        bits >>= 8;
-        nbits = nbits > 8 ? nbits - 8 : 0;
-    }
-    out.finish(op);
+    sink.put(0, 7);  // end of block: code 256
+    sink.flush();
+    out.finish(sink.op);
     return static_cast<long long>(out.size()) <= limit_bytes;
 }
 
@@ -588,7 +669,7 @@ bool compress(PieceSource &src, long long total, BlockOutput &out, Adler32 &adle
 // The whole compressor compiled for AVX2, the pair scan inlined into it.
 VELMORA_AVX2 __attribute__((flatten)) bool compress_avx2(PieceSource &src, long long total,
                                                         BlockOutput &out, Adler32 &adler) {
-    return compress<2>(src, total, out, adler);
+    return compress<Avx2Search>(src, total, out, adler);
 }
 #endif
 
@@ -599,11 +680,11 @@ bool deflate_q8(Isa isa, PieceSource &src, long long total, BlockOutput &out, Ad
 #if defined(VELMORA_HAVE_AVX2)
     if (isa == Isa::avx2) return compress_avx2(src, total, out, adler);
 #endif
-    if (isa == Isa::scalar) return compress<0>(src, total, out, adler);
-    return compress<1>(src, total, out, adler);
+#if defined(VELMORA_HAVE_SSE2)
+    if (isa != Isa::scalar) return compress<Sse2Search>(src, total, out, adler);
+#endif
+    return compress<ScalarSearch>(src, total, out, adler);
 }
-
-// ---- stored blocks -----------------------------------------------------------
 
 bool emit_stored(PieceSource &src, long long total, WriteFn write, void *context) {
     const auto emit = [&](const unsigned char *p, size_t n) { return write(context, p, n); };
