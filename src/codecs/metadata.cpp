@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "checksums.h"
+#include "png_container.h"
 #include "zlib.h"
 
 namespace velmora {
@@ -242,15 +242,6 @@ std::vector<unsigned char> minimal_tiff(const Metadata &meta, bool with_resoluti
     return t;
 }
 
-void png_chunk(std::vector<unsigned char> &o, const char *type,
-               const std::vector<unsigned char> &data) {
-    put32(o, static_cast<uint32_t>(data.size()));
-    const size_t start = o.size();
-    o.insert(o.end(), type, type + 4);
-    o.insert(o.end(), data.begin(), data.end());
-    put32(o, ~crc32_update(0xFFFFFFFFu, o.data() + start, o.size() - start));
-}
-
 // Pixels per metre from a resolution, rounded half up.
 uint32_t per_metre(uint32_t num, uint32_t den, int unit) {
     const uint64_t n = uint64_t(num) * (unit == UNIT_INCH ? 10000u : 100u);
@@ -305,7 +296,7 @@ std::vector<unsigned char> png_metadata_chunks(const Metadata &meta) {
         std::vector<unsigned char> packed;
         if (zlib_deflate(meta.icc.data(), meta.icc.size(), packed)) {
             data.insert(data.end(), packed.begin(), packed.end());
-            png_chunk(out, "iCCP", data);
+            png_chunk(out, "iCCP", data.data(), data.size());
         }
     }
     if (meta.has_resolution) {
@@ -314,10 +305,10 @@ std::vector<unsigned char> png_metadata_chunks(const Metadata &meta) {
         put32(data, per_metre(r.x_num, r.x_den, r.unit));
         put32(data, per_metre(r.y_num, r.y_den, r.unit));
         data.push_back(1);  // metre
-        png_chunk(out, "pHYs", data);
+        png_chunk(out, "pHYs", data.data(), data.size());
     }
     const std::vector<unsigned char> tiff = minimal_tiff(meta, false);
-    if (!tiff.empty()) png_chunk(out, "eXIf", tiff);
+    if (!tiff.empty()) png_chunk(out, "eXIf", tiff.data(), tiff.size());
     return out;
 }
 

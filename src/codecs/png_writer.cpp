@@ -1,20 +1,19 @@
-// The PNG writer. Every decision below is the reference writer's own, taken
-// the same way for every input: each row's filter is the one with the least
-// sum of |signed byte| (the lowest filter number on a tie), and the zlib
-// stream is deflate_q8()'s, stored when compressing does not pay. What
-// differs is how the same answers are reached: rows are filtered as the
-// compressor needs them, into its sliding window, instead of filtering the
-// whole image first, filter costs are summed with SIMD, and the compressed
-// blocks are sent out as they stand.
+// The PNG writer: the filtered rows (png_filters) through the compressor
+// (deflate) into the file (png_container). Every decision is the reference
+// writer's own, taken the same way for every input; what differs is how the
+// same answers are reached. Rows are filtered as the compressor needs them,
+// into its sliding window, instead of filtering the whole image first, and
+// the compressed blocks are sent out as they stand: neither the filtered
+// image nor a copy of the file is ever held.
 #include "png_writer.h"
 
 #include <cstdint>
-#include <cstring>
 #include <new>
 
 #include "checksums.h"
 #include "cpu.h"
 #include "deflate.h"
+#include "png_container.h"
 #include "png_filters.h"
 
 namespace velmora {
@@ -25,61 +24,9 @@ const long long kMaxPngStream = 0x7FF00000LL;
 
 namespace {
 
-// ---- the PNG file --------------------------------------------------------------
-
-void put32(unsigned char *p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
-
-// Sends bytes to the sink, keeping the CRC of the current chunk.
-class ChunkWriter {
-public:
-    ChunkWriter(WriteFn write, void *context) : write_(write), context_(context) {}
-    bool raw(const unsigned char *p, size_t n) { return n == 0 || write_(context_, p, n); }
-    // Length and type of a chunk; its CRC starts with the type.
-    bool begin(uint32_t length, const char *type) {
-        unsigned char h[8];
-        put32(h, length);
-        std::memcpy(h + 4, type, 4);
-        crc_ = crc32_update(0xFFFFFFFFu, h + 4, 4);
-        return raw(h, 8);
-    }
-    bool data(const unsigned char *p, size_t n) {
-        crc_ = crc32_update(crc_, p, n);
-        return raw(p, n);
-    }
-    bool end() {
-        unsigned char c[4];
-        put32(c, ~crc_);
-        return raw(c, 4);
-    }
-
-private:
-    WriteFn write_;
-    void *context_;
-    uint32_t crc_ = 0;
-};
-
 int write_png_checked(WriteFn write, void *context, int width, int height,
                       const unsigned char *rgba, Isa isa) {
     const long long total = (static_cast<long long>(width) * 4 + 1) * height;
-    ChunkWriter out(write, context);
-
-    unsigned char head[8 + 25];
-    static const unsigned char signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
-    std::memcpy(head, signature, 8);
-    put32(head + 8, 13);
-    std::memcpy(head + 12, "IHDR", 4);
-    put32(head + 16, uint32_t(width));
-    put32(head + 20, uint32_t(height));
-    head[24] = 8;  // bits per channel
-    head[25] = 6;  // RGBA
-    head[26] = head[27] = head[28] = 0;
-    put32(head + 29, ~crc32_update(0xFFFFFFFFu, head + 12, 17));
-
     BlockOutput compressed;
     Adler32 adler;
     bool fits;
@@ -87,29 +34,17 @@ int write_png_checked(WriteFn write, void *context, int width, int height,
         FilteredRows rows(rgba, width, isa);
         fits = deflate_q8(isa, rows, total, compressed, adler);
     }
-    if (!out.raw(head, sizeof head)) return 0;
+    ChunkWriter out(write, context);
+    if (!png_head(out, width, height)) return 0;
     if (fits) {
-        const size_t zlen = compressed.size() + 4;
-        if (!out.begin(uint32_t(zlen), "IDAT")) return 0;
-        for (const auto &b : compressed.blocks())
-            if (!out.data(b.bytes.get(), b.used)) return 0;
-        unsigned char sum[4];
-        put32(sum, adler.value());
-        if (!out.data(sum, 4) || !out.end()) return 0;
+        if (!png_idat(out, compressed, adler.value())) return 0;
     } else {
         // Compressing does not pay: the rows are filtered again, stored.
         compressed = BlockOutput();
-        const long long zlen = stored_limit(total) + 4;
-        if (!out.begin(uint32_t(zlen), "IDAT")) return 0;
         FilteredRows rows(rgba, width, isa);
-        const auto to_idat = [](void *chunk, const unsigned char *p, size_t n) {
-            return static_cast<ChunkWriter *>(chunk)->data(p, n);
-        };
-        if (!emit_stored(rows, total, to_idat, &out)) return 0;
-        if (!out.end()) return 0;
+        if (!png_idat_stored(out, rows, total)) return 0;
     }
-    if (!out.begin(0, "IEND") || !out.end()) return 0;
-    return 1;
+    return png_end(out) ? 1 : 0;
 }
 
 }  // namespace
