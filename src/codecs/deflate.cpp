@@ -414,7 +414,7 @@ public:
         return scan_plain(candidates(hc, h), p.i - kWindow, p, p.cur, p.limit, 2);
     }
     bool next_is_longer(const Position &p, int limit1, const Candidates &next, int best,
-                     Carried &carried) const {
+                        Carried &carried) const {
         const Match m = scan_plain(next, p.i - (kWindow - 1), p, p.cur + 1, limit1, best);
         if (m.length <= best) return false;
         carried = Carried{p.i + 1, m};
@@ -501,7 +501,8 @@ inline bool short_match(const Scan &sc, const Candidates &c, Match &m) {
     return true;
 }
 
-// A whole bucket a scan.
+// All 16 slots of a bucket in one scan; the plain scan only for matches of
+// 8 bytes or more.
 class Sse2Search {
 public:
     explicit Sse2Search(const unsigned char *cur) : spread_(cur) {}
@@ -513,7 +514,7 @@ public:
         return ScalarSearch(p.cur).find(p, hc, h, h1);
     }
     bool next_is_longer(const Position &p, int limit1, const Candidates &next, int best,
-                     Carried &carried) const {
+                        Carried &carried) const {
         if (best >= 8 || limit1 < 8)
             return ScalarSearch(p.cur).next_is_longer(p, limit1, next, best, carried);
         const Scan sc =
@@ -621,7 +622,8 @@ bool compress(PieceSource &src, long long total, BlockOutput &out, Adler32 &adle
         const long long span = std::max<long long>(seg_end - i, 0) + kMaxMatch + 8;
         sink.op = out.reserve(sink.op, size_t(span + span / 8 + 16));
 
-        // The window stays put until the next refill.
+        // Locals for the hot loop, kept in registers across its stores: the
+        // window stays put until the next refill.
         const unsigned char *const buf = window.bytes();
         const uint16_t *const hashes = window.hashes();
         const long long base = window.base, hashed = window.hashed;
