@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "formats.h"
+#include "png_container.h"
 #include "zlib.h"
 
 namespace velmora {
@@ -273,31 +274,6 @@ std::vector<unsigned char> minimal_tiff(const Metadata &meta, bool with_resoluti
     return t;
 }
 
-uint32_t crc32(const unsigned char *p, size_t n, uint32_t crc = 0) {
-    static const struct Table {
-        uint32_t v[256];
-        Table() {
-            for (uint32_t i = 0; i < 256; ++i) {
-                uint32_t c = i;
-                for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-                v[i] = c;
-            }
-        }
-    } table;
-    crc = ~crc;
-    for (size_t i = 0; i < n; ++i) crc = table.v[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
-
-void png_chunk(std::vector<unsigned char> &o, const char *type,
-               const std::vector<unsigned char> &data) {
-    put32(o, static_cast<uint32_t>(data.size()));
-    const size_t start = o.size();
-    o.insert(o.end(), type, type + 4);
-    o.insert(o.end(), data.begin(), data.end());
-    put32(o, crc32(o.data() + start, o.size() - start));
-}
-
 // Pixels per metre from a resolution, rounded half up.
 uint32_t per_metre(uint32_t num, uint32_t den, int unit) {
     const uint64_t n = uint64_t(num) * (unit == UNIT_INCH ? 10000u : 100u);
@@ -355,7 +331,7 @@ std::vector<unsigned char> png_metadata_chunks(const Metadata &meta) {
         std::vector<unsigned char> packed;
         if (zlib_deflate(meta.icc.data(), meta.icc.size(), packed)) {
             data.insert(data.end(), packed.begin(), packed.end());
-            png_chunk(out, "iCCP", data);
+            png_chunk(out, "iCCP", data.data(), data.size());
         }
     }
     if (meta.has_resolution) {
@@ -364,10 +340,10 @@ std::vector<unsigned char> png_metadata_chunks(const Metadata &meta) {
         put32(data, per_metre(r.x_num, r.x_den, r.unit));
         put32(data, per_metre(r.y_num, r.y_den, r.unit));
         data.push_back(1);  // metre
-        png_chunk(out, "pHYs", data);
+        png_chunk(out, "pHYs", data.data(), data.size());
     }
     const std::vector<unsigned char> tiff = minimal_tiff(meta, false);
-    if (!tiff.empty()) png_chunk(out, "eXIf", tiff);
+    if (!tiff.empty()) png_chunk(out, "eXIf", tiff.data(), tiff.size());
     return out;
 }
 

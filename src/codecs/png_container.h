@@ -1,0 +1,55 @@
+// The PNG file around the compressed rows: the signature, IHDR, one IDAT
+// holding the whole zlib stream, IEND; and the chunk framing that the
+// metadata chunks share. Internal.
+#ifndef VELMORA_PNG_CONTAINER_H
+#define VELMORA_PNG_CONTAINER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "byte_sink.h"
+#include "deflate.h"
+
+namespace velmora {
+
+// Frames chunks for a sink: the length, the type, the data, then the CRC of
+// type and data, kept as the data goes by so that no chunk is ever held.
+class ChunkWriter {
+public:
+    ChunkWriter(WriteFn write, void *context) : write_(write), context_(context) {}
+    // Bytes outside any chunk.
+    bool raw(const unsigned char *p, size_t n) { return n == 0 || write_(context_, p, n); }
+    // A chunk of `length` bytes, given by data() in as many pieces as suit,
+    // then closed by end().
+    bool begin(uint32_t length, const char *type);
+    bool data(const unsigned char *p, size_t n);
+    bool end();
+    // A whole chunk at once.
+    bool chunk(const char *type, const unsigned char *p, size_t n) {
+        return begin(uint32_t(n), type) && data(p, n) && end();
+    }
+
+private:
+    WriteFn write_;
+    void *context_;
+    uint32_t crc_ = 0;
+};
+
+// A whole chunk appended to `out`.
+void png_chunk(std::vector<unsigned char> &out, const char *type, const unsigned char *data,
+               size_t n);
+
+// The parts of an 8-bit RGBA file, in order; each false as soon as the sink
+// refuses bytes.
+bool png_head(ChunkWriter &out, int width, int height);  // signature and IHDR
+// IDAT with the compressed stream, its Adler-32 checksum last.
+bool png_idat(ChunkWriter &out, const BlockOutput &zlib, uint32_t adler);
+// IDAT with the `total` bytes `src` makes in stored blocks, for when
+// compressing does not pay.
+bool png_idat_stored(ChunkWriter &out, PieceSource &src, long long total);
+bool png_end(ChunkWriter &out);  // IEND
+
+}  // namespace velmora
+
+#endif
