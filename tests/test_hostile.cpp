@@ -421,6 +421,67 @@ TEST(HostilePng, EmptyFirstDataChunkIsSkipped) {
               (std::vector<Rgba>{rgb(10, 10, 10), rgb(20, 20, 20)}));
 }
 
+// Where the chunk of `type` starts in a PNG (its length field), or 0.
+size_t chunk_at(const Bytes &png, const char *type) {
+    for (size_t at = 8; at + 12 <= png.size();) {
+        if (std::memcmp(&png[at + 4], type, 4) == 0) return at;
+        const size_t len = (size_t(png[at]) << 24) | (size_t(png[at + 1]) << 16) |
+                           (size_t(png[at + 2]) << 8) | png[at + 3];
+        at += 12 + len;
+    }
+    return 0;
+}
+
+// One damaged byte in a chunk that decides the pixels refuses the file, with
+// the checksum named, where the decoder alone would draw a damaged picture.
+// Damage in a chunk that plays no part in the pixels changes nothing.
+TEST(HostilePng, DamagedChunksAreRefusedByTheirCrc) {
+    Sandbox box;
+    write_png(box.path("a.png"), gradient(40, 30), 4);
+    const Bytes good = read_bytes(box.path("a.png"));
+    Bytes pal = png_head(3, 2, 8, 3);
+    chunk(pal, "PLTE", {255, 0, 0, 0, 255, 0, 0, 0, 255});
+    chunk(pal, "tRNS", {128, 255});
+    pal = png_file(pal, zlib_stored({0, 0, 1, 2, 1, 2, 1, 0}));
+    ASSERT_EQ(reason_for(good), "<decoded>");
+    constexpr size_t kCrc = size_t(-1), kMiddle = size_t(-2);
+    struct Case {
+        const char *what;
+        const Bytes *file;
+        const char *type;
+        size_t offset;  // into the chunk's data; kCrc: its CRC, kMiddle: mid-data
+    };
+    const Case cases[] = {
+        {"first byte of the image data", &good, "IDAT", 0},
+        {"a byte mid-stream", &good, "IDAT", kMiddle},
+        {"the IDAT CRC", &good, "IDAT", kCrc},
+        {"the IHDR width", &good, "IHDR", 2},
+        {"the IEND CRC", &good, "IEND", 0},
+        {"a palette entry", &pal, "PLTE", 4},
+        {"the transparency", &pal, "tRNS", 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes file = *c.file;
+        const size_t at = chunk_at(file, c.type);
+        ASSERT_NE(at, 0u);
+        const size_t len = (size_t(file[at]) << 24) | (size_t(file[at + 1]) << 16) |
+                           (size_t(file[at + 2]) << 8) | file[at + 3];
+        const size_t byte = c.offset == kCrc      ? at + 8 + len
+                            : c.offset == kMiddle ? at + 8 + len / 2
+                                                  : at + 8 + c.offset;
+        ASSERT_LT(byte, file.size());
+        file[byte] ^= 0x10;
+        EXPECT_EQ(reason_for(file), "bad CRC");
+    }
+    // A text chunk with a wrong CRC: the pixels do not depend on it.
+    Bytes text(good.begin(), good.begin() + 33);
+    chunk(text, "tEXt", {'a', 0, 'b'});
+    text.back() ^= 1;
+    text.insert(text.end(), good.begin() + 33, good.end());
+    EXPECT_EQ(reason_for(text), "<decoded>");
+}
+
 TEST(HostilePalette, IndicesPastThePaletteReadAsZeros) {
     // Two entries, red and green; one row using every index from 1 to 255.
     const int width = 255;

@@ -181,7 +181,7 @@ Bytes base_file(Sandbox &box, bool jpeg) {
     return read_bytes(path);
 }
 
-Bytes iccp(const Bytes &icc, const char *name) {
+Bytes iccp(const Bytes &icc, const char *name, uint32_t adler_flip = 0) {
     // Stored deflate blocks inside a zlib stream, written by hand.
     Bytes z = {0x78, 0x01};
     for (size_t at = 0; at < icc.size(); at += 65535) {
@@ -192,11 +192,17 @@ Bytes iccp(const Bytes &icc, const char *name) {
     }
     uint32_t a = 1, b = 0;
     for (uint8_t v : icc) a = (a + v) % 65521, b = (b + a) % 65521;
-    put32(z, (b << 16) | a);
+    put32(z, ((b << 16) | a) ^ adler_flip);
     Bytes data(name, name + std::strlen(name));
     data.insert(data.end(), {0, 0});
     data.insert(data.end(), z.begin(), z.end());
     return chunk("iCCP", data);
+}
+
+// A chunk whose CRC no longer matches.
+Bytes bad_crc(Bytes c) {
+    c.back() ^= 1;
+    return c;
 }
 
 Bytes phys(uint32_t x, uint32_t y, uint8_t unit) {
@@ -336,6 +342,19 @@ std::vector<Case> cases() {
                    nullptr, rgb_small});
     all.push_back({"iCCP name kept", false, iccp(rgb_small, "Display P3"), nullptr, rgb_small, 1,
                    0, "Display P3"});
+    // Damaged metadata chunks are absent, and do not stand in for a later one.
+    all.push_back({"iCCP with a wrong CRC: none", false, bad_crc(iccp(rgb_small, "P3"))});
+    all.push_back({"iCCP whose zlib checksum fails: none", false, iccp(rgb_small, "P3", 1)});
+    all.push_back({"pHYs with a wrong CRC: none", false, bad_crc(phys(11811, 11811, 1))});
+    all.push_back({"eXIf with a wrong CRC: none", false,
+                   bad_crc(chunk("eXIf", camera_exif(true, 8, 300)))});
+    all.push_back({"damaged pHYs, then a good one: none", false,
+                   [] {
+                       Bytes c = bad_crc(phys(11811, 11811, 1));
+                       const Bytes p = phys(3937, 3937, 1);
+                       c.insert(c.end(), p.begin(), p.end());
+                       return c;
+                   }()});
     all.push_back({"nothing to keep", true, {}});
     return all;
 }

@@ -10,6 +10,7 @@
 #include "zlib.h"
 
 #include "jpeg_writer.h"
+#include "png_container.h"
 #include "png_writer.h"
 
 #include <climits>
@@ -90,6 +91,12 @@ static const char *printable_reason(const char *text) {
 
 unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int *height,
                            const char **reason) {
+    // stb checks no CRC: a flipped byte in the image data would decode to a
+    // damaged picture and a call that reports success.
+    if (png_pixel_chunks_damaged(bytes, static_cast<size_t>(size))) {
+        *reason = "bad CRC";
+        return nullptr;
+    }
     // A reason left on this thread by an earlier file is not this file's.
     stbi__g_failure_reason = nullptr;
     t_decoder_confused = false;

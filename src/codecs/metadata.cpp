@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "checksums.h"
 #include "formats.h"
 #include "png_container.h"
 #include "zlib.h"
@@ -173,6 +174,15 @@ void read_jpeg(Bytes b, Metadata &meta) {
 
 // ---- PNG --------------------------------------------------------------------
 
+// Whether the zlib stream `z` ends in the Adler-32 of what it inflated to:
+// the inflater does not check it, and a damaged profile must not travel.
+bool ends_in_adler32(Bytes z, const std::vector<unsigned char> &inflated) {
+    if (z.n < 6) return false;
+    Adler32 adler;
+    adler.update(inflated.data(), inflated.size());
+    return z.be32(z.n - 4) == adler.value();
+}
+
 // A PNG keyword: 1..79 printable Latin-1 bytes, no space at either end and
 // no two in a row. A profile name that is not one would make the output
 // invalid; the writer then names the profile "ICC Profile".
@@ -195,14 +205,18 @@ void read_png(Bytes b, Metadata &meta) {
         const Bytes data{b.p + at + 8, len};
         const char *type = reinterpret_cast<const char *>(b.p + at + 4);
         if (std::memcmp(type, "IEND", 4) == 0) break;
+        // A damaged chunk is absent, as any malformed metadata is; it does
+        // not stand in for a later one either.
+        const bool intact = png_chunk_crc_ok(b.p + at, len);
         if (std::memcmp(type, "iCCP", 4) == 0 && !icc_seen) {
             icc_seen = true;
             size_t name_end = 0;
             while (name_end < data.n && name_end < 80 && data.p[name_end] != 0) ++name_end;
-            if (name_end >= 1 && name_end < 80 && data.has(name_end, 2) &&
+            if (intact && name_end >= 1 && name_end < 80 && data.has(name_end, 2) &&
                 data.p[name_end + 1] == 0) {
+                const Bytes z{data.p + name_end + 2, data.n - name_end - 2};
                 std::vector<unsigned char> icc;
-                if (zlib_inflate(data.p + name_end + 2, data.n - name_end - 2, kMaxProfile, icc) &&
+                if (zlib_inflate(z.p, z.n, kMaxProfile, icc) && ends_in_adler32(z, icc) &&
                     usable_profile(icc)) {
                     meta.icc.swap(icc);
                     if (is_keyword(data.p, name_end))
@@ -212,13 +226,14 @@ void read_png(Bytes b, Metadata &meta) {
         } else if (std::memcmp(type, "eXIf", 4) == 0 && !exif_seen) {
             exif_seen = true;
             Metadata exif;
-            read_exif(data, exif);
+            if (intact) read_exif(data, exif);
             meta.orientation = exif.orientation;  // PNG's resolution is pHYs alone
         } else if (std::memcmp(type, "pHYs", 4) == 0 && !phys_seen) {
             phys_seen = true;
             // PNG's four-byte numbers stop at 2^31 - 1.
             const uint32_t x = len == 9 ? data.be32(0) : 0, y = len == 9 ? data.be32(4) : 0;
-            if (len == 9 && data.p[8] == 1 && x && y && x <= 0x7FFFFFFFu && y <= 0x7FFFFFFFu) {
+            if (intact && len == 9 && data.p[8] == 1 && x && y && x <= 0x7FFFFFFFu &&
+                y <= 0x7FFFFFFFu) {
                 // Pixels per metre, kept exactly as pixels per centimetre.
                 meta.has_resolution = true;
                 meta.resolution = Resolution{x, 100, y, 100, UNIT_CENTIMETRE};

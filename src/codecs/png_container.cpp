@@ -77,4 +77,36 @@ bool png_idat_stored(ChunkWriter &out, PieceSource &src, long long total) {
 
 bool png_end(ChunkWriter &out) { return out.chunk("IEND", nullptr, 0); }
 
+// ---- reading ------------------------------------------------------------------
+
+namespace {
+uint32_t be32(const unsigned char *p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+}  // namespace
+
+bool png_chunk_crc_ok(const unsigned char *chunk, uint32_t length) {
+    const uint32_t crc = ~crc32_update(0xFFFFFFFFu, chunk + 4, size_t(length) + 4);
+    return crc == be32(chunk + 8 + length);
+}
+
+bool png_pixel_chunks_damaged(const unsigned char *bytes, size_t size) {
+    static const unsigned char signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+    if (size < 8 || std::memcmp(bytes, signature, 8) != 0) return false;
+    for (size_t at = 8; size - at >= 12;) {
+        const uint32_t length = be32(bytes + at);
+        if (length > size - at - 12) break;  // a cut chunk: the decoder says what it makes of it
+        const unsigned char *type = bytes + at + 4;
+        const bool decides_pixels = std::memcmp(type, "IHDR", 4) == 0 ||
+                                    std::memcmp(type, "PLTE", 4) == 0 ||
+                                    std::memcmp(type, "tRNS", 4) == 0 ||
+                                    std::memcmp(type, "IDAT", 4) == 0 ||
+                                    std::memcmp(type, "IEND", 4) == 0;
+        if (decides_pixels && !png_chunk_crc_ok(bytes + at, length)) return true;
+        if (std::memcmp(type, "IEND", 4) == 0) break;
+        at += 12 + size_t(length);
+    }
+    return false;
+}
+
 }  // namespace velmora

@@ -1,6 +1,6 @@
 // The PNG file around the compressed rows: the signature, IHDR, one IDAT
-// holding the whole zlib stream, IEND; and the chunk framing that the
-// metadata chunks share. Internal.
+// holding the whole zlib stream, IEND; the chunk framing that the metadata
+// chunks share; and the CRC checks of a file read. Internal.
 #ifndef VELMORA_PNG_CONTAINER_H
 #define VELMORA_PNG_CONTAINER_H
 
@@ -49,6 +49,15 @@ bool png_idat(ChunkWriter &out, const BlockOutput &zlib, uint32_t adler);
 // compressing does not pay.
 bool png_idat_stored(ChunkWriter &out, PieceSource &src, long long total);
 bool png_end(ChunkWriter &out);  // IEND
+
+// Reading: whether the CRC closing a chunk matches; `chunk` points at its
+// length field and the whole chunk (12 + length bytes) is there.
+bool png_chunk_crc_ok(const unsigned char *chunk, uint32_t length);
+
+// Whether a chunk that decides the pixels (IHDR, PLTE, tRNS, IDAT, IEND)
+// fails its CRC, walking from the signature as far as whole chunks go: the
+// decoder checks none, and a damaged file would decode to garbage.
+bool png_pixel_chunks_damaged(const unsigned char *bytes, size_t size);
 
 }  // namespace velmora
 

@@ -351,3 +351,16 @@ def test_a_parameter_given_twice_or_not_at_all(grey, tmp_path, call, words):
     with pytest.raises(TypeError, match=re.escape(words)):
         call(grey, tmp_path / "o.bmp")
     assert not any(tmp_path.glob("o*"))
+
+
+def test_damaged_png_is_refused_with_the_checksum_named(tmp_path):
+    sample = Path(__file__).resolve().parents[3] / "sample" / "creek.jpg"
+    good = tmp_path / "good.png"
+    velmora.invert(sample, good)
+    data = bytearray(good.read_bytes())
+    data[data.index(b"IDAT") + 4 + 1000] ^= 0x10
+    bad = tmp_path / "bad.png"
+    bad.write_bytes(bytes(data))
+    with pytest.raises(velmora.Error, match=r"^invert: cannot decode .*bad\.png \(bad CRC\)$"):
+        velmora.invert(bad, tmp_path / "out.png")
+    assert not (tmp_path / "out.png").exists()
