@@ -38,7 +38,9 @@
  *     "<name>: NULL input/output"              a path is NULL (nothing touched)
  *     "<name>: cannot read <input>"             missing, unreadable, empty, > 2 GiB
  *     "<name>: unsupported image format: <input>"  not JPEG, PNG or BMP
- *     "<name>: cannot decode <input> (<reason>)"   the decoder refused the file
+ *     "<name>: cannot decode <input> (<reason>)"   the decoder refused the file;
+ *                                               "bad CRC": a PNG chunk that decides
+ *                                               the pixels is damaged
  *     parameter messages (listed per function)  checked after decoding
  *     "<name>: cannot write <output>"           the output could not be written
  * Output files: a failing call never creates the output and never changes an
