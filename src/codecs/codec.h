@@ -21,11 +21,24 @@ constexpr Writer kDefaultWriter = Writer::reference;
 constexpr Writer kDefaultWriter = Writer::fast;
 #endif
 
+// Which reader decodes PNG and JPEG. The reference is stb_image itself, the
+// definition of what a file decodes to; our own readers give exactly its
+// pixels and refusals, faster, and are tested against it. A build with
+// VELMORA_REFERENCE_READERS gives the reference to the exports. BMP is always
+// read by the reference.
+enum class Reader { reference, fast };
+
+#if defined(VELMORA_REFERENCE_READERS)
+constexpr Reader kDefaultReader = Reader::reference;
+#else
+constexpr Reader kDefaultReader = Reader::fast;
+#endif
+
 // Decodes to 8-bit RGBA. On failure returns null and sets `*reason`: a short
 // printable line, valid until this thread's next decode, or null when the
 // decoder gave none. Files the decoder would mishandle are refused here.
 unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int *height,
-                           const char **reason);
+                           const char **reason, Reader reader = kDefaultReader);
 
 // Encodes RGBA pixels into `out`: JPEG at quality 92, PNG at the writer's
 // defaults, or BMP. Nonzero on success; a JPEG side over kMaxJpegSide fails.

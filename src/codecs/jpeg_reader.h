@@ -1,0 +1,21 @@
+// Our own JPEG reader: the reference decoder's pixels and refusals, faster.
+// Internal.
+#ifndef VELMORA_JPEG_READER_H
+#define VELMORA_JPEG_READER_H
+
+#include <cstddef>
+#include <memory>
+
+#include "row_reader.h"
+
+namespace velmora {
+
+// Reads the header of `bytes` (which must outlive the reader). Returns the
+// reader; or null with `*reason` set when the file is refused; or null with
+// `*reason` null for a file this reader leaves to the reference decoder.
+std::unique_ptr<RowReader> open_jpeg_reader(const unsigned char *bytes, size_t size,
+                                           const char **reason);
+
+}  // namespace velmora
+
+#endif
