@@ -71,6 +71,9 @@ void curve_section(std::ostream &out, const Adjustment &adj) {
     const int n = static_cast<int>(sizeof velmora_list::kExampleCurveXs / sizeof(int));
     const std::string example = points(velmora_list::kExampleCurveXs,
                                        velmora_list::kExampleCurveYs, n);
+    // The other channels unchanged, through as many points as the red one.
+    const std::string identity = points(velmora_list::kExampleCurveXs,
+                                        velmora_list::kExampleCurveXs, n);
     out << ".TP\n\\fB\\-\\-points\\fR \\fIX:Y,...\\fR\n" << roff(adj.params[0].help) << ".\n"
         << "Points: " << number(adj.params[0].min, Kind::integer) << ".."
         << number(adj.params[0].max, Kind::integer) << "; X and Y: "
@@ -84,7 +87,7 @@ void curve_section(std::ostream &out, const Adjustment &adj) {
         << ".PP\nExamples:\n.PP\n.RS\n.nf\nvelmora " << adj.command << " in.jpg out.jpg "
         << "\\-\\-points " << example << "\n"
         << "velmora " << adj.command << " in.jpg out.jpg \\-\\-red " << example
-        << " \\-\\-green 0:0,255:255 \\-\\-blue 0:0,255:255\n.fi\n.RE\n";
+        << " \\-\\-green " << identity << " \\-\\-blue " << identity << "\n.fi\n.RE\n";
 }
 
 void adjustment_section(std::ostream &out, const Adjustment &adj) {
