@@ -1,6 +1,6 @@
 # The release packages, made by `cpack` in a build directory: on Windows the
-# archive (below), on Linux a Debian package. Both install exactly what
-# `cmake --install` installs, which is named file by file.
+# archive, on Linux a Debian package. Each holds exactly what `cmake --install`
+# installs, and its test lists it against the files it should hold.
 #
 # The Windows release archive: `cpack` in the Windows build directory makes
 # tarvinex-velmora-<version>-win64.zip with the DLL and the command, the header,
@@ -78,8 +78,8 @@ else()
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-  # A shlibs file and dpkg's ldconfig trigger, so that programs find the
-  # library as soon as the package is in.
+  # A shlibs file for packages built against it, and ldconfig run after
+  # install and removal, so that programs find the library at once.
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
   find_program(VELMORA_DPKG_SHLIBDEPS dpkg-shlibdeps)
