@@ -97,10 +97,34 @@ Huffman canonical_codes(const unsigned char *counts, const unsigned char *symbol
     return h;
 }
 
+// What the coder writes for each symbol, code and extra bits in one word, so
+// that a symbol costs one look-up and one insertion: the symbol's low four
+// bits are how many bits of the value follow its code (the category; for DC
+// the symbol is the category), so an entry holds the code already shifted
+// left by that many, above a 6-bit count of code and value bits together.
+// The value's bits are then simply or-ed in. The standard tables' longest
+// code with a value is 16 + 10 bits, so an entry fits 32 bits.
+struct Codes {
+    uint32_t entry[256];
+};
+
+constexpr int kCountBits = 6;
+
+Codes packed_codes(const Huffman &h) {
+    Codes c{};
+    for (int symbol = 0; symbol < 256; ++symbol) {
+        const int extra = symbol & 15;
+        const uint64_t shifted = uint64_t(h.code[symbol]) << extra;
+        c.entry[symbol] =
+            static_cast<uint32_t>(shifted << kCountBits) | static_cast<uint32_t>(h.length[symbol] + extra);
+    }
+    return c;
+}
+
 struct Tables {
     unsigned char quant[2][64];  // luma, chroma; zig-zag order as the file holds them
     float divisors[2][64];       // stb's reciprocals, in zig-zag order
-    Huffman dc[2], ac[2];
+    Codes dc[2], ac[2];
     unsigned char header[640];  // 607 bytes used
     size_t header_size;
 };
@@ -128,10 +152,10 @@ Tables make_tables() {
             }
         }
     }
-    t.dc[0] = canonical_codes(kDcLumaCounts, kDcLumaSymbols);
-    t.ac[0] = canonical_codes(kAcLumaCounts, kAcLumaSymbols);
-    t.dc[1] = canonical_codes(kDcChromaCounts, kDcChromaSymbols);
-    t.ac[1] = canonical_codes(kAcChromaCounts, kAcChromaSymbols);
+    t.dc[0] = packed_codes(canonical_codes(kDcLumaCounts, kDcLumaSymbols));
+    t.ac[0] = packed_codes(canonical_codes(kAcLumaCounts, kAcLumaSymbols));
+    t.dc[1] = packed_codes(canonical_codes(kDcChromaCounts, kDcChromaSymbols));
+    t.ac[1] = packed_codes(canonical_codes(kAcChromaCounts, kAcChromaSymbols));
 
     // JFIF header, the two quantisation tables, the frame header (its size
     // bytes are filled in per image), the four Huffman tables and the scan
@@ -283,6 +307,7 @@ public:
     // Room that one group of blocks never exceeds, with the file's ending:
     // at most 68 codes (DC, 63 AC, 3 runs of 16 zeros, end of block) of at
     // most 32 bits for each of 24 blocks, every byte stuffed.
+    // (The bit writer's 8-byte stores past its last byte fit in the 64.)
     static constexpr size_t kGroupRoom = 3 * kMaxLanes * 68 * 4 * 2 + 64;
 
     Stage(WriteFn write, void *context)
@@ -310,30 +335,46 @@ private:
     bool failed_ = false;
 };
 
-// Bits go in at the low end of a 64-bit word; whenever 32 or more are held,
-// the oldest 32 leave as four bytes, each 0xFF followed by a stuffed 0.
+// Bits go in at the low end of a 64-bit word and whole bytes leave eight at
+// a time: the word is stored big-endian whatever it holds and the output
+// moves on by the number of whole bytes, so there is no branch on how many
+// bits are held. A byte 0xFF needs a 0 after it; a word test finds whether
+// any whole byte is 0xFF (rare in coded data), and only then do the bytes
+// go one at a time. The output must have 8 bytes of room past the last one.
 class BitWriter {
 public:
     explicit BitWriter(unsigned char *out) : out_(out) {}
     unsigned char *out() const { return out_; }
     void set_out(unsigned char *out) { out_ = out; }
 
-    void put(uint32_t bits, int count) {
+    // Adds `count` bits (1..32); at most 64 may be held afterwards.
+    void add(uint32_t bits, int count) {
         acc_ = (acc_ << count) | bits;
         held_ += count;
-        if (held_ >= 32) {
-            held_ -= 32;
-            emit4(static_cast<uint32_t>(acc_ >> held_));
+    }
+    void add(uint32_t entry) { add(entry >> kCountBits, entry & ((1u << kCountBits) - 1)); }
+
+    // Writes every whole byte held, keeping 0 to 7 bits. At least one bit
+    // must be held.
+    void flush() {
+        const uint64_t word = acc_ << (64 - held_);  // the oldest bit on top
+        const unsigned whole = static_cast<unsigned>(held_) >> 3;
+        // Bits below the whole bytes are either the partial byte's (with a
+        // 0 under them) or zeros, so no byte but a whole one can be 0xFF.
+        if (((~word - 0x0101010101010101u) & word & 0x8080808080808080u) == 0) {
+            const uint64_t big = __builtin_bswap64(word);
+            std::memcpy(out_, &big, 8);
+            out_ += whole;
+        } else {
+            for (unsigned i = 0; i < whole; ++i) emit1(static_cast<unsigned char>(word >> (56 - 8 * i)));
         }
+        held_ &= 7;
     }
 
     // stb's ending: seven 1 bits, then every whole byte; the rest is dropped.
     void finish() {
-        put(0x7F, 7);
-        while (held_ >= 8) {
-            held_ -= 8;
-            emit1(static_cast<unsigned char>(acc_ >> held_));
-        }
+        add(0x7F, 7);
+        flush();
     }
 
 private:
@@ -341,57 +382,52 @@ private:
         *out_++ = c;
         if (c == 0xFF) *out_++ = 0;
     }
-    void emit4(uint32_t w) {
-        // A byte of w is 0xFF exactly where ~w has a zero byte.
-        const uint32_t inv = ~w;
-        if (((inv - 0x01010101u) & w & 0x80808080u) == 0) {
-            const unsigned char bytes[4] = {static_cast<unsigned char>(w >> 24),
-                                            static_cast<unsigned char>(w >> 16),
-                                            static_cast<unsigned char>(w >> 8),
-                                            static_cast<unsigned char>(w)};
-            std::memcpy(out_, bytes, 4);
-            out_ += 4;
-        } else {
-            emit1(static_cast<unsigned char>(w >> 24));
-            emit1(static_cast<unsigned char>(w >> 16));
-            emit1(static_cast<unsigned char>(w >> 8));
-            emit1(static_cast<unsigned char>(w));
-        }
-    }
 
     uint64_t acc_ = 0;
     int held_ = 0;
     unsigned char *out_;
 };
 
-inline int bit_length(uint32_t v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
+// A value's bits as JPEG stores them after its category: the value itself
+// when positive, one less than it when negative, masked to the category.
+// `category` is the value's (at least 1: the value is not zero).
+inline uint32_t value_bits(int v, int category) {
+    const int sign = v >> 31;  // all ones when negative
+    return static_cast<uint32_t>(v + sign) & ((1u << category) - 1u);
+}
 
-// A value's size category and its low bits as JPEG stores them (one less
-// than the value, masked, when negative), as stb computes them.
-inline void value_bits(int v, int &category, uint32_t &bits) {
-    const uint32_t magnitude = static_cast<uint32_t>(v < 0 ? -v : v);
-    category = bit_length(magnitude);
-    bits = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << category) - 1u);
+// The category of a non-zero value: how many bits its magnitude takes.
+inline int category_of(int v) {
+    const int sign = v >> 31;
+    const uint32_t magnitude = static_cast<uint32_t>((v ^ sign) - sign);
+    return 32 - __builtin_clz(magnitude);
 }
 
 // One block of one channel: the DC difference, then the run-length coded AC
-// coefficients, with stb's end-of-block rule.
+// coefficients, with stb's end-of-block rule. The non-zero coefficients are
+// visited by bit scans over the block's mask, each written as one entry of
+// the packed table with its value's bits.
+//
+// Bits held stay bounded without a test per symbol: a block starts with at
+// most 7 + 4 held (a flush, then an end of block of at most 4 bits), the DC
+// code adds at most 11 + 11, the first AC symbol at most 26 (59 in all), and
+// every AC symbol is followed by a flush. Runs of 16 zeros (at most 11 bits
+// each) are rare and are flushed one by one.
 inline void code_block(BitWriter &bw, const int32_t *q, uint64_t nonzero, int &dc_prev,
-                       const Huffman &dc, const Huffman &ac) {
+                       const Codes &dc, const Codes &ac) {
     const int diff = q[0] - dc_prev;
     dc_prev = q[0];
     if (diff == 0) {
-        bw.put(dc.code[0], dc.length[0]);
+        bw.add(dc.entry[0]);
     } else {
-        int category;
-        uint32_t bits;
-        value_bits(diff, category, bits);
-        bw.put((static_cast<uint32_t>(dc.code[category]) << category) | bits,
-               dc.length[category] + category);
+        const int category = category_of(diff);
+        const uint32_t e = dc.entry[category];
+        bw.add((e >> kCountBits) | value_bits(diff, category), e & ((1u << kCountBits) - 1));
     }
     uint64_t rest = nonzero & ~uint64_t(1);
     if (rest == 0) {
-        bw.put(ac.code[0x00], ac.length[0x00]);
+        bw.add(ac.entry[0x00]);
+        bw.flush();
         return;
     }
     int last = 0;
@@ -401,17 +437,17 @@ inline void code_block(BitWriter &bw, const int32_t *q, uint64_t nonzero, int &d
         int run = z - last - 1;
         last = z;
         while (run >= 16) {
-            bw.put(ac.code[0xF0], ac.length[0xF0]);
+            bw.add(ac.entry[0xF0]);
+            bw.flush();
             run -= 16;
         }
-        int category;
-        uint32_t bits;
-        value_bits(q[z * kMaxLanes], category, bits);
-        const int symbol = (run << 4) + category;
-        bw.put((static_cast<uint32_t>(ac.code[symbol]) << category) | bits,
-               ac.length[symbol] + category);
+        const int v = q[z * kMaxLanes];
+        const int category = category_of(v);
+        const uint32_t e = ac.entry[(run << 4) + category];
+        bw.add((e >> kCountBits) | value_bits(v, category), e & ((1u << kCountBits) - 1));
+        bw.flush();
     } while (rest != 0);
-    if (last != 63) bw.put(ac.code[0x00], ac.length[0x00]);
+    if (last != 63) bw.add(ac.entry[0x00]);
 }
 
 // The non-zero masks of each block from the per-coefficient lane bits: bit z
