@@ -110,6 +110,12 @@ struct Codes {
 
 constexpr int kCountBits = 6;
 
+// The quantised values the coder meets, DC differences included, lie well
+// inside +-1023: no transform coefficient of 8-bit samples exceeds 1024 in
+// magnitude, and every divisor at quality 92 is at least 2 (3 for DC), so
+// AC values stay within 512 and DC differences within 2 * 1024 / 3.
+constexpr int kValueMask = 2047;
+
 Codes packed_codes(const Huffman &h) {
     Codes c{};
     for (int symbol = 0; symbol < 256; ++symbol) {
@@ -125,6 +131,9 @@ struct Tables {
     unsigned char quant[2][64];  // luma, chroma; zig-zag order as the file holds them
     float divisors[2][64];       // stb's reciprocals, in zig-zag order
     Codes dc[2], ac[2];
+    // Each value's category (low 4 bits) and its bits as the file stores
+    // them after its code (above), at index value & kValueMask.
+    uint16_t values[kValueMask + 1];
     unsigned char header[640];  // 607 bytes used
     size_t header_size;
 };
@@ -151,6 +160,14 @@ Tables make_tables() {
                 t.divisors[c][kZigZag[k]] = divisor;
             }
         }
+    }
+    // A value's bits: the value when positive, one less when negative,
+    // masked to its category.
+    for (int v = -1024; v < 1024; ++v) {
+        const unsigned magnitude = static_cast<unsigned>(v < 0 ? -v : v);
+        const int category = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+        const unsigned bits = static_cast<unsigned>(v < 0 ? v - 1 : v) & ((1u << category) - 1u);
+        t.values[v & kValueMask] = static_cast<uint16_t>(bits << 4 | static_cast<unsigned>(category));
     }
     t.dc[0] = packed_codes(canonical_codes(kDcLumaCounts, kDcLumaSymbols));
     t.ac[0] = packed_codes(canonical_codes(kAcLumaCounts, kAcLumaSymbols));
@@ -388,50 +405,27 @@ private:
     unsigned char *out_;
 };
 
-// A value's bits as JPEG stores them after its category: the value itself
-// when positive, one less than it when negative, masked to the category.
-// `category` is the value's (at least 1: the value is not zero).
-inline uint32_t value_bits(int v, int category) {
-    const int sign = v >> 31;  // all ones when negative
-    return static_cast<uint32_t>(v + sign) & ((1u << category) - 1u);
-}
-
-// The category of a non-zero value: how many bits its magnitude takes.
-inline int category_of(int v) {
-    const int sign = v >> 31;
-    const uint32_t magnitude = static_cast<uint32_t>((v ^ sign) - sign);
-    return 32 - __builtin_clz(magnitude);
-}
-
 // One block of one channel: the DC difference, then the run-length coded AC
 // coefficients, with stb's end-of-block rule. The non-zero coefficients are
-// visited by bit scans over the block's mask, each written as one entry of
-// the packed table with its value's bits.
+// visited by bit scans over the block's mask; each is one look-up of its
+// category and bits, one of its symbol's packed entry, and one insertion.
 //
 // Bits held stay bounded without a test per symbol: a block starts with at
 // most 7 + 4 held (a flush, then an end of block of at most 4 bits), the DC
-// code adds at most 11 + 11, the first AC symbol at most 26 (59 in all), and
-// every AC symbol is followed by a flush. Runs of 16 zeros (at most 11 bits
-// each) are rare and are flushed one by one.
+// code adds at most 11 + 11 and is flushed, and every AC symbol (at most 26
+// bits) and every run of 16 zeros (at most 11) is flushed. So there is no
+// branch on whether a block has AC coefficients beyond the loop's own.
 inline void code_block(BitWriter &bw, const int32_t *q, uint64_t nonzero, int &dc_prev,
-                       const Codes &dc, const Codes &ac) {
+                       const Codes &dc, const Codes &ac, const uint16_t *values) {
     const int diff = q[0] - dc_prev;
     dc_prev = q[0];
-    if (diff == 0) {
-        bw.add(dc.entry[0]);
-    } else {
-        const int category = category_of(diff);
-        const uint32_t e = dc.entry[category];
-        bw.add((e >> kCountBits) | value_bits(diff, category), e & ((1u << kCountBits) - 1));
-    }
+    const uint32_t d = values[diff & kValueMask];
+    const uint32_t de = dc.entry[d & 15];
+    bw.add((de >> kCountBits) | (d >> 4), de & ((1u << kCountBits) - 1));
+    bw.flush();
     uint64_t rest = nonzero & ~uint64_t(1);
-    if (rest == 0) {
-        bw.add(ac.entry[0x00]);
-        bw.flush();
-        return;
-    }
     int last = 0;
-    do {
+    while (rest != 0) {
         const int z = __builtin_ctzll(rest);
         rest &= rest - 1;
         int run = z - last - 1;
@@ -441,13 +435,28 @@ inline void code_block(BitWriter &bw, const int32_t *q, uint64_t nonzero, int &d
             bw.flush();
             run -= 16;
         }
-        const int v = q[z * kMaxLanes];
-        const int category = category_of(v);
-        const uint32_t e = ac.entry[(run << 4) + category];
-        bw.add((e >> kCountBits) | value_bits(v, category), e & ((1u << kCountBits) - 1));
+        const uint32_t v = values[q[z * kMaxLanes] & kValueMask];
+        const uint32_t e = ac.entry[(run << 4) + (v & 15)];
+        bw.add((e >> kCountBits) | (v >> 4), e & ((1u << kCountBits) - 1));
         bw.flush();
-    } while (rest != 0);
+    }
     if (last != 63) bw.add(ac.entry[0x00]);
+}
+
+// Codes one group's blocks, block by block and Y, Cb, Cr within each. Its
+// own function, so that the coder's state and tables stay in registers.
+__attribute__((noinline)) void code_group(BitWriter &out, const Group &group,
+                                          const uint64_t (*masks)[kMaxLanes], int blocks,
+                                          int *dc, const Tables &t) {
+    BitWriter bw = out;
+    int dc0 = dc[0], dc1 = dc[1], dc2 = dc[2];
+    for (int b = 0; b < blocks; ++b) {
+        code_block(bw, group.q[0] + b, masks[0][b], dc0, t.dc[0], t.ac[0], t.values);
+        code_block(bw, group.q[1] + b, masks[1][b], dc1, t.dc[1], t.ac[1], t.values);
+        code_block(bw, group.q[2] + b, masks[2][b], dc2, t.dc[1], t.ac[1], t.values);
+    }
+    dc[0] = dc0, dc[1] = dc1, dc[2] = dc2;
+    out = bw;
 }
 
 // The non-zero masks of each block from the per-coefficient lane bits: bit z
@@ -535,12 +544,7 @@ int encode(Isa isa, WriteFn write, void *context, int width, int height,
             stage.advance_to(bw.out());
             if (!stage.reserve(Stage::kGroupRoom)) return 0;
             bw.set_out(stage.cursor());
-            for (int b = 0; b < blocks; ++b) {
-                for (int ch = 0; ch < 3; ++ch) {
-                    const int table = ch == 0 ? 0 : 1;
-                    code_block(bw, group.q[ch] + b, masks[ch][b], dc[ch], t.dc[table], t.ac[table]);
-                }
-            }
+            code_group(bw, group, masks, blocks, dc, t);
         }
     }
     bw.finish();
