@@ -1,9 +1,9 @@
 // The JPEG writer. stb_image_write's baseline writer at quality 92 hands every
 // byte to its callback on its own and converts, transforms and codes one
 // block at a time; here the same arithmetic runs on several blocks at once,
-// the entropy coder keeps 64 bits in hand and writes four bytes at a time
-// when none of them needs stuffing, and the file goes to the sink in large
-// pieces. The bytes are stb's, for every size and every pixel.
+// the entropy coder visits only the non-zero coefficients and writes eight
+// bytes at a time when none of them needs stuffing, and the file goes to the
+// sink in large pieces. The bytes are stb's, for every size and every pixel.
 #include "jpeg_writer.h"
 
 #include <cstdint>
