@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -153,6 +155,103 @@ TEST(JpegWriter, MatchesStbOnAPhotograph) {
     const auto *px = reinterpret_cast<const uint8_t *>(photo.px.data());
     expect_same_as_stb(photo.width, photo.height,
                        std::vector<uint8_t>(px, px + photo.px.size() * 4), "photo");
+}
+
+// ---- pictures made block by block for the entropy coder --------------------
+
+// The zig-zag order, walked along the anti-diagonals: (column, row) of each
+// position.
+struct Frequency {
+    int u, v;
+};
+std::vector<Frequency> zig_zag() {
+    std::vector<Frequency> order;
+    for (int sum = 0; sum < 15; ++sum) {
+        for (int i = 0; i <= sum; ++i) {
+            const int a = sum % 2 == 0 ? sum - i : i;  // even diagonals run upwards
+            const int u = sum - a, v = a;
+            if (u < 8 && v < 8) order.push_back({u, v});
+        }
+    }
+    return order;
+}
+
+// One 8 x 8 block at (bx, by): a flat level plus cosines of the given zig-zag
+// positions, each at `amplitude`; `colour` moves red and blue against each
+// other (so both chroma channels carry the pattern), otherwise grey (so only
+// luma does).
+struct BlockPattern {
+    int level;
+    std::vector<int> positions;
+    double amplitude;
+    bool colour;
+};
+
+void draw_block(std::vector<uint8_t> &px, int width, int bx, int by, const BlockPattern &b) {
+    static const std::vector<Frequency> order = zig_zag();
+    const double pi = 3.14159265358979323846;
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            double wave = 0;
+            for (int z : b.positions) {
+                const Frequency f = order[size_t(z)];
+                wave += b.amplitude * std::cos((2 * x + 1) * f.u * pi / 16) *
+                        std::cos((2 * y + 1) * f.v * pi / 16);
+            }
+            auto clamp = [](double v) { return uint8_t(std::lround(std::min(255.0, std::max(0.0, v)))); };
+            uint8_t *p = &px[(size_t(by * 8 + y) * width + bx * 8 + x) * 4];
+            p[0] = clamp(b.level + wave);
+            p[1] = clamp(b.colour ? b.level : b.level + wave);
+            p[2] = clamp(b.colour ? b.level - wave : b.level + wave);
+            p[3] = 255;
+        }
+    }
+}
+
+struct CoderCase {
+    const char *what;
+    int blocks_across;
+    // The pattern of block (bx, by); the picture has as many rows of
+    // blocks as `rows`.
+    int rows;
+    BlockPattern (*block)(int bx, int by);
+};
+
+// Every zig-zag position alone (run k - 1 from the DC, so 0 to 3 runs of 16
+// zeros, and a last coefficient at 63 with no end of block), and every
+// position followed by the last one (runs of 16 after an AC coefficient),
+// large and small, grey and coloured; DC differences at their extremes; and
+// every coefficient non-zero. The first also puts more than one 0xFF (each
+// to be followed by a stuffed 0) into one eight-byte write of the coder.
+const CoderCase kCoderCases[] = {
+    {"one frequency at every position", 64, 4,
+     [](int bx, int by) {
+         return BlockPattern{128, {bx}, by % 2 == 0 ? 90.0 : 7.0, by >= 2};
+     }},
+    {"every position, then the last", 63, 4,
+     [](int bx, int by) {
+         return BlockPattern{128, {bx, 63}, by % 2 == 0 ? 60.0 : 9.0, by >= 2};
+     }},
+    {"black and white blocks", 24, 3,
+     [](int bx, int by) {
+         return BlockPattern{(bx + by) % 2 == 0 ? 0 : 255, {}, 0.0, false};
+     }},
+    {"every coefficient", 16, 2,
+     [](int bx, int by) {
+         std::vector<int> all;
+         for (int z = 1; z < 64; ++z) all.push_back(z);
+         return BlockPattern{128 + bx, all, 6.0 + by * 3, bx % 2 == 1};
+     }},
+};
+
+TEST(JpegWriter, MatchesStbOnBlocksMadeForTheEntropyCoder) {
+    for (const CoderCase &c : kCoderCases) {
+        const int width = c.blocks_across * 8, height = c.rows * 8;
+        std::vector<uint8_t> px(size_t(width) * height * 4);
+        for (int by = 0; by < c.rows; ++by)
+            for (int bx = 0; bx < c.blocks_across; ++bx) draw_block(px, width, bx, by, c.block(bx, by));
+        expect_same_as_stb(width, height, px, c.what);
+    }
 }
 
 TEST(JpegWriter, AlphaNeverChangesTheFile) {

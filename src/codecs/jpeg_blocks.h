@@ -24,11 +24,11 @@ struct Group {
     alignas(16) uint8_t nonzero[3][64];
 };
 
-// The natural (row-major) index of each zig-zag position.
-constexpr unsigned char kNaturalOrder[64] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+// The zig-zag position of each natural (row-major) index.
+constexpr unsigned char kZigZag[64] = {
+    0,  1,  5,  6,  14, 15, 27, 28, 2,  4,  7,  13, 16, 26, 29, 42, 3,  8,  12, 17, 25, 30,
+    41, 43, 9,  11, 18, 24, 31, 40, 44, 53, 10, 19, 23, 32, 39, 45, 52, 54, 20, 22, 33, 38,
+    46, 51, 55, 60, 21, 34, 37, 47, 50, 56, 59, 61, 35, 36, 48, 49, 57, 58, 62, 63};
 
 // One 8-point forward DCT over lanes, the scaled AAN butterfly with stb's
 // constants and order of operations.
@@ -116,16 +116,21 @@ inline void transform_blocks(const unsigned char *const *rows, size_t offset,
     }
 
     for (int ch = 0; ch < 3; ++ch) {
-        // Rows first, then columns, as stb does.
+        // Rows first, then columns, as stb does; each column is quantised
+        // as it leaves the transform, straight into zig-zag order.
         for (int r = 0; r < 8; ++r) dct_line<O>(c[ch], r * 8, 1);
-        for (int col = 0; col < 8; ++col) dct_line<O>(c[ch], col, 8);
 
         const float *divisor = divisors[ch == 0 ? 0 : 1];
-        for (int z = 0; z < 64; ++z) {
-            const F value = O::mul(O::load(c[ch] + kNaturalOrder[z] * L), O::set(divisor[z]));
-            const I q = O::round(value);
-            O::store_int(out.q[ch] + z * kMaxLanes, q);
-            out.nonzero[ch][z] = static_cast<uint8_t>(O::nonzero(q));
+        for (int col = 0; col < 8; ++col) {
+            F d[8];
+            for (int i = 0; i < 8; ++i) d[i] = O::load(c[ch] + (col + i * 8) * L);
+            dct8<O>(d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
+            for (int i = 0; i < 8; ++i) {
+                const int z = kZigZag[col + i * 8];
+                const I q = O::round(O::mul(d[i], O::set(divisor[z])));
+                O::store_int(out.q[ch] + z * kMaxLanes, q);
+                out.nonzero[ch][z] = static_cast<uint8_t>(O::nonzero(q));
+            }
         }
     }
 }

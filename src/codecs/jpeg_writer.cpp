@@ -1,9 +1,9 @@
 // The JPEG writer. stb_image_write's baseline writer at quality 92 hands every
 // byte to its callback on its own and converts, transforms and codes one
 // block at a time; here the same arithmetic runs on several blocks at once,
-// the entropy coder keeps 64 bits in hand and writes four bytes at a time
-// when none of them needs stuffing, and the file goes to the sink in large
-// pieces. The bytes are stb's, for every size and every pixel.
+// the entropy coder visits only the non-zero coefficients and writes eight
+// bytes at a time when none of them needs stuffing, and the file goes to the
+// sink in large pieces. The bytes are stb's, for every size and every pixel.
 #include "jpeg_writer.h"
 
 #include <cstdint>
@@ -28,12 +28,6 @@ void transform_blocks_avx2(const unsigned char *const *rows, size_t offset,
 namespace {
 
 // ---- tables, built as stb builds them at quality 92 -----------------------
-
-// The zig-zag position of each natural index.
-constexpr unsigned char kZigZag[64] = {
-    0,  1,  5,  6,  14, 15, 27, 28, 2,  4,  7,  13, 16, 26, 29, 42, 3,  8,  12, 17, 25, 30,
-    41, 43, 9,  11, 18, 24, 31, 40, 44, 53, 10, 19, 23, 32, 39, 45, 52, 54, 20, 22, 33, 38,
-    46, 51, 55, 60, 21, 34, 37, 47, 50, 56, 59, 61, 35, 36, 48, 49, 57, 58, 62, 63};
 
 constexpr int kLumaQuant[64] = {
     16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
@@ -97,10 +91,43 @@ Huffman canonical_codes(const unsigned char *counts, const unsigned char *symbol
     return h;
 }
 
+// What the coder writes for each symbol, code and extra bits in one word, so
+// that a symbol costs one look-up and one insertion: the symbol's low four
+// bits are how many bits of the value follow its code (the category; for DC
+// the symbol is the category), so an entry holds the code already shifted
+// left by that many, above a 6-bit count of code and value bits together.
+// The value's bits are then simply or-ed in. The standard tables' longest
+// code with a value is 16 + 10 bits, so an entry fits 32 bits.
+struct Codes {
+    uint32_t entry[256];
+};
+
+constexpr int kCountBits = 6;
+
+// The quantised values the coder meets, DC differences included, lie well
+// inside +-1023: no transform coefficient of 8-bit samples exceeds 1024 in
+// magnitude, and every divisor at quality 92 is at least 2 (3 for DC), so
+// AC values stay within 512 and DC differences within 2 * 1024 / 3.
+constexpr int kValueMask = 2047;
+
+Codes packed_codes(const Huffman &h) {
+    Codes c{};
+    for (int symbol = 0; symbol < 256; ++symbol) {
+        const int extra = symbol & 15;
+        const uint64_t shifted = uint64_t(h.code[symbol]) << extra;
+        c.entry[symbol] =
+            static_cast<uint32_t>(shifted << kCountBits) | static_cast<uint32_t>(h.length[symbol] + extra);
+    }
+    return c;
+}
+
 struct Tables {
     unsigned char quant[2][64];  // luma, chroma; zig-zag order as the file holds them
     float divisors[2][64];       // stb's reciprocals, in zig-zag order
-    Huffman dc[2], ac[2];
+    Codes dc[2], ac[2];
+    // Each value's category (low 4 bits) and its bits as the file stores
+    // them after its code (above), at index value & kValueMask.
+    uint16_t values[kValueMask + 1];
     unsigned char header[640];  // 607 bytes used
     size_t header_size;
 };
@@ -128,10 +155,18 @@ Tables make_tables() {
             }
         }
     }
-    t.dc[0] = canonical_codes(kDcLumaCounts, kDcLumaSymbols);
-    t.ac[0] = canonical_codes(kAcLumaCounts, kAcLumaSymbols);
-    t.dc[1] = canonical_codes(kDcChromaCounts, kDcChromaSymbols);
-    t.ac[1] = canonical_codes(kAcChromaCounts, kAcChromaSymbols);
+    // A value's bits: the value when positive, one less when negative,
+    // masked to its category.
+    for (int v = -1024; v < 1024; ++v) {
+        const unsigned magnitude = static_cast<unsigned>(v < 0 ? -v : v);
+        const int category = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+        const unsigned bits = static_cast<unsigned>(v < 0 ? v - 1 : v) & ((1u << category) - 1u);
+        t.values[v & kValueMask] = static_cast<uint16_t>(bits << 4 | static_cast<unsigned>(category));
+    }
+    t.dc[0] = packed_codes(canonical_codes(kDcLumaCounts, kDcLumaSymbols));
+    t.ac[0] = packed_codes(canonical_codes(kAcLumaCounts, kAcLumaSymbols));
+    t.dc[1] = packed_codes(canonical_codes(kDcChromaCounts, kDcChromaSymbols));
+    t.ac[1] = packed_codes(canonical_codes(kAcChromaCounts, kAcChromaSymbols));
 
     // JFIF header, the two quantisation tables, the frame header (its size
     // bytes are filled in per image), the four Huffman tables and the scan
@@ -283,6 +318,7 @@ public:
     // Room that one group of blocks never exceeds, with the file's ending:
     // at most 68 codes (DC, 63 AC, 3 runs of 16 zeros, end of block) of at
     // most 32 bits for each of 24 blocks, every byte stuffed.
+    // (The bit writer's 8-byte stores past its last byte fit in the 64.)
     static constexpr size_t kGroupRoom = 3 * kMaxLanes * 68 * 4 * 2 + 64;
 
     Stage(WriteFn write, void *context)
@@ -310,30 +346,46 @@ private:
     bool failed_ = false;
 };
 
-// Bits go in at the low end of a 64-bit word; whenever 32 or more are held,
-// the oldest 32 leave as four bytes, each 0xFF followed by a stuffed 0.
+// Bits go in at the low end of a 64-bit word and whole bytes leave eight at
+// a time: the word is stored big-endian whatever it holds and the output
+// moves on by the number of whole bytes, so there is no branch on how many
+// bits are held. A byte 0xFF needs a 0 after it; a word test finds whether
+// any whole byte is 0xFF (rare in coded data), and only then do the bytes
+// go one at a time. The output must have 8 bytes of room past the last one.
 class BitWriter {
 public:
     explicit BitWriter(unsigned char *out) : out_(out) {}
     unsigned char *out() const { return out_; }
     void set_out(unsigned char *out) { out_ = out; }
 
-    void put(uint32_t bits, int count) {
+    // Adds `count` bits (1..32); at most 64 may be held afterwards.
+    void add(uint32_t bits, int count) {
         acc_ = (acc_ << count) | bits;
         held_ += count;
-        if (held_ >= 32) {
-            held_ -= 32;
-            emit4(static_cast<uint32_t>(acc_ >> held_));
+    }
+    void add(uint32_t entry) { add(entry >> kCountBits, entry & ((1u << kCountBits) - 1)); }
+
+    // Writes every whole byte held, keeping 0 to 7 bits. At least one bit
+    // must be held.
+    void flush() {
+        const uint64_t word = acc_ << (64 - held_);  // the oldest bit on top
+        const unsigned whole = static_cast<unsigned>(held_) >> 3;
+        // Bits below the whole bytes are either the partial byte's (with a
+        // 0 under them) or zeros, so no byte but a whole one can be 0xFF.
+        if (((~word - 0x0101010101010101u) & word & 0x8080808080808080u) == 0) {
+            const uint64_t big = __builtin_bswap64(word);
+            std::memcpy(out_, &big, 8);
+            out_ += whole;
+        } else {
+            for (unsigned i = 0; i < whole; ++i) emit1(static_cast<unsigned char>(word >> (56 - 8 * i)));
         }
+        held_ &= 7;
     }
 
     // stb's ending: seven 1 bits, then every whole byte; the rest is dropped.
     void finish() {
-        put(0x7F, 7);
-        while (held_ >= 8) {
-            held_ -= 8;
-            emit1(static_cast<unsigned char>(acc_ >> held_));
-        }
+        add(0x7F, 7);
+        flush();
     }
 
 private:
@@ -341,77 +393,64 @@ private:
         *out_++ = c;
         if (c == 0xFF) *out_++ = 0;
     }
-    void emit4(uint32_t w) {
-        // A byte of w is 0xFF exactly where ~w has a zero byte.
-        const uint32_t inv = ~w;
-        if (((inv - 0x01010101u) & w & 0x80808080u) == 0) {
-            const unsigned char bytes[4] = {static_cast<unsigned char>(w >> 24),
-                                            static_cast<unsigned char>(w >> 16),
-                                            static_cast<unsigned char>(w >> 8),
-                                            static_cast<unsigned char>(w)};
-            std::memcpy(out_, bytes, 4);
-            out_ += 4;
-        } else {
-            emit1(static_cast<unsigned char>(w >> 24));
-            emit1(static_cast<unsigned char>(w >> 16));
-            emit1(static_cast<unsigned char>(w >> 8));
-            emit1(static_cast<unsigned char>(w));
-        }
-    }
 
     uint64_t acc_ = 0;
     int held_ = 0;
     unsigned char *out_;
 };
 
-inline int bit_length(uint32_t v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
-
-// A value's size category and its low bits as JPEG stores them (one less
-// than the value, masked, when negative), as stb computes them.
-inline void value_bits(int v, int &category, uint32_t &bits) {
-    const uint32_t magnitude = static_cast<uint32_t>(v < 0 ? -v : v);
-    category = bit_length(magnitude);
-    bits = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << category) - 1u);
-}
-
 // One block of one channel: the DC difference, then the run-length coded AC
-// coefficients, with stb's end-of-block rule.
+// coefficients, with stb's end-of-block rule. The non-zero coefficients are
+// visited by bit scans over the block's mask; each is one look-up of its
+// category and bits, one of its symbol's packed entry, and one insertion.
+//
+// Bits held stay bounded without a test per symbol: a block starts with at
+// most 7 + 4 held (a flush, then an end of block of at most 4 bits), the DC
+// code adds at most 11 + 11 and is flushed, and every AC symbol (at most 26
+// bits) and every run of 16 zeros (at most 11) is flushed. So there is no
+// branch on whether a block has AC coefficients beyond the loop's own.
 inline void code_block(BitWriter &bw, const int32_t *q, uint64_t nonzero, int &dc_prev,
-                       const Huffman &dc, const Huffman &ac) {
+                       const Codes &dc, const Codes &ac, const uint16_t *values) {
     const int diff = q[0] - dc_prev;
     dc_prev = q[0];
-    if (diff == 0) {
-        bw.put(dc.code[0], dc.length[0]);
-    } else {
-        int category;
-        uint32_t bits;
-        value_bits(diff, category, bits);
-        bw.put((static_cast<uint32_t>(dc.code[category]) << category) | bits,
-               dc.length[category] + category);
-    }
+    const uint32_t d = values[diff & kValueMask];
+    const uint32_t de = dc.entry[d & 15];
+    bw.add((de >> kCountBits) | (d >> 4), de & ((1u << kCountBits) - 1));
+    bw.flush();
     uint64_t rest = nonzero & ~uint64_t(1);
-    if (rest == 0) {
-        bw.put(ac.code[0x00], ac.length[0x00]);
-        return;
-    }
     int last = 0;
-    do {
+    while (rest != 0) {
         const int z = __builtin_ctzll(rest);
         rest &= rest - 1;
         int run = z - last - 1;
         last = z;
         while (run >= 16) {
-            bw.put(ac.code[0xF0], ac.length[0xF0]);
+            bw.add(ac.entry[0xF0]);
+            bw.flush();
             run -= 16;
         }
-        int category;
-        uint32_t bits;
-        value_bits(q[z * kMaxLanes], category, bits);
-        const int symbol = (run << 4) + category;
-        bw.put((static_cast<uint32_t>(ac.code[symbol]) << category) | bits,
-               ac.length[symbol] + category);
-    } while (rest != 0);
-    if (last != 63) bw.put(ac.code[0x00], ac.length[0x00]);
+        const uint32_t v = values[q[z * kMaxLanes] & kValueMask];
+        const uint32_t e = ac.entry[(run << 4) + (v & 15)];
+        bw.add((e >> kCountBits) | (v >> 4), e & ((1u << kCountBits) - 1));
+        bw.flush();
+    }
+    if (last != 63) bw.add(ac.entry[0x00]);
+}
+
+// Codes one group's blocks, block by block and Y, Cb, Cr within each. Its
+// own function, so that the coder's state and tables stay in registers.
+__attribute__((noinline)) void code_group(BitWriter &out, const Group &group,
+                                          const uint64_t (*masks)[kMaxLanes], int blocks,
+                                          int *dc, const Tables &t) {
+    BitWriter bw = out;
+    int dc0 = dc[0], dc1 = dc[1], dc2 = dc[2];
+    for (int b = 0; b < blocks; ++b) {
+        code_block(bw, group.q[0] + b, masks[0][b], dc0, t.dc[0], t.ac[0], t.values);
+        code_block(bw, group.q[1] + b, masks[1][b], dc1, t.dc[1], t.ac[1], t.values);
+        code_block(bw, group.q[2] + b, masks[2][b], dc2, t.dc[1], t.ac[1], t.values);
+    }
+    dc[0] = dc0, dc[1] = dc1, dc[2] = dc2;
+    out = bw;
 }
 
 // The non-zero masks of each block from the per-coefficient lane bits: bit z
@@ -499,12 +538,7 @@ int encode(Isa isa, WriteFn write, void *context, int width, int height,
             stage.advance_to(bw.out());
             if (!stage.reserve(Stage::kGroupRoom)) return 0;
             bw.set_out(stage.cursor());
-            for (int b = 0; b < blocks; ++b) {
-                for (int ch = 0; ch < 3; ++ch) {
-                    const int table = ch == 0 ? 0 : 1;
-                    code_block(bw, group.q[ch] + b, masks[ch][b], dc[ch], t.dc[table], t.ac[table]);
-                }
-            }
+            code_group(bw, group, masks, blocks, dc, t);
         }
     }
     bw.finish();
