@@ -3,7 +3,8 @@ so that `pip install ./bindings/python` gives a package that imports anywhere.
 
 The library is taken from, in order: the file that the environment variable
 VELMORA_LIBRARY names; the repository's build tree (build/release/src, or
-build/release/bin for a DLL); a copy placed in velmora/ by hand. Without any
+build/release/bin for a DLL); the bin/ folder of an unpacked Windows archive,
+which holds bindings/ beside it; a copy placed in velmora/ by hand. Without any
 of them the build stops, unless the system's loader already finds the library.
 The metadata is in pyproject.toml.
 """
@@ -36,7 +37,8 @@ def find_built_library():
         if not path.is_file():
             sys.exit(f"VELMORA_LIBRARY names no file: {env}")
         return path
-    places = [REPO / "build" / "release" / sub for sub in ("src", "bin")] + [HERE / "velmora"]
+    places = [REPO / "build" / "release" / sub for sub in ("src", "bin")]
+    places += [REPO / "bin", HERE / "velmora"]
     for place in places:
         for name in NAMES:
             if (place / name).is_file():
