@@ -25,6 +25,13 @@ struct Job {
 // Runs one library call on the two paths; 1 success, 0 failure.
 using Call = std::function<int(const char *input, const char *output)>;
 
+// The calls of a chain in one: each step's output, but the last's, is a PNG
+// in `folder` that the next step reads and that is removed once read. PNG
+// keeps every value and what of the metadata the outputs keep, so the result
+// is the one of the same steps run one by one through PNG files. The folder
+// is the caller's to remove (a worker ended at once leaves its file there).
+Call chain_of(std::vector<Call> steps, const std::string &folder);
+
 // Output paths for a batch: DIR/<input's name without its extension><.FORMAT,
 // or the input's extension>; creates DIR. False with `error` when two inputs
 // would share an output or DIR cannot be made.

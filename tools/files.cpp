@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <cstdlib>
 #include <vector>
 
 #if defined(_WIN32)
@@ -171,6 +173,34 @@ bool make_output_folder(const std::string &output, std::string &error) {
     fs::create_directories(parent, ec);
     if (!ec) return true;
     error = "cannot create the folder " + utf8_of(parent) + ": " + ec.message();
+    return false;
+}
+
+bool make_temp_folder(std::string &folder, std::string &error) {
+    std::error_code ec;
+    const fs::path temp = fs::temp_directory_path(ec);
+    if (ec) {
+        error = "no folder for temporary files: " + ec.message();
+        return false;
+    }
+#if defined(_WIN32)
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path made = temp / ("velmora-" + std::to_string(random()));
+        if (fs::create_directory(made, ec)) {
+            folder = utf8_of(made);
+            return true;
+        }
+    }
+#else
+    std::string pattern = utf8_of(temp / "velmora-XXXXXX");
+    if (mkdtemp(&pattern[0])) {
+        folder = pattern;
+        return true;
+    }
+    ec.assign(errno, std::generic_category());
+#endif
+    error = "cannot make a temporary folder in " + utf8_of(temp) + ": " + ec.message();
     return false;
 }
 

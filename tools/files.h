@@ -41,6 +41,10 @@ bool errno_says_full();
 // reason when that fails.
 bool make_output_folder(const std::string &output, std::string &error);
 
+// A new folder for temporary files, readable by this user only (it holds
+// pictures); false and a reason when none can be made.
+bool make_temp_folder(std::string &folder, std::string &error);
+
 }  // namespace velmora_cli
 
 #endif

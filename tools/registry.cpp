@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "files.h"
 #include "formats.h"
@@ -30,6 +31,14 @@ std::string check_format(std::string &text) {
         return "--format " + text + " is not one of jpg, jpeg, png, bmp";
     text = format == velmora::FORMAT_JPEG ? "jpg" : format == velmora::FORMAT_PNG ? "png" : "bmp";
     return std::string();
+}
+
+// A chain's last step reads a PNG, so an output whose name chooses no
+// format would come out as PNG, not in the input's format: it must choose.
+bool chain_output_named(const std::string &output, const std::string &format) {
+    if (output_descriptor(output) >= 0) return !format.empty();
+    return velmora::format_from_path(output.c_str(), velmora::FORMAT_UNKNOWN) !=
+           velmora::FORMAT_UNKNOWN;
 }
 
 void print_error(const std::string &message) {
@@ -61,6 +70,8 @@ size_t edit_distance(const std::string &a, const std::string &b) {
 
 CLI::App *Registry::add(const std::string &name, const std::string &description, Call call) {
     CLI::App *cmd = app_.add_subcommand(name, description);
+    entries_.push_back({cmd, std::move(call)});
+    if (!takes_files_) return cmd;
     cmd->add_option("FILES", files_,
                     "INPUT OUTPUT, or with -o: one or more inputs (JPEG, PNG or BMP). The "
                     "output's extension .jpg/.jpeg, .png or .bmp chooses its format; any "
@@ -78,7 +89,7 @@ CLI::App *Registry::add(const std::string &name, const std::string &description,
     // Given by the command itself to the worker processes it starts on
     // Windows, one per file.
     cmd->add_flag("--batch-worker", worker_)->group("");
-    entries_.push_back({cmd, std::move(call)});
+    cmd->add_option("--batch-temp", temp_folder_)->group("");
     return cmd;
 }
 
@@ -102,7 +113,8 @@ std::vector<std::string> Registry::worker_args(const CLI::App &command) {
     std::vector<std::string> args{command.get_name()};
     for (const CLI::Option *opt : command.get_options()) {
         if (opt->count() == 0 || opt->get_name() == "FILES" || opt->check_name("--help") ||
-            is_batch_option(opt) || opt->check_name("--batch-worker"))
+            is_batch_option(opt) || opt->check_name("--batch-worker") ||
+            opt->check_name("--batch-temp"))
             continue;
         // NAME=VALUE in one argument: a value may start with '-'.
         for (const std::string &value : opt->results())
@@ -119,10 +131,33 @@ int Registry::run() const {
     return 0;
 }
 
+bool Registry::chosen_step(Call &call, std::vector<std::string> &args) const {
+    for (const Entry &e : entries_) {
+        if (!e.command->parsed()) continue;
+        call = e.call;
+        args = worker_args(*e.command);
+        args.resize(args.size() - 2);  // --batch-worker --: the last step's
+        return true;
+    }
+    return false;
+}
+
+void Registry::follow(std::vector<Call> calls, std::vector<std::vector<std::string>> args) {
+    before_ = std::move(calls);
+    before_args_ = std::move(args);
+}
+
+Call Registry::file_call(const Entry &entry) const {
+    if (before_.empty()) return entry.call;
+    std::vector<Call> steps = before_;
+    steps.push_back(entry.call);
+    return chain_of(std::move(steps), temp_folder_);
+}
+
 int Registry::run_command(const Entry &entry) const {
     if (worker_) {
-        if (files_.size() != 2) return 2;
-        return run_as_worker({files_[0], files_[1]}, entry.call);
+        if (files_.size() != 2 || (!before_.empty() && temp_folder_.empty())) return 2;
+        return run_as_worker({files_[0], files_[1]}, file_call(entry));
     }
     // Its temporary files are gone when it returns, before a stop ends the process.
     const int status = run_files(entry);
@@ -135,14 +170,34 @@ int Registry::run_files(const Entry &entry) const {
     const std::string &command = entry.command->get_name();
     int status = batch ? plan_many(command, jobs) : plan_single(command, jobs);
     if (status != 0) return status;
-    Pipes pipes;
     std::string error;
+    // Removed when the run ends, whatever the workers left in it.
+    struct Folder {
+        std::string &path;
+        ~Folder() {
+            std::error_code ec;
+            if (!path.empty()) std::filesystem::remove_all(fs_path(path), ec);
+        }
+    } chain_folder{temp_folder_};
+    if (!before_.empty() && !make_temp_folder(temp_folder_, error)) {
+        print_error(error);
+        return 1;
+    }
+    Pipes pipes;
     if (!batch && !pipes.prepare(jobs[0], format_, error)) {
         if (!error.empty()) print_error(error);
         return 1;
     }
     for (const Job &job : jobs) warn_about_extension(job);
-    status = run_jobs(jobs, entry.call, jobs_, batch, worker_args(*entry.command));
+    std::vector<std::string> args;
+    for (const std::vector<std::string> &step : before_args_) {
+        args.insert(args.end(), step.begin(), step.end());
+        args.push_back("+");
+    }
+    const std::vector<std::string> own = worker_args(*entry.command);
+    args.insert(args.end(), own.begin(), own.end());
+    if (!before_.empty()) args.insert(args.end() - 2, "--batch-temp=" + temp_folder_);
+    status = run_jobs(jobs, file_call(entry), jobs_, batch, args);
     if (status != 0 || stopping() || pipes.deliver(error)) return status;
     print_error(error);
     return 1;
@@ -153,6 +208,13 @@ int Registry::plan_single(const std::string &command, std::vector<Job> &jobs) co
         (!format_.empty() && output_descriptor(files_[1]) < 0)) {
         usage_error("give INPUT OUTPUT, or inputs with -o DIR for a batch (--format and -j need "
                     "-o, or --format an output of -)",
+                    command);
+        return 2;
+    }
+    if (!before_.empty() && !chain_output_named(files_[1], format_)) {
+        usage_error("a chain writes the format its output names: give " + files_[1] +
+                        " the extension .jpg, .png or .bmp" +
+                        (output_descriptor(files_[1]) >= 0 ? std::string(" (for - : --format)") : ""),
                     command);
         return 2;
     }
@@ -167,6 +229,13 @@ int Registry::plan_many(const std::string &command, std::vector<Job> &jobs) cons
     for (const std::string &input : files_) {
         if (!is_standard_input(input)) continue;
         usage_error("- (standard input) is for one file: INPUT OUTPUT", command);
+        return 2;
+    }
+    for (const std::string &input : files_) {
+        if (before_.empty() || !format_.empty() || chain_output_named(input, format_)) continue;
+        usage_error("a chain writes the format its output names: " + input +
+                        " has no .jpg, .png or .bmp extension for its output to keep; give --format",
+                    command);
         return 2;
     }
     std::string error;

@@ -2,6 +2,8 @@
 // options, and the run of the one chosen:
 //   velmora NAME INPUT OUTPUT [options]
 //   velmora NAME INPUT... -o DIR [--format jpg|png|bmp] [-j N] [options]
+// and of a chain, whose steps before the last take no files:
+//   velmora NAME [options] + NAME [options] ... + NAME [options] FILES...
 #ifndef VELMORA_TOOLS_REGISTRY_H
 #define VELMORA_TOOLS_REGISTRY_H
 
@@ -16,7 +18,10 @@ namespace velmora_cli {
 
 class Registry {
 public:
-    explicit Registry(CLI::App &app) : app_(app) {}
+    // `takes_files` false: a chain's step before the last, without the
+    // file arguments and batch options.
+    explicit Registry(CLI::App &app, bool takes_files = true)
+        : app_(app), takes_files_(takes_files) {}
 
     // Adds the subcommand NAME with the file arguments and batch options;
     // add the adjustment's own options to the result.
@@ -33,6 +38,14 @@ public:
     bool knows(const std::string &name) const;
     std::vector<std::string> suggestions(const std::string &typed) const;
 
+    // After parsing a chain's step: the chosen adjustment's call, and the
+    // arguments that give a worker the same step. False when none was chosen.
+    bool chosen_step(Call &call, std::vector<std::string> &args) const;
+
+    // The steps of a chain that come before this one's adjustment, run in
+    // order on each file before it.
+    void follow(std::vector<Call> calls, std::vector<std::vector<std::string>> args);
+
 private:
     struct Entry {
         CLI::App *command;
@@ -45,6 +58,11 @@ private:
     std::string format_;
     int jobs_ = 1;
     bool worker_ = false;
+    bool takes_files_;
+    std::vector<Call> before_;
+    std::vector<std::vector<std::string>> before_args_;
+    // A chain's intermediate files; given to a worker by --batch-temp.
+    mutable std::string temp_folder_;
 
     int run_command(const Entry &entry) const;
     int run_files(const Entry &entry) const;
@@ -53,6 +71,9 @@ private:
     // they cannot be run.
     int plan_single(const std::string &command, std::vector<Job> &jobs) const;
     int plan_many(const std::string &command, std::vector<Job> &jobs) const;
+
+    // The call that runs a file: the adjustment's own, or the chain.
+    Call file_call(const Entry &entry) const;
 
     // The arguments that start this program on one file of a batch with the
     // same adjustment and values: NAME --option=value... --batch-worker --
