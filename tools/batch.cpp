@@ -152,11 +152,7 @@ bool plan_batch(const std::vector<std::string> &inputs, const std::string &dir,
         }
         jobs.push_back({input, output});
     }
-    std::error_code ec;
-    std::filesystem::create_directories(fs_path(dir), ec);
-    if (!ec) return true;
-    error = "cannot create the folder " + dir + ": " + ec.message();
-    return false;
+    return true;
 }
 
 void warn_about_extension(const Job &job) {

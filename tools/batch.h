@@ -33,8 +33,8 @@ using Call = std::function<int(const char *input, const char *output)>;
 Call chain_of(std::vector<Call> steps, const std::string &folder);
 
 // Output paths for a batch: DIR/<input's name without its extension><.FORMAT,
-// or the input's extension>; creates DIR. False with `error` when two inputs
-// would share an output or DIR cannot be made.
+// or the input's extension>. False with `error` when two inputs would share
+// an output.
 bool plan_batch(const std::vector<std::string> &inputs, const std::string &dir,
                 const std::string &format, std::vector<Job> &jobs, std::string &error);
 

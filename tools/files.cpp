@@ -165,15 +165,34 @@ std::string read_failure_hint(const std::string &input) {
     return "";
 }
 
+bool make_folder(const std::string &folder, std::string &error) {
+    const fs::path path = fs_path(folder);
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) return true;
+    fs::create_directories(path, ec);
+    if (!ec) return true;
+    // A file where a folder of the path should be: said as such, whichever
+    // form (one file or a batch's -o) met it.
+    for (fs::path up = path; !up.empty(); up = up.parent_path()) {
+        std::error_code exists;
+        if (!fs::exists(up, exists)) {
+            if (up == up.parent_path()) break;
+            continue;
+        }
+        if (!fs::is_directory(up, exists)) {
+            error = "cannot create the folder " + folder + ": " + utf8_of(up) +
+                    " is a file, not a folder";
+            return false;
+        }
+        break;
+    }
+    error = "cannot create the folder " + folder + ": " + ec.message();
+    return false;
+}
+
 bool make_output_folder(const std::string &output, std::string &error) {
     const fs::path parent = fs_path(output).parent_path();
-    if (parent.empty()) return true;
-    std::error_code ec;
-    if (fs::is_directory(parent, ec)) return true;
-    fs::create_directories(parent, ec);
-    if (!ec) return true;
-    error = "cannot create the folder " + utf8_of(parent) + ": " + ec.message();
-    return false;
+    return parent.empty() || make_folder(utf8_of(parent), error);
 }
 
 bool make_temp_folder(std::string &folder, std::string &error) {

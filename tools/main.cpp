@@ -130,6 +130,7 @@ int run_chain(std::vector<std::vector<char *>> &steps) {
     std::vector<std::unique_ptr<Command>> commands;
     std::vector<velmora_cli::Call> calls;
     std::vector<std::vector<std::string>> args;
+    std::vector<std::string> notes;
     for (size_t k = 0; k < steps.size(); ++k) {
         const bool last = k + 1 == steps.size();
         commands.push_back(std::make_unique<Command>(last));
@@ -153,12 +154,14 @@ int run_chain(std::vector<std::vector<char *>> &steps) {
         if (last) break;
         velmora_cli::Call call;
         std::vector<std::string> step_args;
-        if (!command.registry.chosen_step(call, step_args)) {
+        std::string note;
+        if (!command.registry.chosen_step(call, step_args, note)) {
             velmora_cli::usage_error("+ joins adjustments", "");
             return 2;
         }
         calls.push_back(std::move(call));
         args.push_back(std::move(step_args));
+        notes.push_back(std::move(note));
     }
     Command &last = *commands.back();
     if (last.app.got_subcommand("list") || last.app.got_subcommand("help") ||
@@ -166,7 +169,7 @@ int run_chain(std::vector<std::vector<char *>> &steps) {
         velmora_cli::usage_error("+ joins adjustments; the last step is not one", "");
         return 2;
     }
-    last.registry.follow(std::move(calls), std::move(args));
+    last.registry.follow(std::move(calls), std::move(args), std::move(notes));
     return last.registry.run();
 }
 

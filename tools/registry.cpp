@@ -41,6 +41,17 @@ bool chain_output_named(const std::string &output, const std::string &format) {
            velmora::FORMAT_UNKNOWN;
 }
 
+// Ends in a separator: a folder, where one file's output takes a file name.
+bool names_a_folder(const std::string &output) {
+    if (output.empty()) return false;
+    const char last = output.back();
+#if defined(_WIN32)
+    return last == '/' || last == '\\';
+#else
+    return last == '/';
+#endif
+}
+
 void print_error(const std::string &message) {
     std::fprintf(stderr, "velmora: %s\n", message.c_str());
 }
@@ -68,9 +79,10 @@ size_t edit_distance(const std::string &a, const std::string &b) {
 
 }  // namespace
 
-CLI::App *Registry::add(const std::string &name, const std::string &description, Call call) {
+CLI::App *Registry::add(const std::string &name, const std::string &description, Call call,
+                        std::function<std::string()> unchanged) {
     CLI::App *cmd = app_.add_subcommand(name, description);
-    entries_.push_back({cmd, std::move(call)});
+    entries_.push_back({cmd, std::move(call), std::move(unchanged)});
     if (!takes_files_) return cmd;
     cmd->add_option("FILES", files_,
                     "INPUT OUTPUT, or with -o: one or more inputs (JPEG, PNG or BMP). The "
@@ -131,10 +143,12 @@ int Registry::run() const {
     return 0;
 }
 
-bool Registry::chosen_step(Call &call, std::vector<std::string> &args) const {
+bool Registry::chosen_step(Call &call, std::vector<std::string> &args,
+                           std::string &note) const {
     for (const Entry &e : entries_) {
         if (!e.command->parsed()) continue;
         call = e.call;
+        note = e.unchanged();
         args = worker_args(*e.command);
         args.resize(args.size() - 2);  // --batch-worker --: the last step's
         return true;
@@ -142,9 +156,11 @@ bool Registry::chosen_step(Call &call, std::vector<std::string> &args) const {
     return false;
 }
 
-void Registry::follow(std::vector<Call> calls, std::vector<std::vector<std::string>> args) {
+void Registry::follow(std::vector<Call> calls, std::vector<std::vector<std::string>> args,
+                      std::vector<std::string> notes) {
     before_ = std::move(calls);
     before_args_ = std::move(args);
+    before_notes_ = std::move(notes);
 }
 
 Call Registry::file_call(const Entry &entry) const {
@@ -159,6 +175,12 @@ int Registry::run_command(const Entry &entry) const {
         if (files_.size() != 2 || (!before_.empty() && temp_folder_.empty())) return 2;
         return run_as_worker({files_[0], files_[1]}, file_call(entry));
     }
+    // A warning, not a refusal: a script that computes a value may well
+    // come to the neutral one, and the output is still right.
+    std::vector<std::string> notes = before_notes_;
+    notes.push_back(entry.unchanged());
+    for (const std::string &note : notes)
+        if (!note.empty()) std::fprintf(stderr, "velmora: warning: %s\n", note.c_str());
     // Its temporary files are gone when it returns, before a stop ends the process.
     const int status = run_files(entry);
     return stopping() ? end_by_stop_signal() : status;
@@ -211,6 +233,12 @@ int Registry::plan_single(const std::string &command, std::vector<Job> &jobs) co
                     command);
         return 2;
     }
+    if (names_a_folder(files_[1])) {
+        usage_error("the output " + files_[1] + " ends in a separator, as a folder would; give a "
+                        "file name, or -o " + files_[1] + " for a batch",
+                    command);
+        return 2;
+    }
     if (!before_.empty() && !chain_output_named(files_[1], format_)) {
         usage_error("a chain writes the format its output names: give " + files_[1] +
                         " the extension .jpg, .png or .bmp" +
@@ -239,9 +267,14 @@ int Registry::plan_many(const std::string &command, std::vector<Job> &jobs) cons
         return 2;
     }
     std::string error;
-    if (plan_batch(files_, output_dir_, format_, jobs, error)) return 0;
+    if (!plan_batch(files_, output_dir_, format_, jobs, error)) {
+        print_error(error);
+        return 2;
+    }
+    // As for one file: the folder that cannot be made fails its files.
+    if (make_folder(output_dir_, error)) return 0;
     print_error(error);
-    return 2;
+    return 1;
 }
 
 std::vector<std::string> Registry::suggestions(const std::string &typed) const {

@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,10 @@ public:
 
     // Adds the subcommand NAME with the file arguments and batch options;
     // add the adjustment's own options to the result.
-    CLI::App *add(const std::string &name, const std::string &description, Call call);
+    // `unchanged`: after parsing, "" or a note that the values given change
+    // nothing, for a warning.
+    CLI::App *add(const std::string &name, const std::string &description, Call call,
+                  std::function<std::string()> unchanged);
 
     // `velmora list`: every adjustment with its options.
     void print_list() const;
@@ -40,16 +44,19 @@ public:
 
     // After parsing a chain's step: the chosen adjustment's call, and the
     // arguments that give a worker the same step. False when none was chosen.
-    bool chosen_step(Call &call, std::vector<std::string> &args) const;
+    // `note`: the warning that the step changes nothing, or "".
+    bool chosen_step(Call &call, std::vector<std::string> &args, std::string &note) const;
 
     // The steps of a chain that come before this one's adjustment, run in
     // order on each file before it.
-    void follow(std::vector<Call> calls, std::vector<std::vector<std::string>> args);
+    void follow(std::vector<Call> calls, std::vector<std::vector<std::string>> args,
+                std::vector<std::string> notes);
 
 private:
     struct Entry {
         CLI::App *command;
         Call call;
+        std::function<std::string()> unchanged;
     };
     CLI::App &app_;
     std::vector<Entry> entries_;
@@ -61,6 +68,7 @@ private:
     bool takes_files_;
     std::vector<Call> before_;
     std::vector<std::vector<std::string>> before_args_;
+    std::vector<std::string> before_notes_;
     // A chain's intermediate files; given to a worker by --batch-temp.
     mutable std::string temp_folder_;
 
