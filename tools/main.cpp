@@ -28,10 +28,19 @@ int unknown_adjustment(const velmora_cli::Registry &registry, const std::string 
     return 2;
 }
 
-// `velmora help [ADJUSTMENT]`.
+// `velmora help [TOPIC]`: the usage, an adjustment's options, or what list,
+// help and version do.
 int show_help(CLI::App &app, const velmora_cli::Registry &registry, const std::string &topic) {
     if (topic.empty()) {
-        std::printf("%s", app.help().c_str());
+        // The whole command's usage, not that of `help`, which is the one chosen.
+        std::printf("%s", app.get_formatter()->make_help(&app, "velmora",
+                                                         CLI::AppFormatMode::Normal).c_str());
+        return 0;
+    }
+    if (topic == "list" || topic == "help" || topic == "version") {
+        const CLI::App *sub = app.get_subcommand(topic);
+        std::printf("%s\nusage: velmora %s\n", sub->get_description().c_str(),
+                    topic == "help" ? "help [ADJUSTMENT | list | version]" : topic.c_str());
         return 0;
     }
     CLI::App *sub = nullptr;
@@ -46,7 +55,7 @@ int show_help(CLI::App &app, const velmora_cli::Registry &registry, const std::s
                                  "");
         return 2;
     }
-    std::printf("%s", sub->help().c_str());
+    std::printf("%s", sub->help("velmora").c_str());
     return 0;
 }
 
@@ -54,6 +63,7 @@ int show_help(CLI::App &app, const velmora_cli::Registry &registry, const std::s
 // subcommands and what parsing them fills in.
 struct Command {
     explicit Command(bool takes_files) : registry(app, takes_files) {
+        app.name("velmora");
         app.require_subcommand(1);
         app.footer(kFooter);
         app.set_version_flag("--version", version_line());
@@ -84,7 +94,8 @@ struct Command {
                     "");
                 return 2;
             }
-            velmora_cli::usage_error(e.what(), command);
+            const std::vector<std::string> words(args.begin(), args.end());
+            velmora_cli::usage_error(registry.explain(e, words, command), command);
             return 2;
         }
         return 0;

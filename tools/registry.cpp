@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "files.h"
@@ -52,6 +53,58 @@ bool names_a_folder(const std::string &output) {
 #endif
 }
 
+// Words other programs and people use for an adjustment.
+struct Alias {
+    const char *word, *command;
+};
+const Alias kAliases[] = {
+    {"gray", "grayscale"},        {"grey", "grayscale"},           {"greyscale", "grayscale"},
+    {"mono", "grayscale"},        {"monochrome", "grayscale"},     {"desaturate", "grayscale"},
+    {"black-and-white", "grayscale"}, {"bw", "grayscale"},         {"negate", "invert"},
+    {"negative", "invert"},       {"inverse", "invert"},           {"brighten", "brightness"},
+    {"lighten", "brightness"},    {"darken", "brightness"},        {"bright", "brightness"},
+    {"level", "levels"},          {"curve", "curves"},             {"tone-curve", "curves"},
+    {"normalize", "auto-levels"}, {"normalise", "auto-levels"},    {"autolevels", "auto-levels"},
+    {"auto-level", "auto-levels"}, {"stretch", "auto-levels"},     {"auto-contrast", "auto-levels"},
+    {"vibrance", "saturation"},   {"saturate", "saturation"},      {"hue-rotate", "hue"},
+    {"rotate-hue", "hue"},        {"tint", "colorize"},            {"colourize", "colorize"},
+    {"colorise", "colorize"},     {"colourise", "colorize"},       {"temperature", "white-balance"},
+    {"warmth", "white-balance"},  {"colour-balance", "color-balance"}, {"vignetting", "vignette"},
+    {"old-photo", "sepia"},       {"swap-color", "replace"},       {"replace-color", "replace"},
+};
+
+// The text after "expected: " in the parser's message on arguments it did
+// not take, which lists them last first.
+std::vector<std::string> unexpected_arguments(const std::string &what) {
+    std::vector<std::string> words;
+    const size_t at = what.find("expected: ");
+    if (at == std::string::npos) return words;
+    std::string rest = what.substr(at + 10);
+    for (size_t start = 0; start <= rest.size();) {
+        size_t end = rest.find(' ', start);
+        if (end == std::string::npos) end = rest.size();
+        if (end > start) words.insert(words.begin(), rest.substr(start, end - start));
+        start = end + 1;
+    }
+    return words;
+}
+
+// "A", "A or B", "A, B or C" (or with "and").
+std::string listed(const std::vector<std::string> &names, const char *last = " or ") {
+    std::string text;
+    for (size_t k = 0; k < names.size(); ++k)
+        text += (k ? k + 1 == names.size() ? last : ", " : "") + names[k];
+    return text;
+}
+
+std::string check_jobs(const std::string &text) {
+    char *stop = nullptr;
+    const long n = std::strtol(text.c_str(), &stop, 10);
+    if (text.empty() || *stop != '\0' || n < 1 || n > 256)
+        return "--jobs takes a whole number 1..256, got '" + text + "'";
+    return "";
+}
+
 void print_error(const std::string &message) {
     std::fprintf(stderr, "velmora: %s\n", message.c_str());
 }
@@ -97,7 +150,7 @@ CLI::App *Registry::add(const std::string &name, const std::string &description,
                     "case (default: the input's)")
         ->transform(CLI::Validator(check_format, "FORMAT", "format"));
     cmd->add_option("-j,--jobs", jobs_, "Batch: files processed in parallel")
-        ->check(CLI::Range(1, 256));
+        ->check(CLI::Validator(check_jobs, "1..256", "jobs"));
     // Given by the command itself to the worker processes it starts on
     // Windows, one per file.
     cmd->add_flag("--batch-worker", worker_)->group("");
@@ -279,6 +332,8 @@ int Registry::plan_many(const std::string &command, std::vector<Job> &jobs) cons
 
 std::vector<std::string> Registry::suggestions(const std::string &typed) const {
     const std::string want = normalised(typed);
+    for (const Alias &alias : kAliases)
+        if (want == alias.word && knows(alias.command)) return {alias.command};
     // Further off, a name is more likely another word than a typo.
     constexpr size_t kMostEdits = 2;
     std::vector<std::string> exact, near;
@@ -304,9 +359,87 @@ bool Registry::knows(const std::string &name) const {
     return false;
 }
 
+std::string Registry::explain(const CLI::ParseError &error, const std::vector<std::string> &args,
+                              const std::string &command) const {
+    const std::string what = error.what();
+    const Entry *entry = nullptr;
+    for (const Entry &e : entries_)
+        if (e.command->get_name() == command) entry = &e;
+    // The option a message starts with ("--value: ..."), or "".
+    const size_t colon = what.find(": ");
+    const std::string option =
+        what.compare(0, 1, "-") == 0 && colon != std::string::npos ? what.substr(0, colon) : "";
+    if (dynamic_cast<const CLI::ExtrasError *>(&error)) {
+        const std::vector<std::string> extras = unexpected_arguments(what);
+        // An option typed before the adjustment: the most common slip.
+        for (size_t k = 1; k < args.size() && entry; ++k) {
+            if (args[k] == command) break;
+            if (args[k][0] == '-')
+                return args[k] + " comes before the adjustment; options go after it: velmora " +
+                       command + " [options] INPUT OUTPUT";
+        }
+        if (!entry)
+            return (command.empty() ? std::string("velmora") : command) +
+                   " takes no arguments (given: " + listed(extras, " and ") + ")";
+        for (const std::string &extra : extras) {
+            if (extra.size() < 2 || extra[0] != '-') continue;
+            const std::string typed = extra.substr(0, extra.find('='));
+            std::vector<std::string> options, near;
+            constexpr size_t kMostEdits = 2;  // as for adjustments
+            size_t best = kMostEdits;
+            for (const CLI::Option *opt : entry->command->get_options()) {
+                if (opt->get_group().empty() || opt->get_name() == "FILES") continue;
+                std::vector<std::string> names;
+                for (const std::string &n : opt->get_lnames()) names.push_back("--" + n);
+                for (const std::string &n : opt->get_snames()) names.push_back("-" + n);
+                if (!opt->check_name("--help") && !is_batch_option(opt))
+                    options.push_back(names.empty() ? opt->get_name() : names.front());
+                for (const std::string &name : names) {
+                    const size_t d = edit_distance(typed, name);
+                    if (d > kMostEdits) continue;
+                    if (d < best || near.empty()) near.assign(1, name), best = d;
+                    else if (d == best && std::find(near.begin(), near.end(), name) == near.end())
+                        near.push_back(name);
+                }
+            }
+            std::string text = command + " has no option " + typed;
+            if (!near.empty()) return text + "; did you mean " + listed(near) + "?";
+            if (options.size() == 1) return text + "; the option is " + options[0];
+            if (options.empty()) return text + "; it takes no options of its own";
+            return text + "; its options are " + listed(options, " and ");
+        }
+        return "too many arguments: " + listed(extras) +
+               " not taken (files come as INPUT OUTPUT, or INPUT... -o DIR)";
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch *>(&error)) {
+        if (what.find("missing") != std::string::npos) return option + " needs a value";
+        return option + " is given more than once; give it once";
+    }
+    if (dynamic_cast<const CLI::RequiredError *>(&error)) {
+        if (what.rfind("FILES", 0) == 0)
+            return "give INPUT OUTPUT, or inputs with -o DIR for a batch";
+        const std::string needed = what.substr(0, what.find(' '));
+        return command + " needs " + needed;
+    }
+    if (dynamic_cast<const CLI::RequiresError *>(&error) ||
+        dynamic_cast<const CLI::ExcludesError *>(&error)) {
+        if (command == "curves")
+            return "give either --points, or all three of --red, --green and --blue";
+        return what;
+    }
+    // Our own checks' words, without the option's name said twice.
+    if (!option.empty() && what.compare(colon + 2, option.size() + 1, option + " ") == 0)
+        return what.substr(colon + 2);
+    return what;
+}
+
 void usage_error(const std::string &message, const std::string &command) {
     print_error(message);
-    if (command.empty())
+    if (command == "list" || command == "version")
+        std::fprintf(stderr, "usage: velmora %s\n", command.c_str());
+    else if (command == "help")
+        std::fprintf(stderr, "usage: velmora help [ADJUSTMENT]\n");
+    else if (command.empty())
         std::fprintf(stderr, "usage: velmora ADJUSTMENT INPUT OUTPUT [options]  (velmora help: "
                              "every adjustment; velmora help ADJUSTMENT: its options)\n");
     else

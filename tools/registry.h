@@ -42,6 +42,11 @@ public:
     bool knows(const std::string &name) const;
     std::vector<std::string> suggestions(const std::string &typed) const;
 
+    // A parser's error in the command's own words, with the options nearest
+    // to one that is not known. `args`: what was parsed, program name first.
+    std::string explain(const CLI::ParseError &error, const std::vector<std::string> &args,
+                        const std::string &command) const;
+
     // After parsing a chain's step: the chosen adjustment's call, and the
     // arguments that give a worker the same step. False when none was chosen.
     // `note`: the warning that the step changes nothing, or "".
