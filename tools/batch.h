@@ -47,8 +47,17 @@ void warn_about_extension(const Job &job);
 // (stopping()), the caller cleans up and ends by end_by_stop_signal(). On
 // Windows a worker is this program started as `velmora.exe WORKER_ARGS...
 // INPUT OUTPUT`; elsewhere a fork, and WORKER_ARGS is unused.
+// `json`: a line per file on stdout; `skipped`: files left out for an output
+// already there (--no-clobber), counted in the summary.
 int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool batch,
-             const std::vector<std::string> &worker_args);
+             const std::vector<std::string> &worker_args, bool json, size_t skipped);
+
+// The JSON line of one file: input, output, ok, skipped, message, milliseconds.
+void print_json(const Job &job, bool ok, bool skipped, const std::string &message,
+                double milliseconds);
+
+// The number of processors this process may run on, at least 1.
+int processor_count();
 
 // A worker process runs one file: the library's message, if the call fails,
 // goes to stderr whole and alone for the parent to report; the exit status

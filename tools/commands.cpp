@@ -238,6 +238,37 @@ std::string unchanged_note(const Adjustment &adj, const State &state) {
            " leaves the picture unchanged (it is only written again)";
 }
 
+// The options with the list's example values, which visibly change a photo.
+std::string example_text(const Adjustment &adj) {
+    const bool curves = adj.param_count > 1 && adj.params[1].kind == Kind::points;
+    if (curves) {
+        std::string points;
+        for (size_t k = 0; k < sizeof velmora_list::kExampleCurveXs / sizeof(int); ++k)
+            points += (k ? "," : "") + std::to_string(velmora_list::kExampleCurveXs[k]) + ":" +
+                      std::to_string(velmora_list::kExampleCurveYs[k]);
+        return "--points " + points;
+    }
+    std::string text;
+    for (int first = 0; first < adj.param_count;) {
+        int count = 1;
+        while (first + count < adj.param_count &&
+               std::string(adj.params[first + count].option) == adj.params[first].option)
+            ++count;
+        std::string values;
+        for (int k = first; k < first + count; ++k) {
+            const double v = adj.params[k].example;
+            values += (k > first ? "," : "") + (adj.params[k].kind == Kind::real
+                                                    ? CLI::detail::to_string(v)
+                                                    : std::to_string(static_cast<int>(v)));
+        }
+        // A value that starts with '-' would read as an option after a space.
+        text += std::string(text.empty() ? "" : " ") + adj.params[first].option +
+                (values[0] == '-' ? "=" : " ") + values;
+        first += count;
+    }
+    return text;
+}
+
 // The options of the list: parameters that share an option are given as A,B,C.
 void add_value_options(CLI::App *cmd, const Adjustment &adj, std::shared_ptr<State> state) {
     for (int first = 0; first < adj.param_count;) {
@@ -307,7 +338,8 @@ void add_adjustment_commands(Registry &registry) {
             [&adj, state](const char *in, const char *out) {
                 return adj.call(in, out, state->values);
             },
-            [&adj, state]() { return unchanged_note(adj, *state); });
+            [&adj, state]() { return unchanged_note(adj, *state); },
+            adj.param_count ? example_text(adj) : std::string());
         const bool curves = adj.param_count > 1 && adj.params[1].kind == Kind::points;
         if (curves) add_curve_options(cmd, adj, state);
         else add_value_options(cmd, adj, state);

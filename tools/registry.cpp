@@ -16,7 +16,8 @@ namespace {
 
 // The options that only a batch takes: `velmora list` does not show them
 // and a batch's workers are not given them.
-const char *const kBatchOptions[] = {"--output-dir", "--format", "--jobs"};
+const char *const kBatchOptions[] = {"--output-dir", "--format", "--jobs", "--json",
+                                     "--no-clobber"};
 
 bool is_batch_option(const CLI::Option *opt) {
     for (const char *name : kBatchOptions)
@@ -133,9 +134,9 @@ size_t edit_distance(const std::string &a, const std::string &b) {
 }  // namespace
 
 CLI::App *Registry::add(const std::string &name, const std::string &description, Call call,
-                        std::function<std::string()> unchanged) {
+                        std::function<std::string()> unchanged, const std::string &example) {
     CLI::App *cmd = app_.add_subcommand(name, description);
-    entries_.push_back({cmd, std::move(call), std::move(unchanged)});
+    entries_.push_back({cmd, std::move(call), std::move(unchanged), example});
     if (!takes_files_) return cmd;
     cmd->add_option("FILES", files_,
                     "INPUT OUTPUT, or with -o: one or more inputs (JPEG, PNG or BMP). The "
@@ -149,8 +150,16 @@ CLI::App *Registry::add(const std::string &name, const std::string &description,
                     "Batch, or an output of -: output format jpg (or jpeg), png or bmp, any "
                     "case (default: the input's)")
         ->transform(CLI::Validator(check_format, "FORMAT", "format"));
-    cmd->add_option("-j,--jobs", jobs_, "Batch: files processed in parallel")
-        ->check(CLI::Validator(check_jobs, "1..256", "jobs"));
+    cmd->add_option("-j,--jobs", jobs_,
+                    "Batch: files processed in parallel, 1..256 (default: the number of "
+                    "processors)")
+        ->check(CLI::Validator(check_jobs, "", "jobs"));
+    cmd->add_flag("--json", json_,
+                  "A line of JSON per file on standard output: input, output, ok, skipped, "
+                  "message, milliseconds");
+    cmd->add_flag("--no-clobber", no_clobber_,
+                  "Leave outputs that are already there as they are (a batch counts them as "
+                  "skipped)");
     // Given by the command itself to the worker processes it starts on
     // Windows, one per file.
     cmd->add_flag("--batch-worker", worker_)->group("");
@@ -171,6 +180,9 @@ void Registry::print_list() const {
             if (!opt->get_default_str().empty()) line += " [" + opt->get_default_str() + "]";
             std::printf("    %-16s %s\n", name.c_str(), line.c_str());
         }
+        if (!e.example.empty())
+            std::printf("    %-16s velmora %s %s IN OUT\n", "example:",
+                        e.command->get_name().c_str(), e.example.c_str());
     }
 }
 
@@ -245,6 +257,30 @@ int Registry::run_files(const Entry &entry) const {
     const std::string &command = entry.command->get_name();
     int status = batch ? plan_many(command, jobs) : plan_single(command, jobs);
     if (status != 0) return status;
+    if (json_ && !batch && output_descriptor(jobs[0].output) >= 0) {
+        usage_error("--json writes to standard output: the picture cannot go there too",
+                    entry.command->get_name());
+        return 2;
+    }
+    // Outputs there before the run are left alone; a pipe is never "there".
+    size_t skipped = 0;
+    if (no_clobber_) {
+        std::vector<Job> kept;
+        for (Job &job : jobs) {
+            std::error_code ec;
+            if (output_descriptor(job.output) >= 0 || !std::filesystem::exists(fs_path(job.output), ec)) {
+                kept.push_back(std::move(job));
+                continue;
+            }
+            ++skipped;
+            if (json_) print_json(job, true, true, "", 0.0);
+            if (!batch)
+                std::fprintf(stderr, "velmora: %s is already there; left as it is (--no-clobber)\n",
+                             job.output.c_str());
+        }
+        jobs = std::move(kept);
+        if (jobs.empty() && !batch) return 0;
+    }
     std::string error;
     // Removed when the run ends, whatever the workers left in it.
     struct Folder {
@@ -272,14 +308,15 @@ int Registry::run_files(const Entry &entry) const {
     const std::vector<std::string> own = worker_args(*entry.command);
     args.insert(args.end(), own.begin(), own.end());
     if (!before_.empty()) args.insert(args.end() - 2, "--batch-temp=" + temp_folder_);
-    status = run_jobs(jobs, file_call(entry), jobs_, batch, args);
+    status = run_jobs(jobs, file_call(entry), jobs_ ? jobs_ : std::min(processor_count(), 256),
+                      batch, args, json_, skipped);
     if (status != 0 || stopping() || pipes.deliver(error)) return status;
     print_error(error);
     return 1;
 }
 
 int Registry::plan_single(const std::string &command, std::vector<Job> &jobs) const {
-    if (files_.size() != 2 || jobs_ != 1 ||
+    if (files_.size() != 2 || jobs_ > 1 ||
         (!format_.empty() && output_descriptor(files_[1]) < 0)) {
         usage_error("give INPUT OUTPUT, or inputs with -o DIR for a batch (--format and -j need "
                     "-o, or --format an output of -)",

@@ -28,10 +28,11 @@ public:
     // add the adjustment's own options to the result.
     // `unchanged`: after parsing, "" or a note that the values given change
     // nothing, for a warning.
+    // `example`: options with values that show what it does, for `list`.
     CLI::App *add(const std::string &name, const std::string &description, Call call,
-                  std::function<std::string()> unchanged);
+                  std::function<std::string()> unchanged, const std::string &example);
 
-    // `velmora list`: every adjustment with its options.
+    // `velmora list`: every adjustment with its options and an example.
     void print_list() const;
 
     // Runs the chosen subcommand; the process exit status.
@@ -62,14 +63,17 @@ private:
         CLI::App *command;
         Call call;
         std::function<std::string()> unchanged;
+        std::string example;
     };
     CLI::App &app_;
     std::vector<Entry> entries_;
     std::vector<std::string> files_;
     std::string output_dir_;
     std::string format_;
-    int jobs_ = 1;
+    int jobs_ = 0;  // 0: as many as there are processors
     bool worker_ = false;
+    bool json_ = false;
+    bool no_clobber_ = false;
     bool takes_files_;
     std::vector<Call> before_;
     std::vector<std::vector<std::string>> before_args_;
