@@ -10,6 +10,7 @@
 #include <vector>
 
 #if defined(_WIN32)
+#include <windows.h>
 #include <io.h>
 #define VELMORA_ACCESS(p, m) _waccess(fs_path(p).c_str(), m)
 #define VELMORA_W_OK 2
@@ -24,9 +25,38 @@ namespace velmora_cli {
 
 namespace fs = std::filesystem;
 
+#if defined(_WIN32)
+namespace {
+
+// Past MAX_PATH characters (less 12 for a folder: room for a file's 8.3
+// name) the file calls fail, unless the path is absolute and starts with
+// \\?\ (\\?\UNC\ for \\server\share), which lifts the limit; the library's
+// own file calls do the same. Measured on the absolute path, which is what
+// the calls meet.
+constexpr size_t kLongPath = MAX_PATH - 12;
+
+fs::path extended(const fs::path &path) {
+    const std::wstring &text = path.native();
+    if (text.compare(0, 4, L"\\\\?\\") == 0) return path;
+    const DWORD n = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return path;
+    std::wstring full(n, L'\0');
+    const DWORD got = GetFullPathNameW(text.c_str(), n, &full[0], nullptr);
+    if (got == 0 || got >= n) return path;
+    full.resize(got);
+    if (full.size() < kLongPath) return path;
+    // GetFullPathNameW gives backslashes and no . or .., as the prefix needs.
+    if (full.compare(0, 2, L"\\\\") == 0) return fs::path(L"\\\\?\\UNC" + full.substr(1));
+    return fs::path(L"\\\\?\\" + full);
+}
+
+}  // namespace
+#endif
+
 fs::path fs_path(const std::string &utf8) {
 #if defined(_WIN32)
-    return fs::u8path(utf8);
+    const fs::path path = fs::u8path(utf8);
+    return extended(path);
 #else
     return fs::path(utf8);
 #endif
@@ -34,7 +64,11 @@ fs::path fs_path(const std::string &utf8) {
 
 std::string utf8_of(const fs::path &path) {
 #if defined(_WIN32)
-    return path.u8string();
+    // Messages name the path as it was typed, without the long-path prefix.
+    std::string text = path.u8string();
+    if (text.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\" + text.substr(7);
+    if (text.compare(0, 4, "\\\\?\\") == 0) return text.substr(4);
+    return text;
 #else
     return path.string();
 #endif
