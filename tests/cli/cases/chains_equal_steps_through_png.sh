@@ -33,4 +33,4 @@ cat in.jpg | $VELMORA $chain - - --format png | cmp - expected.png && echo "pipe
 mkdir taken.png
 $VELMORA invert + sepia in.jpg taken.png
 echo "last step failed: exit $?"
-ls tmp
+ls tmp | grep -v '^wine-' || true  # Wine keeps a folder of its own there
