@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -87,18 +88,32 @@ struct Command {
         } catch (const CLI::ParseError &e) {
             std::string command;
             for (const CLI::App *sub : app.get_subcommands()) command = sub->get_name();
-            if (!last && dynamic_cast<const CLI::ExtrasError *>(&e)) {
+            const std::vector<std::string> words(args.begin(), args.end());
+            const std::string said = registry.explain(e, words, command);
+            if (!last && dynamic_cast<const CLI::ExtrasError *>(&e) && !names_own_option(said)) {
                 velmora_cli::usage_error(
                     "in a chain, files and batch options (-o, --format, -j) go after the last "
                     "adjustment: velmora A [options] + B [options] INPUT OUTPUT",
                     "");
                 return 2;
             }
-            const std::vector<std::string> words(args.begin(), args.end());
-            velmora_cli::usage_error(registry.explain(e, words, command), command);
+            velmora_cli::usage_error(said, command);
             return 2;
         }
         return 0;
+    }
+
+    // Whether an explanation is about an option other than the files' and
+    // batch options, which a chain's earlier steps do not take.
+    static bool names_own_option(const std::string &said) {
+        const size_t at = said.find(" has no option ");
+        if (at == std::string::npos) return false;
+        std::string option = said.substr(at + 15);
+        option = option.substr(0, option.find(';'));
+        for (const char *batch : {"-o", "--output-dir", "--format", "-j", "--jobs", "--json",
+                                  "--no-clobber"})
+            if (option == batch) return false;
+        return true;
     }
 
     static constexpr int kDone = -1;  // help or version shown: exit 0

@@ -330,9 +330,11 @@ int Registry::plan_single(const std::string &command, std::vector<Job> &jobs) co
         return 2;
     }
     if (!before_.empty() && !chain_output_named(files_[1], format_)) {
-        usage_error("a chain writes the format its output names: give " + files_[1] +
-                        " the extension .jpg, .png or .bmp" +
-                        (output_descriptor(files_[1]) >= 0 ? std::string(" (for - : --format)") : ""),
+        usage_error(output_descriptor(files_[1]) >= 0
+                        ? "a chain writes the format its output names: for " + files_[1] +
+                              " give --format"
+                        : "a chain writes the format its output names: give " + files_[1] +
+                              " the extension .jpg, .png or .bmp",
                     command);
         return 2;
     }
