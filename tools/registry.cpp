@@ -268,7 +268,8 @@ int Registry::run_files(const Entry &entry) const {
         std::vector<Job> kept;
         for (Job &job : jobs) {
             std::error_code ec;
-            if (output_descriptor(job.output) >= 0 || !std::filesystem::exists(fs_path(job.output), ec)) {
+            if (output_descriptor(job.output) >= 0 ||
+                !std::filesystem::exists(fs_path(job.output), ec)) {
                 kept.push_back(std::move(job));
                 continue;
             }
@@ -354,7 +355,8 @@ int Registry::plan_many(const std::string &command, std::vector<Job> &jobs) cons
     for (const std::string &input : files_) {
         if (before_.empty() || !format_.empty() || chain_output_named(input, format_)) continue;
         usage_error("a chain writes the format its output names: " + input +
-                        " has no .jpg, .png or .bmp extension for its output to keep; give --format",
+                        " has no .jpg, .png or .bmp extension for its output to keep; give "
+                        "--format",
                     command);
         return 2;
     }

@@ -31,7 +31,7 @@ std::string shown_name(const std::string &text) {
         if (c.code == '\n') out += "\\n";
         else if (c.code == '\t') out += "\\t";
         else if (c.code == '\r') out += "\\r";
-        else if (c.code < 0 || c.code < 0x20 || c.code == 0x7F || (c.code >= 0x80 && c.code < 0xA0)) {
+        else if (c.code < 0x20 || c.code == 0x7F || (c.code >= 0x80 && c.code < 0xA0)) {
             // The bytes themselves, so that two names stay apart.
             for (size_t k = 0; k < c.bytes; ++k) {
                 std::snprintf(escape, sizeof escape, "\\x%02X",
