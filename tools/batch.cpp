@@ -4,17 +4,33 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <utility>
+
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "files.h"
 #include "formats.h"
 #include "progress.h"
 #include "stop_signals.h"
+#include "text.h"
 #include "velmora.h"
 #include "workers.h"
 
 namespace velmora_cli {
 
 namespace {
+
+long process_id() {
+#if defined(_WIN32)
+    return long(_getpid());
+#else
+    return long(getpid());
+#endif
+}
 
 std::string output_path(const std::string &input, const std::string &dir,
                         const std::string &format) {
@@ -62,13 +78,24 @@ void print_hint(const Job &job, const Outcome &outcome) {
     if (!hint.empty()) std::fprintf(stderr, "velmora: hint: %s\n", as_shown(job, hint).c_str());
 }
 
-// The summary of a batch; the exit status of the run.
-int finish(size_t total, const Tally &tally, bool batch) {
-    const bool cut_short = stopping() && tally.done < total;
+// The summary of a batch, and its failed files again, in the order given, so
+// that a long run's failures need no scrolling back; the exit status.
+int finish(const std::vector<Job> &jobs, const Tally &tally, bool batch, size_t skipped) {
+    const size_t total = jobs.size() + skipped;
+    const bool cut_short = stopping() && tally.done < jobs.size();
     if (batch) {
-        std::fprintf(stderr, "velmora: %zu of %zu files written, %zu failed%s\n",
+        std::fprintf(stderr, "velmora: %zu of %zu files written, %zu failed%s%s\n",
                      tally.done - tally.failed, total, tally.failed,
+                     skipped ? (", " + std::to_string(skipped) + " skipped (already there)").c_str()
+                             : "",
                      cut_short ? " (stopped)" : "");
+        std::multiset<std::string> failed(tally.failed_inputs.begin(), tally.failed_inputs.end());
+        for (const Job &job : jobs) {
+            const auto it = failed.find(job.input);
+            if (it == failed.end()) continue;
+            failed.erase(it);
+            std::fprintf(stderr, "velmora: failed: %s\n", job.input.c_str());
+        }
     }
     return tally.failed || cut_short ? 1 : 0;
 }
@@ -90,16 +117,55 @@ int exit_status(const Outcome &outcome) {
     return outcome.ok ? 0 : outcome.full ? kExitFailedFull : 1;
 }
 
+void print_json(const Job &job, bool ok, bool skipped, const std::string &message,
+                double milliseconds) {
+    char ms[32];
+    std::snprintf(ms, sizeof ms, "%.1f", milliseconds);
+    std::printf("{\"input\": %s, \"output\": %s, \"ok\": %s, \"skipped\": %s, \"message\": %s, "
+                "\"milliseconds\": %s}\n",
+                json_string(job.shown_input.empty() ? job.input : job.shown_input).c_str(),
+                json_string(job.shown_output.empty() ? job.output : job.shown_output).c_str(),
+                ok ? "true" : "false", skipped ? "true" : "false",
+                json_string(as_shown(job, message)).c_str(), ms);
+    std::fflush(stdout);
+}
+
 void report(Tally &tally, Progress &progress, const Job &job, const Outcome &outcome,
-            const std::vector<std::string> &in_flight) {
+            const std::vector<std::string> &in_flight, double milliseconds) {
     ++tally.done;
+    if (tally.json) print_json(job, outcome.ok, false, outcome.message, milliseconds);
     if (!outcome.ok) {
         ++tally.failed;
+        tally.failed_inputs.push_back(job.input);
         progress.clear();
         std::fprintf(stderr, "velmora: %s\n", as_shown(job, outcome.message).c_str());
         print_hint(job, outcome);
     }
     progress.show(tally.done, in_flight);
+}
+
+Call chain_of(std::vector<Call> steps, const std::string &folder) {
+    return [steps = std::move(steps), folder](const char *input, const char *output) {
+        // Unique among the workers, which share the folder: one process a file.
+        static unsigned serial = 0;
+        const std::string stem = folder + "/" + std::to_string(process_id()) + "-";
+        std::string from = input;
+        int ok = 1;
+        for (size_t k = 0; k < steps.size() && ok; ++k) {
+            const bool last = k + 1 == steps.size();
+            const std::string to = last ? output : stem + std::to_string(serial++) + ".png";
+            ok = steps[k](from.c_str(), to.c_str());
+            if (k > 0) {
+                // The step's errno tells a full device: removing must not change it.
+                const int saved = errno;
+                std::error_code ec;
+                std::filesystem::remove(fs_path(from), ec);
+                errno = saved;
+            }
+            from = to;
+        }
+        return ok;
+    };
 }
 
 bool plan_batch(const std::vector<std::string> &inputs, const std::string &dir,
@@ -113,11 +179,7 @@ bool plan_batch(const std::vector<std::string> &inputs, const std::string &dir,
         }
         jobs.push_back({input, output});
     }
-    std::error_code ec;
-    std::filesystem::create_directories(fs_path(dir), ec);
-    if (!ec) return true;
-    error = "cannot create the folder " + dir + ": " + ec.message();
-    return false;
+    return true;
 }
 
 void warn_about_extension(const Job &job) {
@@ -136,16 +198,17 @@ void warn_about_extension(const Job &job) {
 }
 
 int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool batch,
-             const std::vector<std::string> &worker_args) {
+             const std::vector<std::string> &worker_args, bool json, size_t skipped) {
     // One file is not worth finishing once stopped: nothing else is left
     // for a stop to spare.
     catch_stops(!batch);
     watch_resizes();
     Progress progress(jobs.size(), batch && stderr_is_terminal());
     Tally tally;
+    tally.json = json;
     run_workers(jobs, call, worker_args, size_t(parallel), tally, progress);
     progress.clear();
-    return finish(jobs.size(), tally, batch);
+    return finish(jobs, tally, batch, skipped);
 }
 
 int run_as_worker(const Job &job, const Call &call) {

@@ -25,9 +25,16 @@ struct Job {
 // Runs one library call on the two paths; 1 success, 0 failure.
 using Call = std::function<int(const char *input, const char *output)>;
 
+// The calls of a chain in one: each step's output, but the last's, is a PNG
+// in `folder` that the next step reads and that is removed once read. PNG
+// keeps every value and what of the metadata the outputs keep, so the result
+// is the one of the same steps run one by one through PNG files. The folder
+// is the caller's to remove (a worker ended at once leaves its file there).
+Call chain_of(std::vector<Call> steps, const std::string &folder);
+
 // Output paths for a batch: DIR/<input's name without its extension><.FORMAT,
-// or the input's extension>; creates DIR. False with `error` when two inputs
-// would share an output or DIR cannot be made.
+// or the input's extension>. False with `error` when two inputs would share
+// an output.
 bool plan_batch(const std::vector<std::string> &inputs, const std::string &dir,
                 const std::string &format, std::vector<Job> &jobs, std::string &error);
 
@@ -40,8 +47,17 @@ void warn_about_extension(const Job &job);
 // (stopping()), the caller cleans up and ends by end_by_stop_signal(). On
 // Windows a worker is this program started as `velmora.exe WORKER_ARGS...
 // INPUT OUTPUT`; elsewhere a fork, and WORKER_ARGS is unused.
+// `json`: a line per file on stdout; `skipped`: files left out for an output
+// already there (--no-clobber), counted in the summary.
 int run_jobs(const std::vector<Job> &jobs, const Call &call, int parallel, bool batch,
-             const std::vector<std::string> &worker_args);
+             const std::vector<std::string> &worker_args, bool json, size_t skipped);
+
+// The JSON line of one file: input, output, ok, skipped, message, milliseconds.
+void print_json(const Job &job, bool ok, bool skipped, const std::string &message,
+                double milliseconds);
+
+// The number of processors this process may run on, at least 1.
+int processor_count();
 
 // A worker process runs one file: the library's message, if the call fails,
 // goes to stderr whole and alone for the parent to report; the exit status

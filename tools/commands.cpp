@@ -85,6 +85,10 @@ std::string check_points(const std::string &text) {
         for (int v : {p.xs[k], p.ys[k]})
             if (v < 0 || v > 255)
                 return "'" + text + "': " + std::to_string(v) + " is out of range 0..255";
+    for (size_t k = 1; k < p.xs.size(); ++k)
+        if (p.xs[k] <= p.xs[k - 1])
+            return "'" + text + "': X " + std::to_string(p.xs[k]) + " comes after X " +
+                   std::to_string(p.xs[k - 1]) + "; X must increase from point to point";
     return "";
 }
 
@@ -182,6 +186,89 @@ std::string neutral_text(const Adjustment &adj, int first, int count) {
     return text;
 }
 
+// Rules between two parameters of one adjustment, checked with the others
+// before any file is read: the first must be below the second.
+struct Below {
+    const char *adjustment;
+    int lower, upper;  // parameter positions
+};
+const Below kBelow[] = {{"levels", 0, 1}};
+
+void add_order_rules(CLI::App *cmd, const Adjustment &adj, std::shared_ptr<State> state) {
+    for (const Below &rule : kBelow) {
+        if (std::string(rule.adjustment) != adj.name) continue;
+        cmd->callback([state, rule, adj = &adj]() {
+            const double low = state->values.v[rule.lower], high = state->values.v[rule.upper];
+            if (low < high) return;
+            throw CLI::ValidationError(
+                std::string(adj->params[rule.lower].option) + " " + number(low, Kind::integer) +
+                " must be below " + adj->params[rule.upper].option + " " +
+                number(high, Kind::integer));
+        });
+    }
+}
+
+// "" unless every value is the neutral one, when the picture will come out
+// as it went in: then the warning's text, naming the values.
+std::string unchanged_note(const Adjustment &adj, const State &state) {
+    if (adj.param_count == 0) return "";
+    std::string values;
+    const bool curves = adj.param_count > 1 && adj.params[1].kind == Kind::points;
+    if (curves) {
+        const Points &p = state.points;
+        for (size_t k = 0; k < p.xs.size(); ++k)
+            if (p.xs[k] != (k % 2 ? 255 : 0) || p.ys[k] != p.xs[k] ||
+                state.values.v[0] != 2)
+                return "";
+        values = "--points 0:0,255:255";
+    } else {
+        for (int first = 0; first < adj.param_count;) {
+            int count = 1;
+            while (first + count < adj.param_count &&
+                   std::string(adj.params[first + count].option) == adj.params[first].option)
+                ++count;
+            for (int k = first; k < first + count; ++k)
+                if (state.values.v[k] != adj.params[k].neutral) return "";
+            values += std::string(values.empty() ? "" : " ") + adj.params[first].option + " " +
+                      neutral_text(adj, first, count);
+            first += count;
+        }
+    }
+    return std::string(adj.command) + " with " + values +
+           " leaves the picture unchanged (it is only written again)";
+}
+
+// The options with the list's example values, which visibly change a photo.
+std::string example_text(const Adjustment &adj) {
+    const bool curves = adj.param_count > 1 && adj.params[1].kind == Kind::points;
+    if (curves) {
+        std::string points;
+        for (size_t k = 0; k < sizeof velmora_list::kExampleCurveXs / sizeof(int); ++k)
+            points += (k ? "," : "") + std::to_string(velmora_list::kExampleCurveXs[k]) + ":" +
+                      std::to_string(velmora_list::kExampleCurveYs[k]);
+        return "--points " + points;
+    }
+    std::string text;
+    for (int first = 0; first < adj.param_count;) {
+        int count = 1;
+        while (first + count < adj.param_count &&
+               std::string(adj.params[first + count].option) == adj.params[first].option)
+            ++count;
+        std::string values;
+        for (int k = first; k < first + count; ++k) {
+            const double v = adj.params[k].example;
+            values += (k > first ? "," : "") + (adj.params[k].kind == Kind::real
+                                                    ? CLI::detail::to_string(v)
+                                                    : std::to_string(static_cast<int>(v)));
+        }
+        // A value that starts with '-' would read as an option after a space.
+        text += std::string(text.empty() ? "" : " ") + adj.params[first].option +
+                (values[0] == '-' ? "=" : " ") + values;
+        first += count;
+    }
+    return text;
+}
+
 // The options of the list: parameters that share an option are given as A,B,C.
 void add_value_options(CLI::App *cmd, const Adjustment &adj, std::shared_ptr<State> state) {
     for (int first = 0; first < adj.param_count;) {
@@ -246,13 +333,17 @@ void add_adjustment_commands(Registry &registry) {
     for (const Adjustment &adj : velmora_list::kAdjustments) {
         auto state = std::make_shared<State>();
         state->values = velmora_list::neutral_values(adj);
-        CLI::App *cmd =
-            registry.add(adj.command, adj.summary, [&adj, state](const char *in, const char *out) {
+        CLI::App *cmd = registry.add(
+            adj.command, adj.summary,
+            [&adj, state](const char *in, const char *out) {
                 return adj.call(in, out, state->values);
-            });
+            },
+            [&adj, state]() { return unchanged_note(adj, *state); },
+            adj.param_count ? example_text(adj) : std::string());
         const bool curves = adj.param_count > 1 && adj.params[1].kind == Kind::points;
         if (curves) add_curve_options(cmd, adj, state);
         else add_value_options(cmd, adj, state);
+        add_order_rules(cmd, adj, state);
     }
 }
 

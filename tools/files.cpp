@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <cstdlib>
 #include <vector>
 
 #if defined(_WIN32)
+#include <windows.h>
 #include <io.h>
 #define VELMORA_ACCESS(p, m) _waccess(fs_path(p).c_str(), m)
 #define VELMORA_W_OK 2
@@ -22,9 +25,38 @@ namespace velmora_cli {
 
 namespace fs = std::filesystem;
 
+#if defined(_WIN32)
+namespace {
+
+// Past MAX_PATH characters (less 12 for a folder: room for a file's 8.3
+// name) the file calls fail, unless the path is absolute and starts with
+// \\?\ (\\?\UNC\ for \\server\share), which lifts the limit; the library's
+// own file calls do the same. Measured on the absolute path, which is what
+// the calls meet.
+constexpr size_t kLongPath = MAX_PATH - 12;
+
+fs::path extended(const fs::path &path) {
+    const std::wstring &text = path.native();
+    if (text.compare(0, 4, L"\\\\?\\") == 0) return path;
+    const DWORD n = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return path;
+    std::wstring full(n, L'\0');
+    const DWORD got = GetFullPathNameW(text.c_str(), n, &full[0], nullptr);
+    if (got == 0 || got >= n) return path;
+    full.resize(got);
+    if (full.size() < kLongPath) return path;
+    // GetFullPathNameW gives backslashes and no . or .., as the prefix needs.
+    if (full.compare(0, 2, L"\\\\") == 0) return fs::path(L"\\\\?\\UNC" + full.substr(1));
+    return fs::path(L"\\\\?\\" + full);
+}
+
+}  // namespace
+#endif
+
 fs::path fs_path(const std::string &utf8) {
 #if defined(_WIN32)
-    return fs::u8path(utf8);
+    const fs::path path = fs::u8path(utf8);
+    return extended(path);
 #else
     return fs::path(utf8);
 #endif
@@ -32,7 +64,11 @@ fs::path fs_path(const std::string &utf8) {
 
 std::string utf8_of(const fs::path &path) {
 #if defined(_WIN32)
-    return path.u8string();
+    // Messages name the path as it was typed, without the long-path prefix.
+    std::string text = path.u8string();
+    if (text.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\" + text.substr(7);
+    if (text.compare(0, 4, "\\\\?\\") == 0) return text.substr(4);
+    return text;
 #else
     return path.string();
 #endif
@@ -163,14 +199,61 @@ std::string read_failure_hint(const std::string &input) {
     return "";
 }
 
+bool make_folder(const std::string &folder, std::string &error) {
+    const fs::path path = fs_path(folder);
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) return true;
+    fs::create_directories(path, ec);
+    if (!ec) return true;
+    // A file where a folder of the path should be: said as such, whichever
+    // form (one file or a batch's -o) met it.
+    for (fs::path up = path; !up.empty(); up = up.parent_path()) {
+        std::error_code exists;
+        if (!fs::exists(up, exists)) {
+            if (up == up.parent_path()) break;
+            continue;
+        }
+        if (!fs::is_directory(up, exists)) {
+            error = "cannot create the folder " + folder + ": " + utf8_of(up) +
+                    " is a file, not a folder";
+            return false;
+        }
+        break;
+    }
+    error = "cannot create the folder " + folder + ": " + ec.message();
+    return false;
+}
+
 bool make_output_folder(const std::string &output, std::string &error) {
     const fs::path parent = fs_path(output).parent_path();
-    if (parent.empty()) return true;
+    return parent.empty() || make_folder(utf8_of(parent), error);
+}
+
+bool make_temp_folder(std::string &folder, std::string &error) {
     std::error_code ec;
-    if (fs::is_directory(parent, ec)) return true;
-    fs::create_directories(parent, ec);
-    if (!ec) return true;
-    error = "cannot create the folder " + utf8_of(parent) + ": " + ec.message();
+    const fs::path temp = fs::temp_directory_path(ec);
+    if (ec) {
+        error = "no folder for temporary files: " + ec.message();
+        return false;
+    }
+#if defined(_WIN32)
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path made = temp / ("velmora-" + std::to_string(random()));
+        if (fs::create_directory(made, ec)) {
+            folder = utf8_of(made);
+            return true;
+        }
+    }
+#else
+    std::string pattern = utf8_of(temp / "velmora-XXXXXX");
+    if (mkdtemp(&pattern[0])) {
+        folder = pattern;
+        return true;
+    }
+    ec.assign(errno, std::generic_category());
+#endif
+    error = "cannot make a temporary folder in " + utf8_of(temp) + ": " + ec.message();
     return false;
 }
 

@@ -37,9 +37,16 @@ std::string read_failure_hint(const std::string &input);
 // Whether errno, as a failed call left it, says the device or quota is full.
 bool errno_says_full();
 
+// Creates `folder` with its parents; false and a reason when that fails.
+bool make_folder(const std::string &folder, std::string &error);
+
 // Creates the folder that will hold `output`, with its parents; false and a
 // reason when that fails.
 bool make_output_folder(const std::string &output, std::string &error);
+
+// A new folder for temporary files, readable by this user only (it holds
+// pictures); false and a reason when none can be made.
+bool make_temp_folder(std::string &folder, std::string &error);
 
 }  // namespace velmora_cli
 

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "files.h"
 #include "stop_signals.h"
@@ -92,40 +91,11 @@ Pipes::~Pipes() {
     fs::remove_all(fs_path(folder_), ec);
 }
 
-bool Pipes::make_folder(std::string &error) {
-    std::error_code ec;
-    const fs::path temp = fs::temp_directory_path(ec);
-    if (ec) {
-        error = "no folder for temporary files: " + ec.message();
-        return false;
-    }
-#if defined(_WIN32)
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path folder = temp / ("velmora-" + std::to_string(random()));
-        if (fs::create_directory(folder, ec)) {
-            folder_ = utf8_of(folder);
-            return true;
-        }
-    }
-#else
-    // Made readable by this user only: it holds the picture.
-    std::string pattern = utf8_of(temp / "velmora-XXXXXX");
-    if (mkdtemp(&pattern[0])) {
-        folder_ = pattern;
-        return true;
-    }
-    ec.assign(errno, std::generic_category());
-#endif
-    error = "cannot make a temporary folder in " + utf8_of(temp) + ": " + ec.message();
-    return false;
-}
-
 bool Pipes::prepare(Job &job, const std::string &format, std::string &error) {
     descriptor_ = output_descriptor(job.output);
     const bool reads = is_standard_input(job.input);
     if (!reads && descriptor_ < 0) return true;
-    if (!make_folder(error)) return false;
+    if (!make_temp_folder(folder_, error)) return false;
     if (reads) {
         job.shown_input = "standard input";
         job.input = folder_ + "/input";

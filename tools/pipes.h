@@ -34,8 +34,6 @@ public:
     bool deliver(std::string &error) const;
 
 private:
-    bool make_folder(std::string &error);
-
     std::string folder_;
     std::string output_;
     std::string shown_output_;

@@ -1,5 +1,7 @@
 #include "progress.h"
 
+#include "text.h"
+
 #include <csignal>
 #include <cstdio>
 
@@ -52,8 +54,7 @@ void Progress::show(size_t done, const std::vector<std::string> &in_flight) {
         width_ = 0;
     }
     if (width_ == 0) width_ = terminal_width();
-    std::string text = line(done, in_flight);
-    if (text.size() > size_t(width_ - 1)) text.resize(size_t(width_ - 1));
+    const std::string text = line(done, in_flight);
     std::fprintf(stderr, "\r\033[K%s", text.c_str());
     std::fflush(stderr);
 }
@@ -62,19 +63,31 @@ void Progress::clear() {
     if (enabled_) std::fprintf(stderr, "\r\033[K");
 }
 
+// Measured in the columns the terminal gives each character, and cut between
+// characters: the count and times first, the files in flight with what room
+// is left (they are the first to go on a narrow terminal).
 std::string Progress::line(size_t done, const std::vector<std::string> &in_flight) const {
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     const int percent = total_ ? int(done * 100 / total_) : 100;
-    std::string line = "[";
-    const int bar = 20, filled = total_ ? int(done * bar / total_) : bar;
-    line += std::string(size_t(filled), '#') + std::string(size_t(bar - filled), '.');
-    line += "] " + std::to_string(done) + "/" + std::to_string(total_) + " " +
-            std::to_string(percent) + "% " + clock_text(elapsed);
+    std::string counts = std::to_string(done) + "/" + std::to_string(total_) + " " +
+                         std::to_string(percent) + "% " + clock_text(elapsed);
     if (done > 0 && done < total_)
-        line += ", " + clock_text(elapsed / double(done) * double(total_ - done)) + " left";
-    for (size_t k = 0; k < in_flight.size(); ++k) line += (k ? ", " : "  ") + in_flight[k];
-    return line;
+        counts += ", " + clock_text(elapsed / double(done) * double(total_ - done)) + " left";
+    // The last column stays free: a line that fills it wraps on some terminals.
+    const size_t room = width_ > 1 ? size_t(width_ - 1) : 0;
+    // The bar gives way to the counts and times on a narrow terminal.
+    const size_t spare = room > counts.size() + 3 ? room - counts.size() - 3 : 0;
+    const size_t bar = spare < 20 ? spare : 20;
+    const size_t filled = total_ ? done * bar / total_ : bar;
+    std::string line = bar < 4 ? counts
+                               : "[" + std::string(filled, '#') + std::string(bar - filled, '.') +
+                                     "] " + counts;
+    if (columns(line) >= room) return cut_to_columns(line, room);
+    std::string names;
+    for (size_t k = 0; k < in_flight.size(); ++k)
+        names += (k ? ", " : "  ") + shown_name(in_flight[k]);
+    return line + cut_to_columns(names, room - columns(line));
 }
 
 bool stderr_is_terminal() {

@@ -2,11 +2,14 @@
 // options, and the run of the one chosen:
 //   velmora NAME INPUT OUTPUT [options]
 //   velmora NAME INPUT... -o DIR [--format jpg|png|bmp] [-j N] [options]
+// and of a chain, whose steps before the last take no files:
+//   velmora NAME [options] + NAME [options] ... + NAME [options] FILES...
 #ifndef VELMORA_TOOLS_REGISTRY_H
 #define VELMORA_TOOLS_REGISTRY_H
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,13 +19,20 @@ namespace velmora_cli {
 
 class Registry {
 public:
-    explicit Registry(CLI::App &app) : app_(app) {}
+    // `takes_files` false: a chain's step before the last, without the
+    // file arguments and batch options.
+    explicit Registry(CLI::App &app, bool takes_files = true)
+        : app_(app), takes_files_(takes_files) {}
 
     // Adds the subcommand NAME with the file arguments and batch options;
     // add the adjustment's own options to the result.
-    CLI::App *add(const std::string &name, const std::string &description, Call call);
+    // `unchanged`: after parsing, "" or a note that the values given change
+    // nothing, for a warning.
+    // `example`: options with values that show what it does, for `list`.
+    CLI::App *add(const std::string &name, const std::string &description, Call call,
+                  std::function<std::string()> unchanged, const std::string &example);
 
-    // `velmora list`: every adjustment with its options.
+    // `velmora list`: every adjustment with its options and an example.
     void print_list() const;
 
     // Runs the chosen subcommand; the process exit status.
@@ -33,18 +43,43 @@ public:
     bool knows(const std::string &name) const;
     std::vector<std::string> suggestions(const std::string &typed) const;
 
+    // A parser's error in the command's own words, with the options nearest
+    // to one that is not known. `args`: what was parsed, program name first.
+    std::string explain(const CLI::ParseError &error, const std::vector<std::string> &args,
+                        const std::string &command) const;
+
+    // After parsing a chain's step: the chosen adjustment's call, and the
+    // arguments that give a worker the same step. False when none was chosen.
+    // `note`: the warning that the step changes nothing, or "".
+    bool chosen_step(Call &call, std::vector<std::string> &args, std::string &note) const;
+
+    // The steps of a chain that come before this one's adjustment, run in
+    // order on each file before it.
+    void follow(std::vector<Call> calls, std::vector<std::vector<std::string>> args,
+                std::vector<std::string> notes);
+
 private:
     struct Entry {
         CLI::App *command;
         Call call;
+        std::function<std::string()> unchanged;
+        std::string example;
     };
     CLI::App &app_;
     std::vector<Entry> entries_;
     std::vector<std::string> files_;
     std::string output_dir_;
     std::string format_;
-    int jobs_ = 1;
+    int jobs_ = 0;  // 0: as many as there are processors
     bool worker_ = false;
+    bool json_ = false;
+    bool no_clobber_ = false;
+    bool takes_files_;
+    std::vector<Call> before_;
+    std::vector<std::vector<std::string>> before_args_;
+    std::vector<std::string> before_notes_;
+    // A chain's intermediate files; given to a worker by --batch-temp.
+    mutable std::string temp_folder_;
 
     int run_command(const Entry &entry) const;
     int run_files(const Entry &entry) const;
@@ -53,6 +88,9 @@ private:
     // they cannot be run.
     int plan_single(const std::string &command, std::vector<Job> &jobs) const;
     int plan_many(const std::string &command, std::vector<Job> &jobs) const;
+
+    // The call that runs a file: the adjustment's own, or the chain.
+    Call file_call(const Entry &entry) const;
 
     // The arguments that start this program on one file of a batch with the
     // same adjustment and values: NAME --option=value... --batch-worker --

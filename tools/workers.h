@@ -5,6 +5,7 @@
 #ifndef VELMORA_TOOLS_WORKERS_H
 #define VELMORA_TOOLS_WORKERS_H
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -36,12 +37,16 @@ int exit_status(const Outcome &outcome);
 struct Tally {
     size_t done = 0;
     size_t failed = 0;
+    std::vector<std::string> failed_inputs;  // as reported, in the order they failed
+    bool json = false;                       // a JSON line per file on stdout
+    std::vector<std::chrono::steady_clock::time_point> started;  // by job
 };
 
-// Counts a finished file; a failure's message and hint go to stderr. Then
-// the progress line again, with the files still in flight.
+// Counts a finished file; a failure's message and hint go to stderr, and
+// with --json a line on stdout. Then the progress line again, with the files
+// still in flight. `milliseconds`: from its start to its end.
 void report(Tally &tally, Progress &progress, const Job &job, const Outcome &outcome,
-            const std::vector<std::string> &in_flight);
+            const std::vector<std::string> &in_flight, double milliseconds);
 
 // What a run of workers has on either platform: the files, the next one to
 // start, the workers in flight, the tally and the progress line.
@@ -49,7 +54,9 @@ template <class Worker>
 class Pool {
 public:
     Pool(const std::vector<Job> &jobs, size_t parallel, Tally &tally, Progress &progress)
-        : jobs_(jobs), parallel_(parallel), tally_(tally), progress_(progress) {}
+        : jobs_(jobs), parallel_(parallel), tally_(tally), progress_(progress) {
+        tally_.started.assign(jobs.size(), {});
+    }
 
     bool empty() const { return running_.empty(); }
 
@@ -61,9 +68,22 @@ protected:
 
     void show_progress() { progress_.show(tally_.done, in_flight()); }
 
+    // The next file has been started (or has failed to start).
+    void started() {
+        tally_.started[next_++] = std::chrono::steady_clock::now();
+    }
+
     // A file whose worker is no longer among those running.
     void report(const Job &job, const Outcome &outcome) {
-        velmora_cli::report(tally_, progress_, job, outcome, in_flight());
+        const size_t index = size_t(&job - jobs_.data());
+        const bool timed = index < tally_.started.size() &&
+                           tally_.started[index] != std::chrono::steady_clock::time_point{};
+        const double ms =
+            timed ? std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                            tally_.started[index])
+                      .count()
+                : 0.0;
+        velmora_cli::report(tally_, progress_, job, outcome, in_flight(), ms);
     }
 
     const std::vector<Job> &jobs_;

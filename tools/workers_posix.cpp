@@ -8,6 +8,9 @@
 #include <cstring>
 #include <initializer_list>
 #include <sys/wait.h>
+#if defined(__linux__)
+#include <sched.h>
+#endif
 #include <unistd.h>
 
 #include "stop_signals.h"
@@ -109,7 +112,7 @@ public:
                 const Job &job = jobs_[next_];
                 report(job, {false, false, job.input + ": cannot start a worker process: " + error});
             }
-            ++next_;
+            started();
             show_progress();
         }
     }
@@ -174,6 +177,17 @@ private:
 };
 
 }  // namespace
+
+int processor_count() {
+#if defined(__linux__)
+    // Those this process may use: a container or taskset may allow fewer.
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return CPU_COUNT(&set);
+#endif
+    const long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? int(n) : 1;
+}
 
 void run_workers(const std::vector<Job> &jobs, const Call &call,
                  const std::vector<std::string> & /* Windows only */, size_t parallel,

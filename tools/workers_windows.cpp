@@ -165,7 +165,7 @@ public:
                 report(jobs_[next_], {false, false,
                                       jobs_[next_].input + ": cannot start a worker process: " +
                                           error});
-            ++next_;
+            started();
             show_progress();
         }
     }
@@ -273,6 +273,12 @@ private:
 };
 
 }  // namespace
+
+int processor_count() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? int(info.dwNumberOfProcessors) : 1;
+}
 
 void run_workers(const std::vector<Job> &jobs, const Call & /* run by the workers */,
                  const std::vector<std::string> &worker_args, size_t parallel, Tally &tally,
