@@ -48,4 +48,23 @@ TEST(Messages, RealValuesPrintAlike) {
     }
 }
 
+// A message longer than the buffer is cut; the cut must fall between
+// characters, whatever their width, or the host's UTF-8 decoding fails.
+TEST(Messages, CutBetweenCharacters) {
+    for (const char *character : {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}) {
+        for (int shift = 0; shift < 4; ++shift) {
+            std::string path(static_cast<size_t>(shift), 'a');
+            while (path.size() < 700) path += character;
+            velmora::set_err("sepia: cannot read %s", path.c_str());
+            const std::string text = velmora_last_error();
+            ASSERT_GT(text.size(), 400u);
+            ASSERT_LT(text.size(), 512u);
+            const size_t width = std::strlen(character);
+            const size_t start = std::string("sepia: cannot read ").size() + shift;
+            EXPECT_EQ((text.size() - start) % width, 0u)
+                << "cut inside a " << width << "-byte character, shift " << shift;
+        }
+    }
+}
+
 }  // namespace

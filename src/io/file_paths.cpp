@@ -64,7 +64,13 @@ UINT ansi_file_code_page() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
 
 // Whether the path is too long for the ANSI and CRT calls, which stop at
 // MAX_PATH characters (a byte count is never below the character count).
-bool is_long(const char *path) { return std::strlen(path) >= MAX_PATH; }
+// The limit is on the absolute form: a short relative path in a deep current
+// folder is long too.
+bool is_long(const char *path) {
+    if (std::strlen(path) >= MAX_PATH) return true;
+    const DWORD full = GetFullPathNameA(path, 0, nullptr, nullptr);  // counts the NUL
+    return full > MAX_PATH;
+}
 
 // A path in UTF-16, converted from UTF-8 or from the ANSI code page.
 class WidePath {
