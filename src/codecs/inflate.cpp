@@ -382,6 +382,21 @@ bool Inflater::fast_loop() {
             bits >>= len;
             count -= len;
             out[w++] = uint8_t(e >> 16);
+            // Two more literals fit in the bits of one refill (3 x 15 < 56).
+            e = look_up(lit, kLitBits, bits);
+            if (kind_of(e) != kLit) continue;
+            len = int(e & 15);
+            nb = stb_fill(nb, 16) - len;
+            bits >>= len;
+            count -= len;
+            out[w++] = uint8_t(e >> 16);
+            e = look_up(lit, kLitBits, bits);
+            if (kind_of(e) != kLit) continue;
+            len = int(e & 15);
+            nb = stb_fill(nb, 16) - len;
+            bits >>= len;
+            count -= len;
+            out[w++] = uint8_t(e >> 16);
             continue;
         }
         if (kind_of(e) != kLen) {
