@@ -8,15 +8,18 @@ namespace velmora {
 
 namespace {
 
-// A table entry: the code's length in bits 0-3, its kind in bits 4-6, the
-// count of extra bits in 8-11 and the value (literal, base length or
-// distance, or where a subtable starts) in 16-31.
+// A table entry: the code's length in bits 0-5 (at most 15, so that the
+// entry itself can be the shift count), its kind in bits 6-8, the count of
+// extra bits in 9-12 and the value (literal, base length or distance, or
+// where a subtable starts) in 16-31.
 enum Kind : uint32_t { kLit, kLen, kEob, kSub, kBad, kBadLen, kDist, kBadDist };
 
 constexpr uint32_t entry(int len, Kind kind, int extra, uint32_t value) {
-    return uint32_t(len) | uint32_t(kind) << 4 | uint32_t(extra) << 8 | value << 16;
+    return uint32_t(len) | uint32_t(kind) << 6 | uint32_t(extra) << 9 | value << 16;
 }
-constexpr uint32_t kind_of(uint32_t e) { return (e >> 4) & 7; }
+constexpr uint32_t kind_of(uint32_t e) { return (e >> 6) & 7; }
+constexpr int extra_of(uint32_t e) { return int((e >> 9) & 15); }
+constexpr int len_of(uint32_t e) { return int(e & 63); }  // a shift count as it stands
 constexpr uint32_t kBadEntry = entry(0, kBad, 0, 0);
 
 // Literal/length codes up to 11 bits in one look-up, distances up to 8;
@@ -318,8 +321,8 @@ bool Inflater::dynamic_tables() {
         if (!decode_ok()) break;
         const uint32_t e = tables_->codelen[bits_ & ((1u << kCodeLenBits) - 1)];
         if (kind_of(e) == kBad) break;
-        note_code(int(e & 15));
-        drop(int(e & 15));
+        note_code(len_of(e));
+        drop(len_of(e));
         int c = int(e >> 16);
         if (c < 16) {
             lens[n++] = uint8_t(c);
@@ -376,7 +379,7 @@ bool Inflater::fast_loop() {
         count |= 56;
 
         uint32_t e = look_up(lit, kLitBits, bits);
-        int len = int(e & 15);
+        int len = len_of(e);
         nb = stb_fill(nb, 16) - len;
         if (kind_of(e) == kLit) {
             bits >>= len;
@@ -385,14 +388,14 @@ bool Inflater::fast_loop() {
             // Two more literals fit in the bits of one refill (3 x 15 < 56).
             e = look_up(lit, kLitBits, bits);
             if (kind_of(e) != kLit) continue;
-            len = int(e & 15);
+            len = len_of(e);
             nb = stb_fill(nb, 16) - len;
             bits >>= len;
             count -= len;
             out[w++] = uint8_t(e >> 16);
             e = look_up(lit, kLitBits, bits);
             if (kind_of(e) != kLit) continue;
-            len = int(e & 15);
+            len = len_of(e);
             nb = stb_fill(nb, 16) - len;
             bits >>= len;
             count -= len;
@@ -411,7 +414,7 @@ bool Inflater::fast_loop() {
         }
         bits >>= len;
         count -= len;
-        int extra = int((e >> 8) & 15);
+        int extra = extra_of(e);
         const unsigned length = (e >> 16) + unsigned(bits & ((uint64_t(1) << extra) - 1));
         nb = stb_fill(nb, extra) - extra;
         bits >>= extra;
@@ -423,11 +426,11 @@ bool Inflater::fast_loop() {
             fail(kind_of(e) == kBadDist ? "bad distance code" : "bad huffman code");
             break;
         }
-        len = int(e & 15);
+        len = len_of(e);
         nb = stb_fill(nb, 16) - len;
         bits >>= len;
         count -= len;
-        extra = int((e >> 8) & 15);
+        extra = extra_of(e);
         const unsigned d = (e >> 16) + unsigned(bits & ((uint64_t(1) << extra) - 1));
         nb = stb_fill(nb, extra) - extra;
         bits >>= extra;
@@ -477,15 +480,15 @@ void Inflater::huffman_block() {
         case kBadLen: return fail("bad length code");
         default: break;
         }
-        note_code(int(e & 15));
-        drop(int(e & 15));
+        note_code(len_of(e));
+        drop(len_of(e));
         if (kind_of(e) == kLit) {
             if (!grow_room(1)) return fail("outofmem");
             out[wpos_++] = uint8_t(e >> 16);
             continue;
         }
         if (kind_of(e) == kEob) return end_block();
-        int extra = int((e >> 8) & 15);
+        int extra = extra_of(e);
         note_receive(extra);
         const unsigned length = (e >> 16) + unsigned(bits_ & ((uint64_t(1) << extra) - 1));
         drop(extra);
@@ -494,9 +497,9 @@ void Inflater::huffman_block() {
         e = look_up(dist, kDistBits, bits_);
         if (kind_of(e) == kBad) return fail("bad huffman code");
         if (kind_of(e) == kBadDist) return fail("bad distance code");
-        note_code(int(e & 15));
-        drop(int(e & 15));
-        extra = int((e >> 8) & 15);
+        note_code(len_of(e));
+        drop(len_of(e));
+        extra = extra_of(e);
         note_receive(extra);
         const unsigned d = (e >> 16) + unsigned(bits_ & ((uint64_t(1) << extra) - 1));
         drop(extra);
