@@ -236,6 +236,10 @@ public:
     int band_rows() const override { return 1; }
     bool read_rows(unsigned char *out, size_t stride, int count) override;
 
+    // Interlaced: inflates the whole stream and makes the reference's checks,
+    // so that a refusal comes before anything is sized from the header.
+    bool inflate_interlaced();
+
 private:
     bool refuse(const char *why) {
         failed_ = true;
@@ -244,7 +248,7 @@ private:
     }
     bool short_or_faulty(const char *row_fault);
     bool finish_stream();
-    bool decode_interlaced();
+    bool assemble_interlaced();
     void to_rgba(const uint8_t *row, uint32_t w, uint8_t *out);
     void samples_to_rgba(const uint8_t *s, uint32_t w, uint8_t *out) const;
 
@@ -258,7 +262,8 @@ private:
     std::vector<uint8_t> cur_, prev_, samples_;
     int row_ = 0;
     bool failed_ = false;
-    Buffer image_;  // an interlaced picture, whole, in RGBA
+    std::vector<uint8_t> raw_;  // an interlaced picture's inflated passes
+    Buffer image_;              // and the picture, whole, in RGBA
 };
 
 // 8-bit samples (sub-byte ones unpacked) to RGBA, as the reference's
@@ -360,7 +365,7 @@ bool PngReader::short_or_faulty(const char *row_fault) {
 bool PngReader::read_rows(unsigned char *out, size_t stride, int count) {
     if (failed_) return false;
     if (p_->interlace) {
-        if (!image_ && !decode_interlaced()) return false;
+        if (!image_ && !assemble_interlaced()) return false;
         const size_t line = size_t(p_->x) * 4;
         for (int i = 0; i < count; ++i, ++row_)
             std::memcpy(out + size_t(i) * stride, image_.get() + size_t(row_) * line, line);
@@ -386,13 +391,13 @@ bool PngReader::read_rows(unsigned char *out, size_t stride, int count) {
 
 // Every pass needs the rows of the passes before it inflated, and the last
 // pass touches every row: the picture is put together whole.
-bool PngReader::decode_interlaced() {
+bool PngReader::inflate_interlaced() {
     Pass ps[7];
     passes(*p_, ps);
     uint64_t needed = 0;
     for (const Pass &q : ps)
         if (q.w && q.h) needed += (uint64_t(row_bytes(*p_, q.w)) + 1) * q.h;
-    std::vector<uint8_t> raw;
+    std::vector<uint8_t> &raw = raw_;
     while (raw.size() < needed) {
         const size_t had = raw.size();
         const size_t want = size_t(std::min<uint64_t>(needed - had, size_t(1) << 22));
@@ -419,14 +424,20 @@ bool PngReader::decode_interlaced() {
         left -= len;
     }
     if (adler_ && !z_->checksum_ok()) return refuse("bad zlib checksum");
+    return true;
+}
 
+bool PngReader::assemble_interlaced() {
+    Pass ps[7];
+    passes(*p_, ps);
+    const std::vector<uint8_t> &raw = raw_;
     const size_t line = size_t(p_->x) * 4;
     image_.reset(static_cast<unsigned char *>(std::calloc(line, p_->y)));
     if (!image_) return refuse("outofmem");
     cur_.assign(size_t(wb_) + 1 + 16, 0);
     prev_.assign(size_t(wb_) + 1 + 16, 0);
     std::vector<uint8_t> rgba(line);
-    at = 0;
+    size_t at = 0;
     for (const Pass &q : ps) {
         if (!q.w || !q.h) continue;
         const uint32_t wb = row_bytes(*p_, q.w);
@@ -441,6 +452,7 @@ bool PngReader::decode_interlaced() {
             cur_.swap(prev_);
         }
     }
+    raw_ = std::vector<uint8_t>();
     return true;
 }
 
@@ -467,7 +479,13 @@ std::unique_ptr<RowReader> open_png_reader(const unsigned char *bytes, size_t si
             }
         }
     }
-    return std::unique_ptr<RowReader>(new PngReader(std::move(p), verify_adler));
+    const bool interlaced = p->interlace != 0;
+    std::unique_ptr<PngReader> reader(new PngReader(std::move(p), verify_adler));
+    if (interlaced && !reader->inflate_interlaced()) {
+        *reason = reader->reason();  // with no reason, the reference gives none either
+        return nullptr;
+    }
+    return std::unique_ptr<RowReader>(reader.release());
 }
 
 bool png_zlib_checksum_wrong(const unsigned char *bytes, size_t size) {
