@@ -351,13 +351,27 @@ TEST(PngReader, LargeImages) {
     }
 }
 
+TEST(PngReader, PicturesTooLargeForTheReferenceBuffersDecodeAsStb) {
+    // stb sizes its picture in an int: 2048 x 524288 grey with a key colour
+    // is 2^31 bytes of grey and alpha, refused ("outofmem") before the
+    // passes of an interlaced file, after the data checks of a plain one.
+    for (int interlace = 0; interlace < 2; ++interlace)
+        for (bool trns : {false, true}) {
+            Spec s{4, 4, 0, 1, interlace == 1, trns, Pack::stored, 0, 3};
+            Bytes file = make_png(s);
+            const uint8_t size[8] = {0, 0, 0x08, 0, 0, 0x08, 0, 0};  // 2048 x 524288
+            std::memcpy(&file[16], size, 8);
+            EXPECT_TRUE(same_outcome(file)) << interlace << trns;
+        }
+}
+
 TEST(PngReader, FewBytesDeclaringAHugePictureAreRefusedAtOpen) {
     // Refused before anything is sized from the header (the caller's picture
-    // would be 4 GiB here), interlaced or not.
+    // would be 1 GiB here), interlaced or not.
     for (int interlace = 0; interlace < 2; ++interlace) {
         Spec s{4, 4, 0, 1, interlace == 1, false, Pack::fixed, 0, 3};
         Bytes file = make_png(s);
-        const uint8_t size[8] = {0, 0, 0x09, 0x1f, 0, 0x07, 0, 0};  // 2335 x 458752
+        const uint8_t size[8] = {0, 0, 0x40, 0, 0, 0, 0x40, 0};  // 16384 x 16384
         std::memcpy(&file[16], size, 8);
         const char *why = nullptr;
         EXPECT_EQ(velmora::open_png_reader(file.data(), file.size(), &why, false), nullptr);

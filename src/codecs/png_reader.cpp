@@ -462,6 +462,16 @@ std::unique_ptr<RowReader> open_png_reader(const unsigned char *bytes, size_t si
                                            const char **reason, bool verify_adler) {
     std::unique_ptr<PngInfo> p(new PngInfo);
     if (walk_chunks(bytes, size, *p, reason) != Walk::ok) return nullptr;
+    // The reference sizes its picture (and its 4-channel copy, where it
+    // converts) in an int and gives "outofmem" when that overflows, at
+    // points of its own between the other checks: pictures that large are
+    // left to it.
+    const uint64_t pixels = uint64_t(p->x) * p->y;
+    const int out_n = !p->pal_img_n && (p->img_n == 3 || p->has_trans) ? p->img_n + 1 : p->img_n;
+    const bool converts = !p->pal_img_n && out_n != 4;
+    if (pixels * uint64_t(out_n) * (p->depth == 16 ? 2 : 1) > uint64_t(INT32_MAX) ||
+        (converts && pixels * 4 > uint64_t(INT32_MAX)))
+        return nullptr;
     if (!p->interlace) {
         // Too little compressed data for the rows (deflate makes at most
         // 1032 bytes of one): the outcome is the stream's, before any row
