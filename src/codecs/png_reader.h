@@ -15,7 +15,8 @@ namespace velmora {
 // `*reason` null for a file this reader leaves to the reference decoder.
 // With `verify_adler`, a zlib stream whose Adler-32 (the four bytes after
 // its last block) is missing or wrong ends in "bad zlib checksum" once
-// everything else has decoded; without, the outcome is the reference's own.
+// everything else has decoded (a CgBI file's bare deflate stream carries
+// none, and is not tested); without, the outcome is the reference's own.
 // Reasons are the reference's raw texts (a chunk's name comes in raw).
 std::unique_ptr<RowReader> open_png_reader(const unsigned char *bytes, size_t size,
                                            const char **reason, bool verify_adler = true);
