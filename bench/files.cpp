@@ -20,6 +20,11 @@
 #include "codec.h"
 #include "input_file.h"
 #include "pipeline.h"
+#include "png_container.h"
+#include "png_filters.h"
+
+// zlib_level6.cpp
+bool bench_zlib_level6(const std::vector<unsigned char> &raw, std::vector<unsigned char> &out);
 
 // ---- heap accounting ---------------------------------------------------------
 
@@ -75,7 +80,35 @@ struct Format {
 const Format kFormats[] = {
     {"jpeg", "velmora-bench/photo-6000x4000-v1.jpg", "velmora-bench/out.jpg", velmora::FORMAT_JPEG},
     {"png", "velmora-bench/photo-6000x4000-v1.png", "velmora-bench/out.png", velmora::FORMAT_PNG},
+    // The same picture as cameras and editors write it: zlib level 6 with
+    // dynamic codes, in IDAT chunks of 64 KiB. Only the floor and invert.
+    {"png-z6", "velmora-bench/photo-6000x4000-z6.png", "velmora-bench/out-z6.png",
+     velmora::FORMAT_PNG},
 };
+
+// The zlib level 6 PNG: stb's filter choice per row, then zlib.
+bool write_z6_png(const char *path, const std::vector<unsigned char> &pixels) {
+    std::vector<unsigned char> raw;
+    velmora::FilteredRows rows(pixels.data(), kWidth, velmora::Isa::best);
+    std::vector<unsigned char> piece(rows.piece_max());
+    for (int y = 0; y < kHeight; ++y) {
+        rows.produce(piece.data());
+        raw.insert(raw.end(), piece.begin(), piece.begin() + long(rows.next_size()));
+    }
+    std::vector<unsigned char> packed;
+    if (!bench_zlib_level6(raw, packed)) return false;
+    std::vector<unsigned char> file = {137, 80, 78, 71, 13, 10, 26, 10};
+    const unsigned char ihdr[13] = {0, 0, kWidth >> 8, kWidth & 255, 0, 0, kHeight >> 8,
+                                    kHeight & 255, 8, 6, 0, 0, 0};
+    velmora::png_chunk(file, "IHDR", ihdr, 13);
+    for (size_t at = 0; at < packed.size(); at += 65536)
+        velmora::png_chunk(file, "IDAT", packed.data() + at, std::min<size_t>(65536, packed.size() - at));
+    velmora::png_chunk(file, "IEND", nullptr, 0);
+    FILE *f = std::fopen(path, "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(file.data(), 1, file.size(), f) == file.size();
+    return std::fclose(f) == 0 && ok;
+}
 
 long long file_size(const char *path) {
     struct stat st;
@@ -91,6 +124,10 @@ bool make_inputs() {
         if (file_size(f.input) > 0) continue;
         if (pixels.empty()) pixels = vb::photo_like(kWidth, kHeight);
         std::fprintf(stderr, "writing %s\n", f.input);
+        if (std::string(f.label) == "png-z6") {
+            if (!write_z6_png(f.input, pixels)) return false;
+            continue;
+        }
         if (!velmora::encode_image(f.input, kWidth, kHeight, pixels.data(), f.code)) return false;
     }
     return true;
@@ -127,7 +164,8 @@ int timed_kernel(velmora::Image &img, void *context) {
 }
 
 void run_file(benchmark::State &state, const vb::Adjustment *adj, const Format &format,
-              velmora::Writer writer = velmora::kDefaultWriter) {
+              velmora::Writer writer = velmora::kDefaultWriter,
+              velmora::Reader reader = velmora::kDefaultReader) {
     double total = 0, kernel = 0;
     long long heap = 0, decode_heap = 0, kernel_heap = 0, encode_heap = 0;
     for (auto _ : state) {
@@ -136,7 +174,7 @@ void run_file(benchmark::State &state, const vb::Adjustment *adj, const Format &
         g_peak = call.base;
         const double start = thread_seconds();
         const int ok = velmora::run_pipeline(adj ? adj->name : "floor", format.input, format.output,
-                                             nullptr, timed_kernel, &call, writer);
+                                             nullptr, timed_kernel, &call, writer, reader);
         total += thread_seconds() - start;
         if (!ok) {
             state.SkipWithError(velmora_last_error());
@@ -164,7 +202,8 @@ void run_file(benchmark::State &state, const vb::Adjustment *adj, const Format &
 }
 
 // Decoding alone, from the file bytes in memory: the reading half of the floor.
-void run_decode(benchmark::State &state, const Format &format) {
+void run_decode(benchmark::State &state, const Format &format, velmora::Reader reader,
+                velmora::Checksums checks = velmora::Checksums::verify) {
     uint64_t size = 0;
     velmora::Buffer bytes = velmora::read_file(format.input, &size);
     if (!bytes) {
@@ -174,7 +213,8 @@ void run_decode(benchmark::State &state, const Format &format) {
     for (auto _ : state) {
         int w = 0, h = 0;
         const char *reason = nullptr;
-        velmora::Buffer px(velmora::decode_rgba(bytes.get(), static_cast<int>(size), &w, &h, &reason));
+        velmora::Buffer px(
+            velmora::decode_rgba(bytes.get(), static_cast<int>(size), &w, &h, &reason, reader, checks));
         if (!px) {
             state.SkipWithError(reason ? reason : "cannot decode");
             return;
@@ -191,11 +231,23 @@ int main(int argc, char **argv) {
         return 1;
     }
     for (const Format &format : kFormats) {
-        benchmark::RegisterBenchmark((std::string("decode/") + format.label).c_str(),
-                                     [&format](benchmark::State &state) { run_decode(state, format); })
-            ->Unit(benchmark::kMillisecond);
-        // The floor and one adjustment with the reference writer, stb_image_write:
-        // the time a call took before our own writers.
+        // Decoding as a call decodes (our readers, the PNG checksums tested);
+        // then the decoders alone, without the checksums: ours, and stb_image.
+        const struct {
+            const char *name;
+            velmora::Reader reader;
+            velmora::Checksums checks;
+        } decoders[] = {{"decode/", velmora::Reader::fast, velmora::Checksums::verify},
+                        {"decode-alone/", velmora::Reader::fast, velmora::Checksums::ignore},
+                        {"decode-stb/", velmora::Reader::reference, velmora::Checksums::ignore}};
+        for (const auto &d : decoders)
+            benchmark::RegisterBenchmark((std::string(d.name) + format.label).c_str(),
+                                         [&format, d](benchmark::State &state) {
+                                             run_decode(state, format, d.reader, d.checks);
+                                         })
+                ->Unit(benchmark::kMillisecond);
+        // The floor and one adjustment with the reference codecs, stb_image
+        // and stb_image_write: the time a call took before our own.
         for (const char *name : {"floor", "invert"}) {
             const vb::Adjustment *adj = nullptr;
             for (const vb::Adjustment &a : vb::adjustments())
@@ -203,17 +255,20 @@ int main(int argc, char **argv) {
             benchmark::RegisterBenchmark(
                 (std::string("file-stb/") + format.label + "/" + name).c_str(),
                 [adj, &format](benchmark::State &state) {
-                    run_file(state, adj, format, velmora::Writer::reference);
+                    run_file(state, adj, format, velmora::Writer::reference,
+                             velmora::Reader::reference);
                 })
                 ->Unit(benchmark::kMillisecond)
                 ->Iterations(1);
         }
+        const bool every = std::string(format.label) != "png-z6";
         benchmark::RegisterBenchmark(
             (std::string("file/") + format.label + "/floor").c_str(),
             [&format](benchmark::State &state) { run_file(state, nullptr, format); })
             ->Unit(benchmark::kMillisecond)
             ->Iterations(1);
         for (const vb::Adjustment &adj : vb::adjustments())
+            if (every || std::string(adj.name) == "invert")
             benchmark::RegisterBenchmark(
                 (std::string("file/") + format.label + "/" + adj.name).c_str(),
                 [&adj, &format](benchmark::State &state) { run_file(state, &adj, format); })

@@ -176,7 +176,7 @@ def main():
           "(the same decode, encode and write of the same pixels).")
     print("x pass-through: the call's time over the codec floor row (no adjustment, "
           "so the encoder sees the original picture).")
-    codec_tables(files, writers, formats)
+    codec_tables(files, writers, formats + [f for f in ("png-z6",) if "file/%s/floor" % f in files])
     print()
     print("Medians of %d repetition(s) of process CPU time; 24 MP = 6000x4000; %d CPU(s), "
           "load at start %s." % (reps, os.cpu_count(),
@@ -192,9 +192,15 @@ def codec_tables(files, writers, formats):
     print("| codec, 24 MP in memory | ms | Mpx/s | x reference |")
     print("|---|---|---|---|")
     for f in formats:
-        d = files.get("decode/%s" % f)
-        if d:
-            print("| %s decode (stb_image) | %.0f | %.0f | |" % (f.upper(), ms(d), rate(d)))
+        stb = files.get("decode-stb/%s" % f)
+        if stb:
+            print("| %s decode, reference (stb_image) | %.0f | %.0f | 1.0 |" % (
+                f.upper(), ms(stb), rate(stb)))
+        for name, label in (("decode-alone", "ours"), ("decode", "ours, checksums tested")):
+            d = files.get("%s/%s" % (name, f))
+            if d:
+                print("| %s decode, %s | %.0f | %.0f | %s |" % (
+                    f.upper(), label, ms(d), rate(d), fmt(ms(stb) / ms(d) if stb else None, ".1f")))
         ref = [b for n, b in writers.items() if n.startswith("%s_encode/stb" % f)]
         ours = sorted(((n, b) for n, b in writers.items() if n.startswith("%s_encode/ours" % f)),
                       key=lambda nb: ms(nb[1]), reverse=True)
@@ -207,7 +213,7 @@ def codec_tables(files, writers, formats):
                 f.upper(), path, ms(b), rate(b),
                 fmt(ms(ref[0]) / ms(b) if ref else None, ".1f")))
     print()
-    print("| whole call, 24 MP file to file | reference writer, ms | our writer, ms | "
+    print("| whole call, 24 MP file to file | reference codecs, ms | our codecs, ms | "
           "ours / reference floor | peak heap, reference -> ours (MiB) |")
     print("|---|---|---|---|---|")
     for f in formats:

@@ -41,7 +41,8 @@ int encode_image(const char *path, int width, int height, const unsigned char *p
 // ---- the pipeline -----------------------------------------------------------
 
 int run_pipeline(const char *op_name, const char *input_path, const char *output_path,
-                 Precheck precheck, Kernel kernel, void *context, Writer writer) {
+                 Precheck precheck, Kernel kernel, void *context, Writer writer,
+                 Reader reader) {
     if (!input_path || !output_path) return fail("%s: NULL input/output", op_name);
     if (precheck && !precheck(context)) return 0;
 
@@ -60,7 +61,7 @@ int run_pipeline(const char *op_name, const char *input_path, const char *output
     Image img{0, 0, nullptr};
     const char *reason = nullptr;
     Buffer pixels(decode_rgba(bytes.get(), static_cast<int>(size), &img.width, &img.height,
-                              &reason));
+                              &reason, reader));
     bytes.reset();  // the file bytes are not needed past the decoder
     if (!pixels)
         return fail("%s: cannot decode %s (%s)", op_name, input_path, str_or_null(reason));

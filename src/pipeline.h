@@ -26,10 +26,11 @@ using Precheck = int (*)(void *context);
 
 // Every step of one call. Every message starts with `op_name`; null paths
 // are refused first, then `precheck` runs (if any), then the file steps.
-// `writer` is for the benchmarks, which time both writers end to end.
+// `writer` and `reader` are for the benchmarks, which time the reference
+// codecs and ours end to end.
 int run_pipeline(const char *op_name, const char *input_path, const char *output_path,
                  Precheck precheck, Kernel kernel, void *context,
-                 Writer writer = kDefaultWriter);
+                 Writer writer = kDefaultWriter, Reader reader = kDefaultReader);
 
 // The pipeline around a callable `int(Image &)`.
 template <class F>

@@ -40,7 +40,9 @@
  *     "<name>: unsupported image format: <input>"  not JPEG, PNG or BMP
  *     "<name>: cannot decode <input> (<reason>)"   the decoder refused the file;
  *                                               "bad CRC": a PNG chunk that decides
- *                                               the pixels is damaged
+ *                                               the pixels is damaged;
+ *                                               "bad zlib checksum": a PNG's image
+ *                                               data fails its Adler-32, or lacks it
  *     parameter messages (listed per function)  checked after decoding
  *     "<name>: cannot write <output>"           the output could not be written
  * Output files: a failing call never creates the output and never changes an

@@ -94,10 +94,11 @@ static const char *printable_reason(const char *text) {
 // One of our readers for the file's format; null when it leaves the file to
 // the reference (`*reason` null) or refuses it (`*reason` set).
 static std::unique_ptr<RowReader> open_fast_reader(const unsigned char *bytes, size_t size,
-                                                   const char **reason) {
+                                                   const char **reason, Checksums checksums) {
     *reason = nullptr;
     switch (detect_format(bytes, size)) {
-    case FORMAT_PNG: return open_png_reader(bytes, size, reason);
+    case FORMAT_PNG:
+        return open_png_reader(bytes, size, reason, checksums == Checksums::verify);
     case FORMAT_JPEG: return open_jpeg_reader(bytes, size, reason);
     default: return nullptr;
     }
@@ -113,7 +114,7 @@ static unsigned char *read_whole(RowReader &rows, int *width, int *height, const
         return nullptr;
     }
     if (!rows.read_rows(pixels.get(), stride, rows.height())) {
-        *reason = rows.reason();
+        *reason = printable_reason(rows.reason());
         return nullptr;
     }
     *width = rows.width();
@@ -122,17 +123,22 @@ static unsigned char *read_whole(RowReader &rows, int *width, int *height, const
 }
 
 unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int *height,
-                           const char **reason, Reader reader) {
+                           const char **reason, Reader reader, Checksums checksums) {
     // stb checks no CRC: a flipped byte in the image data would decode to a
     // damaged picture and a call that reports success.
-    if (png_pixel_chunks_damaged(bytes, static_cast<size_t>(size))) {
+    const bool verify = checksums == Checksums::verify;
+    if (verify && png_pixel_chunks_damaged(bytes, static_cast<size_t>(size))) {
         *reason = "bad CRC";
         return nullptr;
     }
     if (reader == Reader::fast && size > 0) {
-        std::unique_ptr<RowReader> rows = open_fast_reader(bytes, static_cast<size_t>(size), reason);
+        std::unique_ptr<RowReader> rows =
+            open_fast_reader(bytes, static_cast<size_t>(size), reason, checksums);
         if (rows) return read_whole(*rows, width, height, reason);
-        if (*reason) return nullptr;
+        if (*reason) {
+            *reason = printable_reason(*reason);
+            return nullptr;
+        }
     }
     // A reason left on this thread by an earlier file is not this file's.
     stbi__g_failure_reason = nullptr;
@@ -150,6 +156,14 @@ unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int
     // The BMP reader accepts a width or height of 0; nothing can be written of it.
     if (w == 0 || h == 0) {
         *reason = "0-pixel image";
+        return nullptr;
+    }
+    // Nor does stb test the zlib stream's Adler-32: the stream is inflated
+    // once more, by our inflate, for that alone (this path's speed matters
+    // less than its outcome).
+    if (verify && detect_format(bytes, static_cast<uint64_t>(size)) == FORMAT_PNG &&
+        png_zlib_checksum_wrong(bytes, static_cast<size_t>(size))) {
+        *reason = "bad zlib checksum";
         return nullptr;
     }
     *width = w;

@@ -34,11 +34,17 @@ constexpr Reader kDefaultReader = Reader::reference;
 constexpr Reader kDefaultReader = Reader::fast;
 #endif
 
+// Whether a PNG's checksums are tested: the CRC of every chunk that decides
+// the pixels and the Adler-32 of the image data. The reference tests
+// neither; `ignore` gives its outcome exactly, for comparing the readers.
+enum class Checksums { verify, ignore };
+
 // Decodes to 8-bit RGBA. On failure returns null and sets `*reason`: a short
 // printable line, valid until this thread's next decode, or null when the
 // decoder gave none. Files the decoder would mishandle are refused here.
 unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int *height,
-                           const char **reason, Reader reader = kDefaultReader);
+                           const char **reason, Reader reader = kDefaultReader,
+                           Checksums checksums = Checksums::verify);
 
 // Encodes RGBA pixels into `out`: JPEG at quality 92, PNG at the writer's
 // defaults, or BMP. Nonzero on success; a JPEG side over kMaxJpegSide fails.

@@ -13,8 +13,17 @@ namespace velmora {
 // Reads the header of `bytes` (which must outlive the reader). Returns the
 // reader; or null with `*reason` set when the file is refused; or null with
 // `*reason` null for a file this reader leaves to the reference decoder.
+// With `verify_adler`, a zlib stream whose Adler-32 (the four bytes after
+// its last block) is missing or wrong ends in "bad zlib checksum" once
+// everything else has decoded (a CgBI file's bare deflate stream carries
+// none, and is not tested); without, the outcome is the reference's own.
+// Reasons are the reference's raw texts (a chunk's name comes in raw).
 std::unique_ptr<RowReader> open_png_reader(const unsigned char *bytes, size_t size,
-                                           const char **reason);
+                                           const char **reason, bool verify_adler = true);
+
+// For a file the reference decoded: whether its image data's zlib stream
+// fails its Adler-32, as open_png_reader with `verify_adler` would find.
+bool png_zlib_checksum_wrong(const unsigned char *bytes, size_t size);
 
 }  // namespace velmora
 

@@ -364,3 +364,24 @@ def test_damaged_png_is_refused_with_the_checksum_named(tmp_path):
     with pytest.raises(velmora.Error, match=r"^invert: cannot decode .*bad\.png \(bad CRC\)$"):
         velmora.invert(bad, tmp_path / "out.png")
     assert not (tmp_path / "out.png").exists()
+
+
+def test_png_with_a_wrong_zlib_checksum_is_refused(tmp_path):
+    # One byte of the image data changed, every chunk's CRC made to match:
+    # the zlib stream's Adler-32 still tells.
+    import struct
+    import zlib
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    raw = b"".join(b"\0" + bytes((x * 30 + y) % 256 for x in range(24)) for y in range(8))
+    stream = bytearray(zlib.compress(raw, 0))  # stored: any data byte may change
+    stream[2 + 5 + 40] ^= 0x10
+    bad = tmp_path / "bad.png"
+    bad.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 8, 8, 8, 2, 0, 0, 0))
+                    + chunk(b"IDAT", bytes(stream)) + chunk(b"IEND", b""))
+    with pytest.raises(velmora.Error,
+                       match=r"^invert: cannot decode .*bad\.png \(bad zlib checksum\)$"):
+        velmora.invert(bad, tmp_path / "out.png")
+    assert not (tmp_path / "out.png").exists()
