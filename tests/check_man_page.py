@@ -36,7 +36,22 @@ commands = {adj["command"] for adj in adjustments}
 for extra in sorted(set(sections) - commands):
     problems.append(f"a section for {extra}, which is no adjustment")
 
-BATCH = {"--help", "--output-dir", "--format", "--jobs", "-h", "-o", "-j"}
+# The options every adjustment shows are the command's own (batch, output):
+# they belong in BATCH MODE, the rest in each adjustment's section.
+def help_options(command):
+    helped = subprocess.run([velmora, command, "--help"], capture_output=True, text=True).stdout
+    return set(re.findall(r"^\s+(?:-\w,)?(--[a-z][\w-]*)", helped, re.M))
+
+
+shown_options = {adj["command"]: help_options(adj["command"]) for adj in adjustments}
+BATCH = set.intersection(*shown_options.values()) if shown_options else set()
+batch_part = re.search(r"^BATCH MODE\n(.*?)^[A-Z]", text, re.M | re.S)
+for option in sorted(BATCH - {"--help"}):
+    if not batch_part or not re.search(rf"(?<![\w-]){re.escape(option)}(?![\w-])",
+                                       batch_part.group(1)):
+        problems.append(f"BATCH MODE: {option} is missing")
+if not re.search(r"^CHAINS$", text, re.M):
+    problems.append("no section CHAINS")
 shutil.rmtree(scratch, ignore_errors=True)
 os.makedirs(scratch)
 shutil.copy(sample, os.path.join(scratch, "in.jpg"))
@@ -48,8 +63,7 @@ for adj in adjustments:
         problems.append(f"no section for {command}")
         continue
     body_flat = " ".join(body.split())
-    helped = subprocess.run([velmora, command, "--help"], capture_output=True, text=True).stdout
-    options = set(re.findall(r"^\s+(?:-\w,)?(--[a-z][\w-]*)", helped, re.M)) - BATCH
+    options = shown_options[command] - BATCH
     if not options and adj["params"]:
         problems.append(f"{command}: --help shows no options")
     for option in sorted(options):
