@@ -19,6 +19,7 @@
 #include "bench_support.h"
 #include "codec.h"
 #include "input_file.h"
+#include "jpeg_reader.h"
 #include "pipeline.h"
 
 // ---- heap accounting ---------------------------------------------------------
@@ -163,8 +164,10 @@ void run_file(benchmark::State &state, const vb::Adjustment *adj, const Format &
     state.counters["pixels_MiB"] = static_cast<double>(kWidth) * kHeight * 4.0 * mib;
 }
 
-// Decoding alone, from the file bytes in memory: the reading half of the floor.
-void run_decode(benchmark::State &state, const Format &format) {
+// Decoding alone, from the file bytes in memory: the reading half of the floor,
+// by the reader the exports use or by the reference.
+void run_decode(benchmark::State &state, const Format &format,
+                velmora::Reader reader = velmora::kDefaultReader) {
     uint64_t size = 0;
     velmora::Buffer bytes = velmora::read_file(format.input, &size);
     if (!bytes) {
@@ -174,11 +177,39 @@ void run_decode(benchmark::State &state, const Format &format) {
     for (auto _ : state) {
         int w = 0, h = 0;
         const char *reason = nullptr;
-        velmora::Buffer px(velmora::decode_rgba(bytes.get(), static_cast<int>(size), &w, &h, &reason));
+        velmora::Buffer px(
+            velmora::decode_rgba(bytes.get(), static_cast<int>(size), &w, &h, &reason, reader));
         if (!px) {
             state.SkipWithError(reason ? reason : "cannot decode");
             return;
         }
+    }
+}
+
+// Our JPEG reader on one instruction set, a band at a time into one buffer.
+void run_jpeg_reader(benchmark::State &state, const Format &format, velmora::Isa isa) {
+    uint64_t size = 0;
+    velmora::Buffer bytes = velmora::read_file(format.input, &size);
+    if (!bytes) {
+        state.SkipWithError("cannot read the input");
+        return;
+    }
+    for (auto _ : state) {
+        const char *reason = nullptr;
+        auto rows = velmora::open_jpeg_reader(bytes.get(), size, &reason, isa);
+        if (!rows) {
+            state.SkipWithError(reason ? reason : "left to the reference");
+            return;
+        }
+        const size_t stride = static_cast<size_t>(rows->width()) * 4;
+        // as decode_rgba allocates: zeroed, huge pages asked for
+        velmora::Buffer px(static_cast<unsigned char *>(std::calloc(stride, rows->height())));
+        velmora::advise_huge_pages(px.get(), stride * rows->height());
+        if (!rows->read_rows(px.get(), stride, rows->height())) {
+            state.SkipWithError(rows->reason());
+            return;
+        }
+        benchmark::DoNotOptimize(px.get());
     }
 }
 
@@ -194,6 +225,17 @@ int main(int argc, char **argv) {
         benchmark::RegisterBenchmark((std::string("decode/") + format.label).c_str(),
                                      [&format](benchmark::State &state) { run_decode(state, format); })
             ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("decode-stb/") + format.label).c_str(),
+                                     [&format](benchmark::State &state) {
+                                         run_decode(state, format, velmora::Reader::reference);
+                                     })
+            ->Unit(benchmark::kMillisecond);
+        if (format.code == velmora::FORMAT_JPEG)
+            for (velmora::Isa isa : velmora::available_isas())
+                benchmark::RegisterBenchmark(
+                    (std::string("decode-ours-") + velmora::isa_name(isa) + "/" + format.label).c_str(),
+                    [&format, isa](benchmark::State &state) { run_jpeg_reader(state, format, isa); })
+                    ->Unit(benchmark::kMillisecond);
         // The floor and one adjustment with the reference writer, stb_image_write:
         // the time a call took before our own writers.
         for (const char *name : {"floor", "invert"}) {

@@ -173,6 +173,23 @@ TEST(JpegReader, EveryTruncation) {
     }
 }
 
+// Every byte of the headers changed four ways: the segment checks and their
+// order, lengths that no longer add up, tables and factors out of range.
+TEST(JpegReader, DamagedHeaders) {
+    for (const char *name : {"base-2x2.jpg", "prog-2x1.jpg", "base-restart-1-row.jpg", "base-grey.jpg"}) {
+        const std::vector<uint8_t> f = read_bytes(kFixtures + "/" + name);
+        size_t sos = 2;
+        while (sos + 1 < f.size() && !(f[sos] == 0xFF && f[sos + 1] == 0xDA)) ++sos;
+        for (size_t at = 2; at < std::min(f.size(), sos + 14); ++at) {
+            for (int change : {0x00, 0xFF, 1, -1}) {
+                std::vector<uint8_t> g = f;
+                g[at] = static_cast<uint8_t>(change == 1 || change == -1 ? g[at] + change : change);
+                same_as_reference(g, std::string(name) + " byte " + std::to_string(at) + " changed");
+            }
+        }
+    }
+}
+
 // Damage after the headers: bytes set to 0xFF (stray markers), 0x00, a
 // restart marker, or noise. Fixed seed: the same cases every run.
 TEST(JpegReader, DamagedScanData) {

@@ -12,10 +12,12 @@
 // first scan (an APP0 or APP14 segment after it).
 #include "jpeg_reader.h"
 
+#include "memory.h"
+
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #if defined(VELMORA_HAVE_SSE2)
 #include <emmintrin.h>
@@ -52,6 +54,10 @@ const int kJbias[16] = {0,    -1,   -3,    -7,    -15,   -31,   -63,    -127,
                         -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
 
 constexpr int kMarkerNone = 0xff;
+
+// Some refusals of the reference set no reason of their own; what it reports
+// then is the last reason set before, its PNG probe's, which every JPEG fails.
+const char *const kUnnamedRefusal = "bad png sig";
 
 // ---- the block transform -------------------------------------------------
 
@@ -339,9 +345,11 @@ struct Component {
     int id = 0, h = 0, v = 0, tq = 0, hd = 0, ha = 0, dc_pred = 0;
     int x = 0, y = 0, w2 = 0, h2 = 0;
     int coeff_w = 0;
-    std::vector<short> coeff;       // progressive: the whole picture's coefficients
-    std::vector<unsigned char> ring;  // three units of rows, w2 wide
-    std::vector<unsigned char> line;  // one upsampled row
+    // malloc'd, as the rest of the library's large blocks (counted alike)
+    Buffer coeff_buf;   // progressive: the whole picture's coefficients
+    Buffer ring;        // three units of rows, w2 wide
+    Buffer line;        // one upsampled row
+    short *coeff() { return reinterpret_cast<short *>(coeff_buf.get()); }
     int hs = 1, vs = 1;
 };
 
@@ -408,7 +416,7 @@ private:
     unsigned char *comp_row(Component &c, int row) {
         const int unit_rows = single_ ? 8 : c.v * 8;
         const int slot = (row / unit_rows) % 3;
-        return c.ring.data() + (static_cast<size_t>(slot) * unit_rows + row % unit_rows) * c.w2;
+        return c.ring.get() + (static_cast<size_t>(slot) * unit_rows + row % unit_rows) * c.w2;
     }
     void convert_row(int y, unsigned char *out);
 
@@ -530,7 +538,7 @@ bool JpegReader::process_marker(int m) {
                 dequant_[t][kDezigzag[i]] = static_cast<uint16_t>(sixteen ? get16() : get8());
             L -= (sixteen ? 129 : 65);
         }
-        return L == 0 || fail(nullptr);
+        return L == 0 || fail(kUnnamedRefusal);
     case 0xC4:
         L = get16() - 2;
         while (L > 0) {
@@ -550,7 +558,7 @@ bool JpegReader::process_marker(int m) {
             if (tc != 0) build_fast_ac(fast_ac_[th], h);
             L -= n;
         }
-        return L == 0 || fail(nullptr);
+        return L == 0 || fail(kUnnamedRefusal);
     default: break;
     }
     if ((m >= 0xE0 && m <= 0xEF) || m == 0xFE) {
@@ -595,7 +603,7 @@ bool JpegReader::process_scan_header() {
         int which;
         for (which = 0; which < img_n_; ++which)
             if (comp_[which].id == id) break;
-        if (which == img_n_) return fail(nullptr);
+        if (which == img_n_) return fail(kUnnamedRefusal);
         comp_[which].hd = q >> 4;
         if (comp_[which].hd > 3) return fail("bad DC huff");
         comp_[which].ha = q & 15;
@@ -681,7 +689,9 @@ bool JpegReader::process_frame_header() {
         if (progressive_) {
             if (!fits_int(k.w2, k.h2, 2, 15)) return fail("outofmem");
             k.coeff_w = k.w2 / 8;
-            k.coeff.assign(static_cast<size_t>(k.w2) * k.h2, 0);
+            k.coeff_buf.reset(static_cast<unsigned char *>(
+                std::calloc(static_cast<size_t>(k.w2) * k.h2, sizeof(short))));
+            if (!k.coeff_buf) return fail("outofmem");
         }
     }
     return true;
@@ -962,7 +972,7 @@ bool JpegReader::parse_progressive_scan() {
         const int w = (c.x + 7) >> 3, h = (c.y + 7) >> 3;
         for (int j = 0; j < h; ++j) {
             for (int i = 0; i < w; ++i) {
-                short *data = c.coeff.data() + 64 * (i + static_cast<size_t>(j) * c.coeff_w);
+                short *data = c.coeff() + 64 * (i + static_cast<size_t>(j) * c.coeff_w);
                 if (spec_start_ == 0) {
                     if (!decode_block_prog_dc(data, huff_dc_[c.hd], n)) return false;
                 } else {
@@ -981,7 +991,7 @@ bool JpegReader::parse_progressive_scan() {
                 for (int y = 0; y < c.v; ++y) {
                     for (int x = 0; x < c.h; ++x) {
                         const int x2 = i * c.h + x, y2 = j * c.v + y;
-                        short *data = c.coeff.data() + 64 * (x2 + static_cast<size_t>(y2) * c.coeff_w);
+                        short *data = c.coeff() + 64 * (x2 + static_cast<size_t>(y2) * c.coeff_w);
                         if (!decode_block_prog_dc(data, huff_dc_[c.hd], n)) return false;
                     }
                 }
@@ -1084,8 +1094,9 @@ bool JpegReader::open() {
         c.hs = h_max_ / c.h;
         c.vs = v_max_ / c.v;
         const int unit_rows = single_ ? 8 : c.v * 8;
-        c.ring.assign(static_cast<size_t>(c.w2) * unit_rows * 3, 0);
-        c.line.assign(static_cast<size_t>(width_) + 8, 0);
+        c.ring.reset(static_cast<unsigned char *>(std::calloc(static_cast<size_t>(c.w2) * unit_rows * 3, 1)));
+        c.line.reset(static_cast<unsigned char *>(std::calloc(static_cast<size_t>(width_) + 8, 1)));
+        if (!c.ring || !c.line) return fail("outofmem");
     }
     if (single_) {
         units_ = (comp_[0].y + 7) >> 3;
@@ -1111,7 +1122,7 @@ bool JpegReader::decode_unit(int u) {
             for (int by = u * rows; by < (u + 1) * rows && by < bh; ++by) {
                 unsigned char *dst = comp_row(c, by * 8);
                 for (int bx = 0; bx < bw; ++bx) {
-                    const short *src = c.coeff.data() + 64 * (bx + static_cast<size_t>(by) * c.coeff_w);
+                    const short *src = c.coeff() + 64 * (bx + static_cast<size_t>(by) * c.coeff_w);
                     for (int q = 0; q < 64; ++q)
                         data[q] = static_cast<short>(src[q] * dq[q]);
                     idct_(dst + bx * 8, c.w2, data);
@@ -1189,16 +1200,16 @@ void JpegReader::convert_row(int y, unsigned char *out) {
             const int far = (y & 1) ? (m + 1 < c.y ? m + 1 : c.y - 1) : (m > 0 ? m - 1 : 0);
             const unsigned char *fr = comp_row(c, far);
             if (c.hs == 1)
-                up_v2(c.line.data(), nr, fr, w);
+                up_v2(c.line.get(), nr, fr, w);
             else
-                up_hv2(c.line.data(), nr, fr, w);
-            rows[k] = c.line.data();
+                up_hv2(c.line.get(), nr, fr, w);
+            rows[k] = c.line.get();
         } else if (c.hs == 2 && c.vs == 1) {
-            up_h2(c.line.data(), nr, w);
-            rows[k] = c.line.data();
+            up_h2(c.line.get(), nr, w);
+            rows[k] = c.line.get();
         } else {
-            up_generic(c.line.data(), nr, w, c.hs);
-            rows[k] = c.line.data();
+            up_generic(c.line.get(), nr, w, c.hs);
+            rows[k] = c.line.get();
         }
     }
     const int W = width_;
