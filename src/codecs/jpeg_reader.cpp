@@ -217,6 +217,16 @@ IdctFn idct_for(Isa isa) {
     return idct_scalar;
 }
 
+// A block with only its DC term: every lane of both passes sees the same
+// single value, so the block is one sample, worked out with the same
+// wrapping and saturating steps as the full transform.
+void idct_flat(unsigned char *out, int stride, short dc) {
+    const int16_t a = sat16(wadd(static_cast<int32_t>(static_cast<uint32_t>(static_cast<int16_t>(dc)) << 12), 512) >> 10);
+    const int16_t v = sat16(wadd(static_cast<int32_t>(static_cast<uint32_t>(a) << 12), 65536 + (128 << 17)) >> 17);
+    const unsigned char p = static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v);
+    for (int y = 0; y < 8; ++y) std::memset(out + y * stride, p, 8);
+}
+
 // ---- colour --------------------------------------------------------------
 
 inline unsigned char clamp255(int v) {
@@ -404,7 +414,7 @@ private:
     int get_bit();
     void reset();
     bool decode_block(short data[64], const Huffman &hdc, const Huffman &hac, const int16_t *fac,
-                      int b, const uint16_t *dq);
+                      int b, const uint16_t *dq, bool *dc_only);
     bool decode_block_prog_dc(short data[64], const Huffman &hdc, int b);
     bool decode_block_prog_ac(short data[64], const Huffman &hac, const int16_t *fac);
     bool parse_progressive_scan();
@@ -812,31 +822,100 @@ void JpegReader::reset() {
     eob_run_ = 0;
 }
 
+// The baseline block decoder, the hot loop: the same steps as the members
+// above (huff_decode, extend_receive, grow) on a copy of the bit state kept
+// in registers; the refill takes whole bytes without checks away from 0xFF
+// and the end, and otherwise hands over to grow() itself.
 bool JpegReader::decode_block(short data[64], const Huffman &hdc, const Huffman &hac,
-                              const int16_t *fac, int b, const uint16_t *dq) {
-    if (code_bits_ < 16) grow();
-    const int t = huff_decode(hdc);
-    if (t < 0 || t > 15) return fail("bad huffman code");
+                              const int16_t *fac, int b, const uint16_t *dq, bool *dc_only) {
+    uint32_t buf = code_buffer_;
+    int bits = code_bits_;
+    auto refill = [&]() {
+        if (!nomore_ && bits >= 0 && end_ - pos_ >= 4) {
+            uint32_t w;
+            std::memcpy(&w, pos_, 4);
+            const uint32_t inv = ~w;
+            if (((inv - 0x01010101u) & ~inv & 0x80808080u) == 0) {
+                const uint32_t be = (w >> 24) | ((w >> 8) & 0xff00u) | ((w << 8) & 0xff0000u) | (w << 24);
+                const int n = (24 - bits) / 8 + 1;
+                const int shift_in = 32 - 8 * n;
+                buf |= (shift_in >= 32 ? 0u : (be >> shift_in)) << (32 - bits - 8 * n);
+                pos_ += n;
+                bits += 8 * n;
+                return;
+            }
+        }
+        code_buffer_ = buf;
+        code_bits_ = bits;
+        grow();
+        buf = code_buffer_;
+        bits = code_bits_;
+    };
+    // huff_decode on the local state
+    auto decode = [&](const Huffman &h) -> int {
+        if (bits < 16) refill();
+        int c = static_cast<int>(buf >> (32 - kFastBits));
+        int k = h.fast[c];
+        if (k < 255) {
+            const int s = h.size[k];
+            if (s > bits) return -1;
+            buf <<= s;
+            bits -= s;
+            return h.values[k];
+        }
+        const uint32_t temp = buf >> 16;
+        for (k = kFastBits + 1;; ++k)
+            if (temp < h.maxcode[k]) break;
+        if (k == 17) {
+            bits -= 16;
+            return -1;
+        }
+        if (k > bits) return -1;
+        c = static_cast<int>(((buf >> (32 - k)) & kBmask[k]) + h.delta[k]);
+        bits -= k;
+        buf <<= k;
+        return h.values[c & 255];
+    };
+    auto receive = [&](int n) -> int {
+        if (bits < n) refill();
+        const int sgn = static_cast<int>(buf >> 31);
+        uint32_t k = (buf << n) | (buf >> ((32 - n) & 31));
+        buf = k & ~kBmask[n];
+        k &= kBmask[n];
+        bits -= n;
+        return static_cast<int>(k + static_cast<uint32_t>(kJbias[n] & (sgn - 1)));
+    };
+    auto done = [&](bool ok) {
+        code_buffer_ = buf;
+        code_bits_ = bits;
+        return ok;
+    };
+
+    if (bits < 16) refill();
+    const int t = decode(hdc);
+    if (t < 0 || t > 15) return done(fail("bad huffman code"));
     std::memset(data, 0, 64 * sizeof(short));
-    const int diff = t ? extend_receive(t) : 0;
+    const int diff = t ? receive(t) : 0;
     const int dc = static_cast<int>(static_cast<unsigned>(comp_[b].dc_pred) + static_cast<unsigned>(diff));
     comp_[b].dc_pred = dc;
     data[0] = static_cast<short>(static_cast<unsigned>(dc) * dq[0]);
+    bool any_ac = false;
     int k = 1;
     do {
-        if (code_bits_ < 16) grow();
-        const int c = static_cast<int>((code_buffer_ >> (32 - kFastBits)) & ((1 << kFastBits) - 1));
+        if (bits < 16) refill();
+        const int c = static_cast<int>(buf >> (32 - kFastBits));
         int r = fac[c];
         if (r) {
             k += (r >> 4) & 15;
             const int s = r & 15;
-            code_buffer_ <<= s;
-            code_bits_ -= s;
+            buf <<= s;
+            bits -= s;
             const unsigned zig = kDezigzag[k++];
             data[zig] = static_cast<short>((r >> 8) * dq[zig]);
+            any_ac = true;
         } else {
-            const int rs = huff_decode(hac);
-            if (rs < 0) return fail("bad huffman code");
+            const int rs = decode(hac);
+            if (rs < 0) return done(fail("bad huffman code"));
             const int s = rs & 15;
             r = rs >> 4;
             if (s == 0) {
@@ -845,11 +924,15 @@ bool JpegReader::decode_block(short data[64], const Huffman &hdc, const Huffman 
             } else {
                 k += r;
                 const unsigned zig = kDezigzag[k++];
-                data[zig] = static_cast<short>(extend_receive(s) * dq[zig]);
+                data[zig] = static_cast<short>(receive(s) * dq[zig]);
+                any_ac = true;
             }
         }
     } while (k < 64);
-    return true;
+    // A written AC value may still be zero (a zero factor): the shortcut
+    // below checks nothing else, so count it as written.
+    *dc_only = !any_ac;
+    return done(true);
 }
 
 bool JpegReader::decode_block_prog_dc(short data[64], const Huffman &hdc, int b) {
@@ -1145,9 +1228,13 @@ bool JpegReader::decode_unit(int u) {
         const int w = (c.x + 7) >> 3;
         unsigned char *dst = comp_row(c, u * 8);
         for (int i = 0; i < w; ++i) {
-            if (!decode_block(data, huff_dc_[c.hd], huff_ac_[c.ha], fast_ac_[c.ha], n, dequant_[c.tq]))
+            bool flat;
+            if (!decode_block(data, huff_dc_[c.hd], huff_ac_[c.ha], fast_ac_[c.ha], n, dequant_[c.tq], &flat))
                 return false;
-            idct_(dst + i * 8, c.w2, data);
+            if (flat)
+                idct_flat(dst + i * 8, c.w2, data[0]);
+            else
+                idct_(dst + i * 8, c.w2, data);
             if (--todo_ <= 0) {
                 if (code_bits_ < 24) grow();
                 if (!(marker_ >= 0xd0 && marker_ <= 0xd7)) {
@@ -1165,10 +1252,14 @@ bool JpegReader::decode_unit(int u) {
                 for (int y = 0; y < c.v; ++y) {
                     unsigned char *dst = comp_row(c, u * c.v * 8 + y * 8);
                     for (int x = 0; x < c.h; ++x) {
+                        bool flat;
                         if (!decode_block(data, huff_dc_[c.hd], huff_ac_[c.ha], fast_ac_[c.ha], n,
-                                          dequant_[c.tq]))
+                                          dequant_[c.tq], &flat))
                             return false;
-                        idct_(dst + (i * c.h + x) * 8, c.w2, data);
+                        if (flat)
+                            idct_flat(dst + (i * c.h + x) * 8, c.w2, data[0]);
+                        else
+                            idct_(dst + (i * c.h + x) * 8, c.w2, data);
                     }
                 }
             }
