@@ -40,6 +40,19 @@ struct Huffman {
     int delta[17];
 };
 
+// A wider look-up for the baseline AC loop: an 11-bit peek gives the whole
+// step (code and magnitude bits together) for the common codes. Used only
+// with 16 or more bits buffered, where the reference's own steps (its 9-bit
+// table, or its code search and then the magnitude bits) read no more bytes
+// and end in the same state: the same bits consumed, the same value.
+constexpr int kWideBits = 11;
+enum : uint8_t { kWideNone = 0, kWideCoeff = 1, kWideEnd = 2, kWideSkip16 = 3 };
+struct WideEntry {
+    int16_t value;  // the coefficient before dequantisation
+    uint8_t len;    // bits consumed
+    uint8_t kind_run;  // kind | run << 2
+};
+
 const uint8_t kDezigzag[64 + 15] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33,
     40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36,
@@ -405,6 +418,7 @@ private:
     bool decode_header();
     bool build_huffman(Huffman &h, const int *count);
     void build_fast_ac(int16_t *fast_ac, const Huffman &h);
+    static void build_wide_ac(WideEntry *wide, const Huffman &h);
 
     // -- entropy decoding
     void grow();
@@ -437,6 +451,7 @@ private:
     Huffman huff_dc_[4] = {}, huff_ac_[4] = {};
     uint16_t dequant_[4][64] = {};
     int16_t fast_ac_[4][1 << kFastBits] = {};
+    WideEntry wide_ac_[4][1 << kWideBits] = {};
     Component comp_[4];
     int img_n_ = 0;
     int h_max_ = 1, v_max_ = 1, mcu_x_ = 0, mcu_y_ = 0;
@@ -528,6 +543,36 @@ void JpegReader::build_fast_ac(int16_t *fast_ac, const Huffman &h) {
     }
 }
 
+void JpegReader::build_wide_ac(WideEntry *wide, const Huffman &h) {
+    std::memset(wide, 0, sizeof(WideEntry) << kWideBits);
+    // The symbols in code order, as the reference's table holds them; a
+    // code is found by the same rule (its length's range of codes).
+    int count = 0;
+    while (count < 256 && h.size[count] != 0) ++count;
+    for (int i = 0; i < count; ++i) {
+        const int len = h.size[i];
+        if (len > kWideBits) break;  // sizes rise in code order
+        const int rs = h.values[i];
+        const int run = rs >> 4, mag = rs & 15;
+        const int first = h.code[i] << (kWideBits - len);
+        const int span = 1 << (kWideBits - len);
+        for (int q = 0; q < span; ++q) {
+            WideEntry &e = wide[first + q];
+            if (mag == 0) {
+                e.len = static_cast<uint8_t>(len);
+                e.kind_run = rs == 0xf0 ? kWideSkip16 : kWideEnd;
+                continue;
+            }
+            if (len + mag > kWideBits) continue;
+            int k = (q >> (kWideBits - len - mag)) & ((1 << mag) - 1);
+            if (k < (1 << (mag - 1))) k += kJbias[mag];
+            e.value = static_cast<int16_t>(k);
+            e.len = static_cast<uint8_t>(len + mag);
+            e.kind_run = static_cast<uint8_t>(kWideCoeff | run << 2);
+        }
+    }
+}
+
 bool JpegReader::process_marker(int m) {
     int L;
     switch (m) {
@@ -565,7 +610,10 @@ bool JpegReader::process_marker(int m) {
             Huffman &h = tc == 0 ? huff_dc_[th] : huff_ac_[th];
             if (!build_huffman(h, sizes)) return false;
             for (int i = 0; i < n; ++i) h.values[i] = static_cast<uint8_t>(get8());
-            if (tc != 0) build_fast_ac(fast_ac_[th], h);
+            if (tc != 0) {
+                build_fast_ac(fast_ac_[th], h);
+                build_wide_ac(wide_ac_[th], h);
+            }
             L -= n;
         }
         return L == 0 || fail(kUnnamedRefusal);
@@ -828,6 +876,7 @@ void JpegReader::reset() {
 // and the end, and otherwise hands over to grow() itself.
 bool JpegReader::decode_block(short data[64], const Huffman &hdc, const Huffman &hac,
                               const int16_t *fac, int b, const uint16_t *dq, bool *dc_only) {
+    const WideEntry *wide = wide_ac_[&hac - huff_ac_];
     uint32_t buf = code_buffer_;
     int bits = code_bits_;
     auto refill = [&]() {
@@ -903,6 +952,30 @@ bool JpegReader::decode_block(short data[64], const Huffman &hdc, const Huffman 
     int k = 1;
     do {
         if (bits < 16) refill();
+        if (bits >= 16) {
+            const WideEntry e = wide[buf >> (32 - kWideBits)];
+            const int kind = e.kind_run & 3;
+            if (kind == kWideCoeff) {
+                k += e.kind_run >> 2;
+                buf <<= e.len;
+                bits -= e.len;
+                const unsigned zig = kDezigzag[k++];
+                data[zig] = static_cast<short>(e.value * dq[zig]);
+                any_ac = true;
+                continue;
+            }
+            if (kind == kWideEnd) {
+                buf <<= e.len;
+                bits -= e.len;
+                break;
+            }
+            if (kind == kWideSkip16) {
+                buf <<= e.len;
+                bits -= e.len;
+                k += 16;
+                continue;
+            }
+        }
         const int c = static_cast<int>(buf >> (32 - kFastBits));
         int r = fac[c];
         if (r) {
