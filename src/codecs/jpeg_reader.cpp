@@ -8,8 +8,10 @@
 //
 // Files this reader leaves to the reference (decided before any row):
 // baseline files with more than one scan or a first scan of one component of
-// several, and files whose colour handling could still change after the
-// first scan (an APP0 or APP14 segment after it).
+// several, files whose colour handling could still change after the first
+// scan (an APP0 or APP14 segment after it), and pictures whose RGBA size
+// overflows the reference's int arithmetic (it refuses them only after
+// decoding everything).
 #include "jpeg_reader.h"
 
 #include "memory.h"
