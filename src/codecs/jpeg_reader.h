@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "cpu.h"
 #include "row_reader.h"
 
 namespace velmora {
@@ -13,8 +14,16 @@ namespace velmora {
 // Reads the header of `bytes` (which must outlive the reader). Returns the
 // reader; or null with `*reason` set when the file is refused; or null with
 // `*reason` null for a file this reader leaves to the reference decoder.
+// `isa` chooses the block transform and colour code; every choice gives the
+// same bytes.
 std::unique_ptr<RowReader> open_jpeg_reader(const unsigned char *bytes, size_t size,
-                                           const char **reason);
+                                           const char **reason, Isa isa = Isa::best);
+
+// The 8x8 inverse transform of dequantised coefficients (row-major) into
+// 8-bit samples, in the reference's 16-bit lane arithmetic (wrapping sums,
+// saturating packs), so that extreme coefficients give its bytes too. For
+// tests: every `isa` must agree.
+void jpeg_idct_block(Isa isa, unsigned char *out, int out_stride, const short coeffs[64]);
 
 }  // namespace velmora
 
