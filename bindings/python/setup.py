@@ -61,9 +61,14 @@ class BuildPyWithLibrary(build_py):
             sys.exit("velmora: cannot find the tarvinex-velmora library to bundle: build it "
                      "first (build/release/src of the repository) or set VELMORA_LIBRARY "
                      "to the library file")
-        # Symbolic links resolved: the package holds the file itself.
-        shutil.copyfile(library.resolve(), target / BUNDLED)
-        os.chmod(target / BUNDLED, 0o755)
+        # Symbolic links resolved: the package holds the file itself, under
+        # the name the package's loader tries first on the library's own
+        # platform (a Windows wheel is made on Linux from the DLL).
+        bundled = "tarvinex-velmora.dll" if library.suffix.lower() == ".dll" else BUNDLED
+        for name in NAMES + ["tarvinex-velmora.dll"]:
+            (target / name).unlink(missing_ok=True)
+        shutil.copyfile(library.resolve(), target / bundled)
+        os.chmod(target / bundled, 0o755)
         print(f"velmora: bundled {library}")
 
 
