@@ -43,6 +43,8 @@
  *                                               the pixels is damaged;
  *                                               "bad zlib checksum": a PNG's image
  *                                               data fails its Adler-32, or lacks it
+ *                                               "corrupt JPEG": a JPEG table or scan
+ *                                               header that contradicts itself
  *     parameter messages (listed per function)  checked after decoding
  *     "<name>: cannot write <output>"           the output could not be written
  * Output files: a failing call never creates the output and never changes an

@@ -190,6 +190,27 @@ TEST(JpegReader, DamagedHeaders) {
     }
 }
 
+// A refusal the reference gives no reason for must not name the PNG probe's
+// failure: a DQT segment whose length disagrees with its table, through
+// either reader and as the caller sees it.
+TEST(JpegReader, RefusalWithoutItsOwnReasonSaysCorruptJpeg) {
+    std::vector<uint8_t> f = read_bytes(kFixtures + "/base-2x2.jpg");
+    size_t dqt = 2;
+    while (dqt + 3 < f.size() && !(f[dqt] == 0xFF && f[dqt + 1] == 0xDB)) ++dqt;
+    ASSERT_LT(dqt + 3, f.size());
+    f[dqt + 2] = 0x00;
+    f[dqt + 3] = 0x03;  // room for one byte of a 65-byte table
+    for (velmora::Reader reader : {velmora::Reader::fast, velmora::Reader::reference}) {
+        int w = 0, h = 0;
+        const char *reason = nullptr;
+        velmora::Buffer px(velmora::decode_rgba(f.data(), static_cast<int>(f.size()), &w, &h,
+                                                &reason, reader));
+        EXPECT_EQ(px, nullptr);
+        EXPECT_STREQ(reason, "corrupt JPEG")
+            << (reader == velmora::Reader::fast ? "ours" : "reference");
+    }
+}
+
 // Damage after the headers: bytes set to 0xFF (stray markers), 0x00, a
 // restart marker, or noise. Fixed seed: the same cases every run.
 TEST(JpegReader, DamagedScanData) {

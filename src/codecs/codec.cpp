@@ -146,7 +146,12 @@ unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int
     int w = 0, h = 0, channels = 0;
     Buffer pixels(stbi_load_from_memory(bytes, size, &w, &h, &channels, 4));
     if (!pixels) {
-        *reason = printable_reason(stbi_failure_reason());
+        const char *why = stbi_failure_reason();
+        // A JPEG refusal stb gives no reason for leaves its PNG probe's text.
+        if (why && std::strcmp(why, "bad png sig") == 0 &&
+            detect_format(bytes, static_cast<uint64_t>(size)) == FORMAT_JPEG)
+            why = kJpegUnnamedRefusal;
+        *reason = printable_reason(why);
         return nullptr;
     }
     if (t_decoder_confused) {

@@ -70,9 +70,8 @@ const int kJbias[16] = {0,    -1,   -3,    -7,    -15,   -31,   -63,    -127,
 
 constexpr int kMarkerNone = 0xff;
 
-// Some refusals of the reference set no reason of their own; what it reports
-// then is the last reason set before, its PNG probe's, which every JPEG fails.
-const char *const kUnnamedRefusal = "bad png sig";
+// The refusals for which the reference sets no reason of its own.
+const char *const kUnnamedRefusal = kJpegUnnamedRefusal;
 
 // ---- the block transform -------------------------------------------------
 

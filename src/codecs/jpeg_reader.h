@@ -19,6 +19,13 @@ namespace velmora {
 std::unique_ptr<RowReader> open_jpeg_reader(const unsigned char *bytes, size_t size,
                                            const char **reason, Isa isa = Isa::best);
 
+// Some refusals of the reference decoder (a DQT or DHT segment whose length
+// disagrees with its tables, a scan naming an unknown component) set no
+// reason of their own, and what it reports then is left over from its PNG
+// probe, "bad png sig", which sends a user the wrong way. Both readers say
+// this instead.
+constexpr const char *kJpegUnnamedRefusal = "corrupt JPEG";
+
 // The 8x8 inverse transform of dequantised coefficients (row-major) into
 // 8-bit samples, in the reference's 16-bit lane arithmetic (wrapping sums,
 // saturating packs), so that extreme coefficients give its bytes too. For
