@@ -160,7 +160,7 @@ Bytes zlib_stream(const Bytes &raw, Pack pack, size_t stride) {
     return out;
 }
 
-struct Spec {
+struct PngShape {
     int w, h, color, depth;
     bool interlace;
     bool trns;
@@ -174,7 +174,7 @@ int channels(int color) { return color == 0 || color == 3 ? 1 : color == 2 ? 3 :
 
 // The filtered rows of every pass: random bytes in rows of random filters,
 // or smooth ramps (so that matches occur), by seed.
-Bytes raw_rows(const Spec &s) {
+Bytes raw_rows(const PngShape &s) {
     std::mt19937 rng(s.seed);
     Bytes raw;
     const int n = channels(s.color);
@@ -199,7 +199,7 @@ Bytes raw_rows(const Spec &s) {
     return raw;
 }
 
-Bytes make_png(const Spec &s) {
+Bytes make_png(const PngShape &s) {
     Bytes png = {137, 80, 78, 71, 13, 10, 26, 10};
     const uint8_t ihdr[13] = {uint8_t(s.w >> 24), uint8_t(s.w >> 16), uint8_t(s.w >> 8), uint8_t(s.w),
                               uint8_t(s.h >> 24), uint8_t(s.h >> 16), uint8_t(s.h >> 8), uint8_t(s.h),
@@ -283,7 +283,7 @@ bool ours_reads(const Bytes &file) {
     return velmora::open_png_reader(file.data(), file.size(), &why, false) != nullptr || why;
 }
 
-std::string describe(const Spec &s) {
+std::string describe(const PngShape &s) {
     return std::to_string(s.w) + "x" + std::to_string(s.h) + " colour " + std::to_string(s.color) +
            " depth " + std::to_string(s.depth) + (s.interlace ? " interlaced" : "") +
            (s.trns ? " tRNS" : "") + " pack " + std::to_string(int(s.pack)) + " piece " +
@@ -304,7 +304,7 @@ TEST(PngReader, EveryKindSizeAndInterlaceDecodesAsStb) {
     for (const auto &kind : kKinds) {
         for (int size = 1; size <= 33; ++size) {
             for (int interlace = 0; interlace < 2; ++interlace) {
-                const Spec s{size, 34 - size, kind[0], kind[1], interlace == 1, (size % 3) == 0,
+                const PngShape s{size, 34 - size, kind[0], kind[1], interlace == 1, (size % 3) == 0,
                              packs[seed % 6], 0, seed};
                 ++seed;
                 const Bytes file = make_png(s);
@@ -323,7 +323,7 @@ TEST(PngReader, EveryFilterForcedOnEveryRowAndEveryPacking) {
         for (const Pack pack : packs)
             for (const auto &kind : {std::array<int, 2>{2, 8}, {6, 8}, {6, 16}, {0, 2}, {3, 8}, {4, 16}})
                 for (uint32_t seed : {2u, 3u}) {
-                    Spec s{37, 9, kind[0], kind[1], false, false, pack, 0, seed, filter};
+                    PngShape s{37, 9, kind[0], kind[1], false, false, pack, 0, seed, filter};
                     ASSERT_TRUE(same_outcome(make_png(s))) << describe(s) << " filter " << filter;
                 }
 }
@@ -332,7 +332,7 @@ TEST(PngReader, ManySmallAndOneByteIdatChunks) {
     for (size_t piece : {size_t(1), size_t(2), size_t(3), size_t(7), size_t(64), size_t(1000)})
         for (const Pack pack : {Pack::stored, Pack::fixed, Pack::zlib_best})
             for (int interlace = 0; interlace < 2; ++interlace) {
-                const Spec s{29, 17, 6, 8, interlace == 1, false, pack, piece, uint32_t(piece + 5)};
+                const PngShape s{29, 17, 6, 8, interlace == 1, false, pack, piece, uint32_t(piece + 5)};
                 const Bytes file = make_png(s);
                 ASSERT_TRUE(same_outcome(file)) << describe(s);
                 EXPECT_TRUE(decode(file, Reader::fast, Checksums::verify).ok) << describe(s);
@@ -340,11 +340,11 @@ TEST(PngReader, ManySmallAndOneByteIdatChunks) {
 }
 
 TEST(PngReader, LargeImages) {
-    for (const Spec &s : {Spec{1500, 700, 6, 8, false, false, Pack::zlib_fast, 0, 11},
-                          Spec{1021, 513, 2, 8, false, true, Pack::zlib_best, 0, 12},
-                          Spec{777, 301, 2, 16, true, false, Pack::zlib_fast, 0, 13},
-                          Spec{4000, 3, 0, 1, false, false, Pack::fixed, 8191, 14},
-                          Spec{600, 600, 3, 8, true, true, Pack::stored, 0, 15}}) {
+    for (const PngShape &s : {PngShape{1500, 700, 6, 8, false, false, Pack::zlib_fast, 0, 11},
+                          PngShape{1021, 513, 2, 8, false, true, Pack::zlib_best, 0, 12},
+                          PngShape{777, 301, 2, 16, true, false, Pack::zlib_fast, 0, 13},
+                          PngShape{4000, 3, 0, 1, false, false, Pack::fixed, 8191, 14},
+                          PngShape{600, 600, 3, 8, true, true, Pack::stored, 0, 15}}) {
         const Bytes file = make_png(s);
         ASSERT_TRUE(same_outcome(file)) << describe(s);
         EXPECT_TRUE(decode(file, Reader::fast, Checksums::verify).ok) << describe(s);
@@ -357,7 +357,7 @@ TEST(PngReader, PicturesTooLargeForTheReferenceBuffersDecodeAsStb) {
     // passes of an interlaced file, after the data checks of a plain one.
     for (int interlace = 0; interlace < 2; ++interlace)
         for (bool trns : {false, true}) {
-            Spec s{4, 4, 0, 1, interlace == 1, trns, Pack::stored, 0, 3};
+            PngShape s{4, 4, 0, 1, interlace == 1, trns, Pack::stored, 0, 3};
             Bytes file = make_png(s);
             const uint8_t size[8] = {0, 0, 0x08, 0, 0, 0x08, 0, 0};  // 2048 x 524288
             std::memcpy(&file[16], size, 8);
@@ -369,7 +369,7 @@ TEST(PngReader, FewBytesDeclaringAHugePictureAreRefusedAtOpen) {
     // Refused before anything is sized from the header (the caller's picture
     // would be 1 GiB here), interlaced or not.
     for (int interlace = 0; interlace < 2; ++interlace) {
-        Spec s{4, 4, 0, 1, interlace == 1, false, Pack::fixed, 0, 3};
+        PngShape s{4, 4, 0, 1, interlace == 1, false, Pack::fixed, 0, 3};
         Bytes file = make_png(s);
         const uint8_t size[8] = {0, 0, 0x40, 0, 0, 0, 0x40, 0};  // 16384 x 16384
         std::memcpy(&file[16], size, 8);
@@ -382,7 +382,7 @@ TEST(PngReader, FewBytesDeclaringAHugePictureAreRefusedAtOpen) {
 // ---- damaged and odd files -----------------------------------------------------
 
 Bytes small_file(uint32_t seed, Pack pack, bool interlace, int color = 2) {
-    return make_png(Spec{5, 4, color, 8, interlace, color != 6, pack, size_t(seed % 2 ? 9 : 0), seed});
+    return make_png(PngShape{5, 4, color, 8, interlace, color != 6, pack, size_t(seed % 2 ? 9 : 0), seed});
 }
 
 TEST(PngReader, CutAtEveryByte) {
@@ -414,7 +414,7 @@ TEST(PngReader, EveryByteDamaged) {
 }
 
 TEST(PngReader, ZlibHeadersAndStreamEnds) {
-    const Spec base{6, 5, 6, 8, false, false, Pack::fixed, 0, 21};
+    const PngShape base{6, 5, 6, 8, false, false, Pack::fixed, 0, 21};
     const Bytes raw = raw_rows(base);
     auto with_stream = [&](const Bytes &z) {
         Bytes png = make_png(base);
@@ -455,7 +455,7 @@ TEST(PngReader, ZlibHeadersAndStreamEnds) {
 }
 
 TEST(PngReader, ChunkWalkCornersDecodeAsStb) {
-    const Bytes file = make_png(Spec{7, 6, 3, 4, false, true, Pack::fixed, 0, 8});
+    const Bytes file = make_png(PngShape{7, 6, 3, 4, false, true, Pack::fixed, 0, 8});
     // Chunks: signature(8) IHDR(25) PLTE tRNS IDAT IEND
     std::vector<std::pair<const char *, Bytes>> cases;
     cases.push_back({"no IEND", Bytes(file.begin(), file.end() - 12)});
@@ -482,7 +482,7 @@ TEST(PngReader, ChunkWalkCornersDecodeAsStb) {
 }
 
 TEST(PngReader, CgbiRawDeflateDecodesAsStb) {
-    Spec s{9, 7, 6, 8, false, false, Pack::fixed, 0, 5};
+    PngShape s{9, 7, 6, 8, false, false, Pack::fixed, 0, 5};
     const Bytes raw = raw_rows(s);
     const Bytes body = deflate_fixed(raw, 4);
     Bytes png = {137, 80, 78, 71, 13, 10, 26, 10};
@@ -538,7 +538,7 @@ void fix_crc(Bytes &f, size_t data_at, size_t n) {
 TEST(PngReader, WrongAdlerIsRefusedByEitherReader) {
     for (const Pack pack : {Pack::stored, Pack::fixed, Pack::zlib_best})
         for (int interlace = 0; interlace < 2; ++interlace) {
-            const Bytes file = make_png(Spec{12, 10, 6, 8, interlace == 1, false, pack, 0, 31});
+            const Bytes file = make_png(PngShape{12, 10, 6, 8, interlace == 1, false, pack, 0, 31});
             for (Reader r : {Reader::fast, Reader::reference})
                 ASSERT_TRUE(decode(file, r, Checksums::verify).ok);
             const auto idat = first_idat(file);

@@ -1,4 +1,4 @@
-"""Makes the NuGet package: a zip holding the .nuspec (from the template
+"""Makes the NuGet package: a zip holding the .nuspec manifest (from manifest.xml.in
 beside this script), the managed assembly, the native libraries under
 runtimes/<rid>/native/, the licence and the notices, and the two package
 parts every .nupkg carries ([Content_Types].xml, _rels/.rels). Entries are
@@ -23,7 +23,7 @@ for path in (assembly, windows_dll, linux_so):
     if not Path(path).is_file():
         sys.exit(f"make_nupkg: {path} does not exist (build it first)")
 
-nuspec = (Path(__file__).with_name(f"{ID}.nuspec.in").read_text()
+nuspec = (Path(__file__).with_name("manifest.xml.in").read_text()
           .replace("@VERSION@", version))
 content_types = (
     '<?xml version="1.0" encoding="utf-8"?>\n'
