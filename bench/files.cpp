@@ -174,8 +174,10 @@ void run_file(benchmark::State &state, const vb::Adjustment *adj, const Format &
         call.base = g_live.load();
         g_peak = call.base;
         const double start = thread_seconds();
-        const int ok = velmora::run_pipeline(adj ? adj->name : "floor", format.input, format.output,
-                                             nullptr, timed_kernel, &call, writer, reader);
+        const int ok = velmora::run_steps(
+            adj ? adj->name : "floor", format.input, format.output, nullptr,
+            {velmora::whole_picture_step([&](velmora::Image &img) { return timed_kernel(img, &call); })},
+            nullptr, writer, reader);
         total += thread_seconds() - start;
         if (!ok) {
             state.SkipWithError(velmora_last_error());

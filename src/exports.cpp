@@ -24,46 +24,46 @@ VELMORA_API const char *velmora_last_error(void) { return last_error_text(); }
 
 VELMORA_API int velmora_grayscale(const char *input_path, const char *output_path) {
     return run_adjustment("grayscale", input_path, output_path,
-                          [](Image &img) { return op_grayscale(img); });
+                          whole_picture_step([](Image &img) { return op_grayscale(img); }));
 }
 
 VELMORA_API int velmora_sepia(const char *input_path, const char *output_path) {
     return run_adjustment("sepia", input_path, output_path,
-                          [](Image &img) { return op_sepia(img); });
+                          whole_picture_step([](Image &img) { return op_sepia(img); }));
 }
 
 VELMORA_API int velmora_invert(const char *input_path, const char *output_path) {
     return run_adjustment("invert", input_path, output_path,
-                          [](Image &img) { return op_invert(img); });
+                          whole_picture_step([](Image &img) { return op_invert(img); }));
 }
 
 // ---- tone -----------------------------------------------------------------------
 
 VELMORA_API int velmora_brightness(const char *input_path, const char *output_path, int value) {
     return run_adjustment("brightness", input_path, output_path,
-                          [=](Image &img) { return op_brightness(img, value); });
+                          whole_picture_step([=](Image &img) { return op_brightness(img, value); }));
 }
 
 VELMORA_API int velmora_contrast(const char *input_path, const char *output_path, int value) {
     return run_adjustment("contrast", input_path, output_path,
-                          [=](Image &img) { return op_contrast(img, value); });
+                          whole_picture_step([=](Image &img) { return op_contrast(img, value); }));
 }
 
 VELMORA_API int velmora_gamma(const char *input_path, const char *output_path, float gamma) {
     return run_adjustment("gamma", input_path, output_path,
-                          [=](Image &img) { return op_gamma(img, gamma); });
+                          whole_picture_step([=](Image &img) { return op_gamma(img, gamma); }));
 }
 
 VELMORA_API int velmora_levels(const char *input_path, const char *output_path, int black_point,
                                int white_point, float gamma) {
-    return run_adjustment("levels", input_path, output_path, [=](Image &img) {
+    return run_adjustment("levels", input_path, output_path, whole_picture_step([=](Image &img) {
         return op_levels(img, black_point, white_point, gamma);
-    });
+    }));
 }
 
 VELMORA_API int velmora_auto_levels(const char *input_path, const char *output_path) {
     return run_adjustment("auto_levels", input_path, output_path,
-                          [](Image &img) { return op_auto_levels(img); });
+                          whole_picture_step([](Image &img) { return op_auto_levels(img); }));
 }
 
 VELMORA_API int velmora_curves(const char *input_path, const char *output_path, int count,
@@ -79,25 +79,25 @@ VELMORA_API int velmora_curves(const char *input_path, const char *output_path, 
     };
     const CurveSpec args{count, xs, ys, per_channel};
     return run_adjustment("curves", input_path, output_path, check_arguments,
-                          [&](Image &img) { return op_curves(img, args); });
+                          whole_picture_step([&](Image &img) { return op_curves(img, args); }));
 }
 
 VELMORA_API int velmora_vignette(const char *input_path, const char *output_path, int strength,
                                  int radius) {
     return run_adjustment("vignette", input_path, output_path,
-                          [=](Image &img) { return op_vignette(img, strength, radius); });
+                          whole_picture_step([=](Image &img) { return op_vignette(img, strength, radius); }));
 }
 
 // ---- colour -----------------------------------------------------------------------
 
 VELMORA_API int velmora_saturation(const char *input_path, const char *output_path, int value) {
     return run_adjustment("saturation", input_path, output_path,
-                          [=](Image &img) { return op_saturation(img, value); });
+                          whole_picture_step([=](Image &img) { return op_saturation(img, value); }));
 }
 
 VELMORA_API int velmora_hue(const char *input_path, const char *output_path, int degrees) {
     return run_adjustment("hue", input_path, output_path,
-                          [=](Image &img) { return op_hue(img, degrees); });
+                          whole_picture_step([=](Image &img) { return op_hue(img, degrees); }));
 }
 
 VELMORA_API int velmora_replace(const char *input_path, const char *output_path, int src_r,
@@ -105,19 +105,19 @@ VELMORA_API int velmora_replace(const char *input_path, const char *output_path,
                                 int tolerance) {
     const Replacement rep{{src_r, src_g, src_b}, {dst_r, dst_g, dst_b}, tolerance};
     return run_adjustment("replace", input_path, output_path,
-                          [&](Image &img) { return op_replace(img, rep); });
+                          whole_picture_step([&](Image &img) { return op_replace(img, rep); }));
 }
 
 VELMORA_API int velmora_colorize(const char *input_path, const char *output_path, int r, int g,
                                  int b, int intensity) {
     return run_adjustment("colorize", input_path, output_path,
-                          [=](Image &img) { return op_colorize(img, r, g, b, intensity); });
+                          whole_picture_step([=](Image &img) { return op_colorize(img, r, g, b, intensity); }));
 }
 
 VELMORA_API int velmora_white_balance(const char *input_path, const char *output_path,
                                       int temperature) {
     return run_adjustment("white_balance", input_path, output_path,
-                          [=](Image &img) { return op_white_balance(img, temperature); });
+                          whole_picture_step([=](Image &img) { return op_white_balance(img, temperature); }));
 }
 
 VELMORA_API int velmora_color_balance(const char *input_path, const char *output_path,
@@ -128,7 +128,7 @@ VELMORA_API int velmora_color_balance(const char *input_path, const char *output
                       {midtones_r, midtones_g, midtones_b},
                       {highlights_r, highlights_g, highlights_b}};
     return run_adjustment("color_balance", input_path, output_path,
-                          [&](Image &img) { return op_color_balance(img, bal); });
+                          whole_picture_step([&](Image &img) { return op_color_balance(img, bal); }));
 }
 
 VELMORA_API int velmora_selective(const char *input_path, const char *output_path,
@@ -137,6 +137,6 @@ VELMORA_API int velmora_selective(const char *input_path, const char *output_pat
     const Selection sel{target_hue, sat_min, hue_range,
                         {adj_r1, adj_r2, adj_g1, adj_g2, adj_b1, adj_b2}};
     return run_adjustment("selective", input_path, output_path,
-                          [&](Image &img) { return op_selective(img, sel); });
+                          whole_picture_step([&](Image &img) { return op_selective(img, sel); }));
 }
 }

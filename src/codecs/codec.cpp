@@ -17,6 +17,8 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 // Zero-filled memory: a corrupt file that makes the decoder read state it
 // never wrote (Huffman tables of a JPEG that never defined them, for one)
@@ -104,42 +106,38 @@ static std::unique_ptr<RowReader> open_fast_reader(const unsigned char *bytes, s
     }
 }
 
-// The whole picture through a row reader: one band of the size of the image.
-static unsigned char *read_whole(RowReader &rows, int *width, int *height, const char **reason) {
-    const size_t stride = static_cast<size_t>(rows.width()) * 4;
-    Buffer pixels(static_cast<unsigned char *>(
-        zeroed_alloc(stride * static_cast<size_t>(rows.height()))));
-    if (!pixels) {
-        *reason = "outofmem";
-        return nullptr;
-    }
-    if (!rows.read_rows(pixels.get(), stride, rows.height())) {
-        *reason = printable_reason(rows.reason());
-        return nullptr;
-    }
-    *width = rows.width();
-    *height = rows.height();
-    return pixels.release();
-}
+const char *decode_reason_text(const char *reason) { return printable_reason(reason); }
 
-unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int *height,
-                           const char **reason, Reader reader, Checksums checksums) {
-    // stb checks no CRC: a flipped byte in the image data would decode to a
-    // damaged picture and a call that reports success.
-    const bool verify = checksums == Checksums::verify;
-    if (verify && png_pixel_chunks_damaged(bytes, static_cast<size_t>(size))) {
-        *reason = "bad CRC";
-        return nullptr;
+namespace {
+
+// A picture the reference decoded whole, handed out in rows like our
+// readers' (the pixels are copied: the whole-picture callers take the
+// decoded block itself instead).
+class DecodedRows final : public RowReader {
+public:
+    DecodedRows(Buffer pixels, int width, int height) : pixels_(std::move(pixels)) {
+        width_ = width;
+        height_ = height;
     }
-    if (reader == Reader::fast && size > 0) {
-        std::unique_ptr<RowReader> rows =
-            open_fast_reader(bytes, static_cast<size_t>(size), reason, checksums);
-        if (rows) return read_whole(*rows, width, height, reason);
-        if (*reason) {
-            *reason = printable_reason(*reason);
-            return nullptr;
-        }
+    int band_rows() const override { return 16; }
+    bool read_rows(unsigned char *out, size_t stride, int count) override {
+        const size_t row_bytes = static_cast<size_t>(width_) * 4;
+        for (int i = 0; i < count && row_ < height_; ++i, ++row_)
+            std::memcpy(out + static_cast<size_t>(i) * stride,
+                        pixels_.get() + static_cast<size_t>(row_) * row_bytes, row_bytes);
+        return true;
     }
+    Buffer take() { return std::move(pixels_); }
+
+private:
+    Buffer pixels_;
+    int row_ = 0;
+};
+
+// The reference decoder on the whole file; null with `*reason` when it
+// refuses it.
+unsigned char *decode_with_reference(const unsigned char *bytes, int size, int *width,
+                                     int *height, const char **reason, bool verify) {
     // A reason left on this thread by an earlier file is not this file's.
     stbi__g_failure_reason = nullptr;
     t_decoder_confused = false;
@@ -174,6 +172,62 @@ unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int
     *width = w;
     *height = h;
     return pixels.release();
+}
+
+}  // namespace
+
+std::unique_ptr<RowReader> open_rows(const unsigned char *bytes, int size, const char **reason,
+                                     Reader reader, Checksums checksums) {
+    *reason = nullptr;
+    // stb checks no CRC: a flipped byte in the image data would decode to a
+    // damaged picture and a call that reports success.
+    const bool verify = checksums == Checksums::verify;
+    if (verify && png_pixel_chunks_damaged(bytes, static_cast<size_t>(size))) {
+        *reason = "bad CRC";
+        return nullptr;
+    }
+    if (reader == Reader::fast && size > 0) {
+        std::unique_ptr<RowReader> rows =
+            open_fast_reader(bytes, static_cast<size_t>(size), reason, checksums);
+        if (rows) return rows;
+        if (*reason) {
+            *reason = printable_reason(*reason);
+            return nullptr;
+        }
+    }
+    int w = 0, h = 0;
+    Buffer pixels(decode_with_reference(bytes, size, &w, &h, reason, verify));
+    if (!pixels) return nullptr;
+    return std::make_unique<DecodedRows>(std::move(pixels), w, h);
+}
+
+unsigned char *read_picture(RowReader &rows, const char **reason) {
+    if (auto *decoded = dynamic_cast<DecodedRows *>(&rows)) return decoded->take().release();
+    // Our reader: the whole picture as one band.
+    const size_t stride = static_cast<size_t>(rows.width()) * 4;
+    Buffer pixels(static_cast<unsigned char *>(
+        zeroed_alloc(stride * static_cast<size_t>(rows.height()))));
+    if (!pixels) {
+        *reason = "outofmem";
+        return nullptr;
+    }
+    if (!rows.read_rows(pixels.get(), stride, rows.height())) {
+        *reason = printable_reason(rows.reason());
+        return nullptr;
+    }
+    return pixels.release();
+}
+
+unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int *height,
+                           const char **reason, Reader reader, Checksums checksums) {
+    std::unique_ptr<RowReader> rows = open_rows(bytes, size, reason, reader, checksums);
+    if (!rows) return nullptr;
+    unsigned char *pixels = read_picture(*rows, reason);
+    if (pixels) {
+        *width = rows->width();
+        *height = rows->height();
+    }
+    return pixels;
 }
 
 namespace {

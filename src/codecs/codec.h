@@ -4,9 +4,12 @@
 #ifndef VELMORA_CODEC_H
 #define VELMORA_CODEC_H
 
+#include <memory>
+
 #include "image.h"
 #include "metadata.h"
 #include "output_file.h"
+#include "row_reader.h"
 
 namespace velmora {
 
@@ -38,6 +41,22 @@ constexpr Reader kDefaultReader = Reader::fast;
 // the pixels and the Adler-32 of the image data. The reference tests
 // neither; `ignore` gives its outcome exactly, for comparing the readers.
 enum class Checksums { verify, ignore };
+
+// Opens a file to be read a band of rows at a time: with our reader where it
+// takes the file, else decoded whole by the reference now and handed out
+// from memory. Null with `*reason` (as decode_rgba gives it) when the file
+// is refused at once; a refusal found later comes from the reader's
+// reason(), through decode_reason_text.
+std::unique_ptr<RowReader> open_rows(const unsigned char *bytes, int size, const char **reason,
+                                     Reader reader = kDefaultReader,
+                                     Checksums checksums = Checksums::verify);
+
+// The whole picture of a reader not yet read from, as decode_rgba gives it
+// (freed with free()); null with `*reason` when the file is refused.
+unsigned char *read_picture(RowReader &rows, const char **reason);
+
+// A reader's reason as decode_rgba gives it: one printable line.
+const char *decode_reason_text(const char *reason);
 
 // Decodes to 8-bit RGBA. On failure returns null and sets `*reason`: a short
 // printable line, valid until this thread's next decode, or null when the
