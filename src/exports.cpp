@@ -1,5 +1,6 @@
 // The twenty exports: the lifecycle calls, and each adjustment as its kernel
 // run through the pipeline. Nothing else leaves the library.
+#include "kernel_table.h"
 #include "kernels.h"
 #include "last_error.h"
 #include "pipeline.h"
@@ -69,14 +70,7 @@ VELMORA_API int velmora_auto_levels(const char *input_path, const char *output_p
 VELMORA_API int velmora_curves(const char *input_path, const char *output_path, int count,
                                const int *xs, const int *ys, int per_channel) {
     // The curve arguments are checked before the input is touched.
-    const auto check_arguments = [&] {
-        if (!xs || !ys) return fail("curves: NULL curve points");
-        if (count < 2 || count > kMaxCurvePoints)
-            return fail("curves: need 2..%d control points, got %d", kMaxCurvePoints, count);
-        if (per_channel != 0 && per_channel != 3)
-            return fail("curves: per_channel must be 0 (shared) or 3 (RGB)");
-        return 1;
-    };
+    const auto check_arguments = [&] { return check_curve_arguments(xs, ys, count, per_channel); };
     const CurveSpec args{count, xs, ys, per_channel};
     return run_adjustment("curves", input_path, output_path, check_arguments,
                           whole_picture_step([&](Image &img) { return op_curves(img, args); }));

@@ -10,6 +10,17 @@
 
 namespace velmora {
 
+// What velmora_curves checks before the input is touched: the arrays, the
+// point count and the mode (the points themselves are the kernel's to check).
+inline int check_curve_arguments(const int *xs, const int *ys, int count, int per_channel) {
+    if (!xs || !ys) return fail("curves: NULL curve points");
+    if (count < 2 || count > kMaxCurvePoints)
+        return fail("curves: need 2..%d control points, got %d", kMaxCurvePoints, count);
+    if (per_channel != 0 && per_channel != 3)
+        return fail("curves: per_channel must be 0 (shared) or 3 (RGB)");
+    return 1;
+}
+
 struct KernelEntry {
     const char *name;
     int (*run)(Image &img, const velmora_list::Values &values, Isa isa);

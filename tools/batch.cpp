@@ -2,15 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <set>
 #include <utility>
-
-#if defined(_WIN32)
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
 
 #include "files.h"
 #include "formats.h"
@@ -23,14 +16,6 @@
 namespace velmora_cli {
 
 namespace {
-
-long process_id() {
-#if defined(_WIN32)
-    return long(_getpid());
-#else
-    return long(getpid());
-#endif
-}
 
 std::string output_path(const std::string &input, const std::string &dir,
                         const std::string &format) {
@@ -144,27 +129,12 @@ void report(Tally &tally, Progress &progress, const Job &job, const Outcome &out
     progress.show(tally.done, in_flight);
 }
 
-Call chain_of(std::vector<Call> steps, const std::string &folder) {
-    return [steps = std::move(steps), folder](const char *input, const char *output) {
-        // Unique among the workers, which share the folder: one process a file.
-        static unsigned serial = 0;
-        const std::string stem = folder + "/" + std::to_string(process_id()) + "-";
-        std::string from = input;
-        int ok = 1;
-        for (size_t k = 0; k < steps.size() && ok; ++k) {
-            const bool last = k + 1 == steps.size();
-            const std::string to = last ? output : stem + std::to_string(serial++) + ".png";
-            ok = steps[k](from.c_str(), to.c_str());
-            if (k > 0) {
-                // The step's errno tells a full device: removing must not change it.
-                const int saved = errno;
-                std::error_code ec;
-                std::filesystem::remove(fs_path(from), ec);
-                errno = saved;
-            }
-            from = to;
-        }
-        return ok;
+Call chain_of(std::vector<Link> steps) {
+    return [steps = std::move(steps)](const char *input, const char *output) {
+        std::vector<velmora::ChainLink> links;
+        links.reserve(steps.size());
+        for (const Link &step : steps) links.push_back(step());
+        return velmora::run_chain(links.data(), links.size(), input, output);
     };
 }
 

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "chain.h"
+
 namespace velmora_cli {
 
 struct Job {
@@ -25,12 +27,14 @@ struct Job {
 // Runs one library call on the two paths; 1 success, 0 failure.
 using Call = std::function<int(const char *input, const char *output)>;
 
-// The calls of a chain in one: each step's output, but the last's, is a PNG
-// in `folder` that the next step reads and that is removed once read. PNG
-// keeps every value and what of the metadata the outputs keep, so the result
-// is the one of the same steps run one by one through PNG files. The folder
-// is the caller's to remove (a worker ended at once leaves its file there).
-Call chain_of(std::vector<Call> steps, const std::string &folder);
+// A step of a chain: an adjustment and the values parsed for it, asked for
+// when a file runs (the values are parsed after the step is made).
+using Link = std::function<velmora::ChainLink()>;
+
+// The steps of a chain as one call: one decode, the adjustments in turn on
+// the same pixels, one encode; the result is the one of the same steps run
+// one by one through PNG files.
+Call chain_of(std::vector<Link> steps);
 
 // Output paths for a batch: DIR/<input's name without its extension><.FORMAT,
 // or the input's extension>. False with `error` when two inputs would share

@@ -338,6 +338,7 @@ void add_adjustment_commands(Registry &registry) {
             [&adj, state](const char *in, const char *out) {
                 return adj.call(in, out, state->values);
             },
+            [&adj, state]() { return velmora::ChainLink{&adj, state->values}; },
             [&adj, state]() { return unchanged_note(adj, *state); },
             adj.param_count ? example_text(adj) : std::string());
         const bool curves = adj.param_count > 1 && adj.params[1].kind == Kind::points;

@@ -154,7 +154,7 @@ std::vector<std::vector<char *>> steps_of(int argc, char **argv) {
 // its values checked, before any file is touched.
 int run_chain(std::vector<std::vector<char *>> &steps) {
     std::vector<std::unique_ptr<Command>> commands;
-    std::vector<velmora_cli::Call> calls;
+    std::vector<velmora_cli::Link> calls;
     std::vector<std::vector<std::string>> args;
     std::vector<std::string> notes;
     for (size_t k = 0; k < steps.size(); ++k) {
@@ -178,14 +178,14 @@ int run_chain(std::vector<std::vector<char *>> &steps) {
         const int status = command.parse(steps[k], last);
         if (status != 0) return status == Command::kDone ? 0 : status;
         if (last) break;
-        velmora_cli::Call call;
+        velmora_cli::Link link;
         std::vector<std::string> step_args;
         std::string note;
-        if (!command.registry.chosen_step(call, step_args, note)) {
+        if (!command.registry.chosen_step(link, step_args, note)) {
             velmora_cli::usage_error("+ joins adjustments", "");
             return 2;
         }
-        calls.push_back(std::move(call));
+        calls.push_back(std::move(link));
         args.push_back(std::move(step_args));
         notes.push_back(std::move(note));
     }

@@ -35,8 +35,8 @@ std::string check_format(std::string &text) {
     return std::string();
 }
 
-// A chain's last step reads a PNG, so an output whose name chooses no
-// format would come out as PNG, not in the input's format: it must choose.
+// A chain's output names its format: run one by one, the steps would hand
+// the last one a PNG, and "the input's format" would be ambiguous.
 bool chain_output_named(const std::string &output, const std::string &format) {
     if (output_descriptor(output) >= 0) return !format.empty();
     return velmora::format_from_path(output.c_str(), velmora::FORMAT_UNKNOWN) !=
@@ -134,9 +134,10 @@ size_t edit_distance(const std::string &a, const std::string &b) {
 }  // namespace
 
 CLI::App *Registry::add(const std::string &name, const std::string &description, Call call,
-                        std::function<std::string()> unchanged, const std::string &example) {
+                        Link link, std::function<std::string()> unchanged,
+                        const std::string &example) {
     CLI::App *cmd = app_.add_subcommand(name, description);
-    entries_.push_back({cmd, std::move(call), std::move(unchanged), example});
+    entries_.push_back({cmd, std::move(call), std::move(link), std::move(unchanged), example});
     if (!takes_files_) return cmd;
     cmd->add_option("FILES", files_,
                     "INPUT OUTPUT, or with -o: one or more inputs (JPEG, PNG or BMP). The "
@@ -163,7 +164,6 @@ CLI::App *Registry::add(const std::string &name, const std::string &description,
     // Given by the command itself to the worker processes it starts on
     // Windows, one per file.
     cmd->add_flag("--batch-worker", worker_)->group("");
-    cmd->add_option("--batch-temp", temp_folder_)->group("");
     return cmd;
 }
 
@@ -190,8 +190,7 @@ std::vector<std::string> Registry::worker_args(const CLI::App &command) {
     std::vector<std::string> args{command.get_name()};
     for (const CLI::Option *opt : command.get_options()) {
         if (opt->count() == 0 || opt->get_name() == "FILES" || opt->check_name("--help") ||
-            is_batch_option(opt) || opt->check_name("--batch-worker") ||
-            opt->check_name("--batch-temp"))
+            is_batch_option(opt) || opt->check_name("--batch-worker"))
             continue;
         // NAME=VALUE in one argument: a value may start with '-'.
         for (const std::string &value : opt->results())
@@ -208,11 +207,11 @@ int Registry::run() const {
     return 0;
 }
 
-bool Registry::chosen_step(Call &call, std::vector<std::string> &args,
+bool Registry::chosen_step(Link &link, std::vector<std::string> &args,
                            std::string &note) const {
     for (const Entry &e : entries_) {
         if (!e.command->parsed()) continue;
-        call = e.call;
+        link = e.link;
         note = e.unchanged();
         args = worker_args(*e.command);
         args.resize(args.size() - 2);  // --batch-worker --: the last step's
@@ -221,23 +220,23 @@ bool Registry::chosen_step(Call &call, std::vector<std::string> &args,
     return false;
 }
 
-void Registry::follow(std::vector<Call> calls, std::vector<std::vector<std::string>> args,
+void Registry::follow(std::vector<Link> links, std::vector<std::vector<std::string>> args,
                       std::vector<std::string> notes) {
-    before_ = std::move(calls);
+    before_ = std::move(links);
     before_args_ = std::move(args);
     before_notes_ = std::move(notes);
 }
 
 Call Registry::file_call(const Entry &entry) const {
     if (before_.empty()) return entry.call;
-    std::vector<Call> steps = before_;
-    steps.push_back(entry.call);
-    return chain_of(std::move(steps), temp_folder_);
+    std::vector<Link> steps = before_;
+    steps.push_back(entry.link);
+    return chain_of(std::move(steps));
 }
 
 int Registry::run_command(const Entry &entry) const {
     if (worker_) {
-        if (files_.size() != 2 || (!before_.empty() && temp_folder_.empty())) return 2;
+        if (files_.size() != 2) return 2;
         return run_as_worker({files_[0], files_[1]}, file_call(entry));
     }
     // A warning, not a refusal: a script that computes a value may well
@@ -283,18 +282,6 @@ int Registry::run_files(const Entry &entry) const {
         if (jobs.empty() && !batch) return 0;
     }
     std::string error;
-    // Removed when the run ends, whatever the workers left in it.
-    struct Folder {
-        std::string &path;
-        ~Folder() {
-            std::error_code ec;
-            if (!path.empty()) std::filesystem::remove_all(fs_path(path), ec);
-        }
-    } chain_folder{temp_folder_};
-    if (!before_.empty() && !make_temp_folder(temp_folder_, error)) {
-        print_error(error);
-        return 1;
-    }
     Pipes pipes;
     if (!batch && !pipes.prepare(jobs[0], format_, error)) {
         if (!error.empty()) print_error(error);
@@ -308,7 +295,6 @@ int Registry::run_files(const Entry &entry) const {
     }
     const std::vector<std::string> own = worker_args(*entry.command);
     args.insert(args.end(), own.begin(), own.end());
-    if (!before_.empty()) args.insert(args.end() - 2, "--batch-temp=" + temp_folder_);
     status = run_jobs(jobs, file_call(entry), jobs_ ? jobs_ : std::min(processor_count(), 256),
                       batch, args, json_, skipped);
     if (status != 0 || stopping() || pipes.deliver(error)) return status;

@@ -29,7 +29,8 @@ public:
     // `unchanged`: after parsing, "" or a note that the values given change
     // nothing, for a warning.
     // `example`: options with values that show what it does, for `list`.
-    CLI::App *add(const std::string &name, const std::string &description, Call call,
+    // `link`: the adjustment and its parsed values, for a chain.
+    CLI::App *add(const std::string &name, const std::string &description, Call call, Link link,
                   std::function<std::string()> unchanged, const std::string &example);
 
     // `velmora list`: every adjustment with its options and an example.
@@ -48,20 +49,21 @@ public:
     std::string explain(const CLI::ParseError &error, const std::vector<std::string> &args,
                         const std::string &command) const;
 
-    // After parsing a chain's step: the chosen adjustment's call, and the
-    // arguments that give a worker the same step. False when none was chosen.
-    // `note`: the warning that the step changes nothing, or "".
-    bool chosen_step(Call &call, std::vector<std::string> &args, std::string &note) const;
+    // After parsing a chain's step: the chosen adjustment with its values,
+    // and the arguments that give a worker the same step. False when none
+    // was chosen. `note`: the warning that the step changes nothing, or "".
+    bool chosen_step(Link &link, std::vector<std::string> &args, std::string &note) const;
 
     // The steps of a chain that come before this one's adjustment, run in
     // order on each file before it.
-    void follow(std::vector<Call> calls, std::vector<std::vector<std::string>> args,
+    void follow(std::vector<Link> links, std::vector<std::vector<std::string>> args,
                 std::vector<std::string> notes);
 
 private:
     struct Entry {
         CLI::App *command;
         Call call;
+        Link link;
         std::function<std::string()> unchanged;
         std::string example;
     };
@@ -75,11 +77,9 @@ private:
     bool json_ = false;
     bool no_clobber_ = false;
     bool takes_files_;
-    std::vector<Call> before_;
+    std::vector<Link> before_;
     std::vector<std::vector<std::string>> before_args_;
     std::vector<std::string> before_notes_;
-    // A chain's intermediate files; given to a worker by --batch-temp.
-    mutable std::string temp_folder_;
 
     int run_command(const Entry &entry) const;
     int run_files(const Entry &entry) const;
