@@ -14,7 +14,6 @@ file). Medians over the runs, which interleave the tools.
 """
 import argparse
 import os
-import resource
 import shutil
 import statistics
 import subprocess
@@ -51,13 +50,15 @@ def peers(velmora, work):
 
 
 def timed(cmd):
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    """Wall and CPU seconds, and the peak resident memory in MiB, of one run."""
     start = time.perf_counter()
-    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    child = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(child.pid, 0)
     wall = time.perf_counter() - start
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-    return wall, cpu
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode != 0:
+        raise subprocess.CalledProcessError(child.returncode, cmd)
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
 
 
 def make_inputs(work):
@@ -92,17 +93,19 @@ def main():
                     results.setdefault((fmt, name), []).append(timed(cmd))
                     size = os.path.getsize(out.split("[")[0])
                     results.setdefault((fmt, name, "size"), [size])
-        print("| format | tool | wall s | CPU s | wall / velmora | output MiB |")
-        print("|---|---|---:|---:|---:|---:|")
+        print("| format | tool | wall s | CPU s | wall / velmora | peak resident MiB "
+              "| output MiB |")
+        print("|---|---|---:|---:|---:|---:|---:|")
         for fmt in inputs:
-            base = statistics.median(w for w, _ in results[(fmt, "velmora")])
+            base = statistics.median(r[0] for r in results[(fmt, "velmora")])
             for name in tools:
                 runs = results[(fmt, name)]
-                wall = statistics.median(w for w, _ in runs)
-                cpu = statistics.median(c for _, c in runs)
+                wall = statistics.median(r[0] for r in runs)
+                cpu = statistics.median(r[1] for r in runs)
+                peak = statistics.median(r[2] for r in runs)
                 size = results[(fmt, name, "size")][0] / 2**20
-                print("| %s | %s | %.2f | %.2f | %.2f | %.1f |" % (fmt, name, wall, cpu,
-                                                                    wall / base, size))
+                print("| %s | %s | %.2f | %.2f | %.2f | %.0f | %.1f |" % (
+                    fmt, name, wall, cpu, wall / base, peak, size))
         print()
         print("Invert of a 6000x4000 photograph, JPEG at quality 92 or PNG at each tool's "
               "default compression; medians of %d runs; %d CPU(s)." % (args.runs,
