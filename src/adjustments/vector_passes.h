@@ -50,10 +50,12 @@ struct VignettePass {
     float s, r, cx, cy, rim;
 };
 
-// One row of the vignette: its squared vertical offset.
+// A run of one row of the vignette: the row's squared vertical offset, and
+// the column of the run's first pixel.
 struct VignetteRow {
     const VignettePass *pass;
     float dy2;
+    int32_t x;
 };
 
 // ---- the steps, over lane types ---------------------------------------------------
@@ -195,7 +197,7 @@ inline uint64_t darken(unsigned char *p, uint64_t from, uint64_t count, const Vi
     const F one = O::set(1.0f), dy2 = O::set(row.dy2);
     const F s = O::set(v.s), r = O::set(v.r), cx = O::set(v.cx), rim = O::set(v.rim);
     return for_groups<O>(p, from, count, [&](unsigned char *px, uint64_t i) {
-        I column = O::iota(static_cast<int32_t>(i));
+        I column = O::iota(row.x + static_cast<int32_t>(i));
         F k[2];
         for (int g = 0; g < 2; ++g) {
             const F dx = O::sub(O::to_float(column), cx);
