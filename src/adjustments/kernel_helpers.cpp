@@ -1,6 +1,5 @@
 // The kernels' shared helpers that are not templates: the table kernel and the luma.
 #include "kernel_helpers.h"
-#include "vector_passes.h"
 
 #include <cstring>
 
@@ -26,7 +25,7 @@ namespace {
 // pixel is one load, three look-ups, three ORs and one store.
 class TableKernel final : public BandKernel {
 public:
-    TableKernel(const ChannelTables &tables, Isa isa) : isa_(resolve(isa)) {
+    explicit TableKernel(const ChannelTables &tables) {
         for (int v = 0; v < 256; ++v) {
             red_[v] = tables.level[0][v];
             green_[v] = static_cast<uint32_t>(tables.level[1][v]) << 8;
@@ -35,27 +34,23 @@ public:
     }
 
     void run(unsigned char *p, int count, int, int) const override {
-        if (count <= 0) return;
-        const TablePass pass{red_, green_, blue_};
-        for_pixels(p, static_cast<uint64_t>(count), isa_, kMapTables, pass,
-                   [&](unsigned char *px, uint64_t) {
-                       uint32_t word;
-                       std::memcpy(&word, px, 4);
-                       word = (word & 0xFF000000u) | red_[word & 0xFFu] |
-                              green_[(word >> 8) & 0xFFu] | blue_[(word >> 16) & 0xFFu];
-                       std::memcpy(px, &word, 4);
-                   });
+        for (int i = 0; i < count; ++i, p += 4) {
+            uint32_t px;
+            std::memcpy(&px, p, 4);
+            px = (px & 0xFF000000u) | red_[px & 0xFFu] | green_[(px >> 8) & 0xFFu] |
+                 blue_[(px >> 16) & 0xFFu];
+            std::memcpy(p, &px, 4);
+        }
     }
 
 private:
-    Isa isa_;
     uint32_t red_[256], green_[256], blue_[256];
 };
 
 }  // namespace
 
-BandKernelPtr table_kernel(const char *name, const ChannelTables &tables, Isa isa) {
-    BandKernelPtr kernel(new (std::nothrow) TableKernel(tables, isa));
+BandKernelPtr table_kernel(const char *name, const ChannelTables &tables, Isa) {
+    BandKernelPtr kernel(new (std::nothrow) TableKernel(tables));
     if (!kernel) fail("%s: out of memory", name);
     return kernel;
 }

@@ -58,12 +58,6 @@ struct VignetteRow {
     int32_t x;
 };
 
-// The per-channel tables, each widened to a pixel word with its level in its
-// own byte: a pixel's new colour is the OR of three look-ups.
-struct TablePass {
-    const uint32_t *red, *green, *blue;
-};
-
 // ---- the steps, over lane types ---------------------------------------------------
 
 namespace lanes {
@@ -246,10 +240,6 @@ VELMORA_VECTOR_PASSES(sse2)
 VELMORA_VECTOR_PASSES(avx2)
 #endif
 #undef VELMORA_VECTOR_PASSES
-#if defined(VELMORA_HAVE_AVX2)
-// Eight look-ups at once need AVX2's gathers: there is no SSE2 form.
-uint64_t map_tables_avx2(unsigned char *p, uint64_t from, uint64_t count, const TablePass &pass);
-#endif
 
 // A pass's functions for each instruction set, null where the build has none.
 template <class Pass>
@@ -277,7 +267,6 @@ inline constexpr VectorPass<ReplacePass> kReplace{VELMORA_SSE2_PASS(replace),
                                                   VELMORA_AVX2_PASS(replace)};
 inline constexpr VectorPass<VignetteRow> kDarken{VELMORA_SSE2_PASS(darken),
                                                  VELMORA_AVX2_PASS(darken)};
-inline constexpr VectorPass<TablePass> kMapTables{nullptr, VELMORA_AVX2_PASS(map_tables)};
 #undef VELMORA_SSE2_PASS
 #undef VELMORA_AVX2_PASS
 
