@@ -341,6 +341,42 @@ TEST(BandKernelFactories, RefuseWithTheOpsMessages) {
     }
 }
 
+// ---- tables that only shift the levels ----------------------------------------------
+
+// Tables of the form clamp(v + k) run as saturating byte additions in the
+// fast passes, and tables that change nothing are skipped: every brightness,
+// curves that are such shifts for one channel or all, and tables one entry
+// away from a shift, each against the scalar reference on a row of odd length.
+class ShiftTables : public EachFastPass<int> {};
+
+TEST_P(ShiftTables, AgreeWithTheScalarReference) {
+    Pixels row(1031, 1);
+    for (int i = 0; i < 1031; ++i) row.set(i, i % 256, (i * 7 + 3) % 256, 255 - i % 256, i % 251);
+    for (int v = -100; v <= 100; ++v)
+        ASSERT_TRUE(same_bytes(
+            row, [v](Image &img, Isa isa) { return op_brightness(img, v, isa); }, fast()))
+            << "brightness " << v;
+
+    // Straight two-point curves: y = x + k up to the clamp.
+    const int up_xs[] = {0, 235, 0, 255, 0, 255}, up_ys[] = {20, 255, 0, 255, 0, 255};
+    const int down_xs[] = {0, 255, 40, 255, 0, 254}, down_ys[] = {0, 215, 0, 215, 0, 254};
+    const int flat_xs[] = {0, 255}, flat_ys[] = {255, 255};
+    const CurveSpec curves[] = {
+        {2, up_xs, up_ys, 0},       // +20 for all three
+        {2, up_xs, up_ys, 3},       // +20 red only, the others unchanged
+        {2, down_xs, down_ys, 3},   // -40 one way or another, and one entry off a shift
+        {2, flat_xs, flat_ys, 0},   // everything to 255: the largest shift
+    };
+    for (const CurveSpec &c : curves)
+        ASSERT_TRUE(same_bytes(
+            row, [&](Image &img, Isa isa) { return op_curves(img, c, isa); }, fast()))
+            << "curve " << (&c - curves);
+}
+
+INSTANTIATE_TEST_SUITE_P(Passes, ShiftTables, testing::Combine(testing::ValuesIn(kFastIsas),
+                                                               testing::Values(0)),
+                         pass_and<int>([](int) { return "all"; }));
+
 // ---- replace at every distance boundary ------------------------------------------------
 
 // For each tolerance, colours at city-block distance tolerance - 1, tolerance

@@ -58,6 +58,13 @@ struct VignetteRow {
     int32_t x;
 };
 
+// Per-channel tables that only add a constant to every level, limited to
+// 0..255: each byte of a pixel word raised by its byte of `up`, then lowered
+// by its byte of `down`, both saturating (A's bytes are 0 in both).
+struct ShiftPass {
+    uint32_t up, down;
+};
+
 // ---- the steps, over lane types ---------------------------------------------------
 
 namespace lanes {
@@ -232,7 +239,9 @@ inline uint64_t darken(unsigned char *p, uint64_t from, uint64_t count, const Vi
                                     const SelectivePass &pass);                               \
     uint64_t replace_##suffix(unsigned char *p, uint64_t from, uint64_t count,                \
                               const ReplacePass &pass);                                       \
-    uint64_t darken_##suffix(unsigned char *p, uint64_t from, uint64_t count, const VignetteRow &row);
+    uint64_t darken_##suffix(unsigned char *p, uint64_t from, uint64_t count, const VignetteRow &row); \
+    uint64_t shift_levels_##suffix(unsigned char *p, uint64_t from, uint64_t count,           \
+                                   const ShiftPass &pass);
 #if defined(VELMORA_HAVE_SSE2)
 VELMORA_VECTOR_PASSES(sse2)
 #endif
@@ -267,6 +276,8 @@ inline constexpr VectorPass<ReplacePass> kReplace{VELMORA_SSE2_PASS(replace),
                                                   VELMORA_AVX2_PASS(replace)};
 inline constexpr VectorPass<VignetteRow> kDarken{VELMORA_SSE2_PASS(darken),
                                                  VELMORA_AVX2_PASS(darken)};
+inline constexpr VectorPass<ShiftPass> kShiftLevels{VELMORA_SSE2_PASS(shift_levels),
+                                                    VELMORA_AVX2_PASS(shift_levels)};
 #undef VELMORA_SSE2_PASS
 #undef VELMORA_AVX2_PASS
 
