@@ -55,19 +55,23 @@ int channel_shift(int v, int channel, const Balance &bal) {
 
 }  // namespace
 
-int op_color_balance(Image &img, const Balance &bal, Isa isa) {
+BandKernelPtr prepare_color_balance(int, int, const Balance &bal, Isa isa) {
     bool all_zero = true;
     for (const int *group : {bal.shadows, bal.midtones, bal.highlights}) {
         for (int c = 0; c < 3; ++c) {
             if (group[c] < -100 || group[c] > 100)
-                return fail("color_balance: values must be in -100..100");
+                return refused(fail("color_balance: values must be in -100..100"));
             if (group[c] != 0) all_zero = false;
         }
     }
-    if (all_zero) return 1;
+    if (all_zero) return unchanged_kernel("color_balance");
 
-    return map_channels(img, isa,
-                        [&](int c, int v) { return clamp_byte(v + channel_shift(v, c, bal)); });
+    return prepare_channels("color_balance", isa,
+                            [bal](int c, int v) { return clamp_byte(v + channel_shift(v, c, bal)); });
+}
+
+int op_color_balance(Image &img, const Balance &bal, Isa isa) {
+    return run_whole(img, prepare_color_balance(img.width, img.height, bal, isa));
 }
 
 }  // namespace velmora

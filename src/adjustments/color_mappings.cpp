@@ -12,24 +12,23 @@ namespace velmora {
 // a channel value in a table of doubles built with the very same
 // multiplication, then add them in the same order: the same doubles, so the
 // same results, with no multiplication per pixel.
-int op_grayscale(Image &img, Isa isa) {
-    if (!fast_pass(isa)) {
-        for_each_pixel(img, [](unsigned char *p) {
+BandKernelPtr prepare_grayscale(int, int, Isa isa) {
+    if (!fast_pass(isa))
+        return pixel_kernel("grayscale", [](unsigned char *p) {
             p[0] = p[1] = p[2] = static_cast<unsigned char>(luma(p[0], p[1], p[2]));
         });
-        return 1;
-    }
-    double red[256], green[256], blue[256];
+    struct Products {
+        double red[256], green[256], blue[256];
+    } w;
     for (int v = 0; v < 256; ++v) {
-        red[v] = 0.299 * v;
-        green[v] = 0.587 * v;
-        blue[v] = 0.114 * v;
+        w.red[v] = 0.299 * v;
+        w.green[v] = 0.587 * v;
+        w.blue[v] = 0.114 * v;
     }
-    for_each_pixel(img, [&](unsigned char *p) {
-        const double y = ((red[p[0]] + green[p[1]]) + blue[p[2]]) + 0.5;
+    return pixel_kernel("grayscale", [w](unsigned char *p) {
+        const double y = ((w.red[p[0]] + w.green[p[1]]) + w.blue[p[2]]) + 0.5;
         p[0] = p[1] = p[2] = static_cast<unsigned char>(static_cast<int>(y));
     });
-    return 1;
 }
 
 // The matrix, one row per output channel: the weights of R, G and B.
@@ -43,21 +42,24 @@ static unsigned char sepia_channel(const double (&w)[3], int r, int g, int b) {
     return clamp_byte(static_cast<int>(((w[0] * r + w[1] * g) + w[2] * b) + 0.5));
 }
 
-int op_sepia(Image &img, Isa isa) {
+BandKernelPtr prepare_sepia(int, int, Isa isa) {
 #if defined(VELMORA_HAVE_SSE2)
     if (fast_pass(isa)) {
         // Per input channel and level, its products with the weights of the
         // three output rows side by side (new R, new G, new B, 0), so that two
         // packed additions do the work of three scalar ones, lane by lane the same.
-        alignas(16) double products[3][256][4];
+        struct alignas(16) Products {
+            double v[3][256][4];
+        } products;
         for (int c = 0; c < 3; ++c)
             for (int v = 0; v < 256; ++v) {
-                for (int o = 0; o < 3; ++o) products[c][v][o] = kSepia[o][c] * v;
-                products[c][v][3] = 0.0;
+                for (int o = 0; o < 3; ++o) products.v[c][v][o] = kSepia[o][c] * v;
+                products.v[c][v][3] = 0.0;
             }
-        const __m128d half = _mm_set1_pd(0.5);
-        for_each_pixel(img, [&](unsigned char *p) {
-            const double *r = products[0][p[0]], *g = products[1][p[1]], *b = products[2][p[2]];
+        return pixel_kernel("sepia", [products](unsigned char *p) {
+            const __m128d half = _mm_set1_pd(0.5);
+            const double *r = products.v[0][p[0]], *g = products.v[1][p[1]],
+                         *b = products.v[2][p[2]];
             const __m128d new_rg = _mm_add_pd(
                 _mm_add_pd(_mm_add_pd(_mm_load_pd(r), _mm_load_pd(g)), _mm_load_pd(b)), half);
             const __m128d new_b = _mm_add_pd(
@@ -73,33 +75,38 @@ int op_sepia(Image &img, Isa isa) {
             px = (px & 0xFF000000u) | (rgb & 0x00FFFFFFu);
             std::memcpy(p, &px, 4);
         });
-        return 1;
     }
 #else
     (void)isa;
 #endif
-    for_each_pixel(img, [](unsigned char *p) {
+    return pixel_kernel("sepia", [](unsigned char *p) {
         const int r = p[0], g = p[1], b = p[2];  // all outputs from the input colour
         for (int c = 0; c < 3; ++c) p[c] = sepia_channel(kSepia[c], r, g, b);
     });
-    return 1;
 }
 
-int op_invert(Image &img, Isa isa) {
-    if (!fast_pass(isa)) {
-        for_each_pixel(img, [](unsigned char *p) {
+BandKernelPtr prepare_invert(int, int, Isa isa) {
+    if (!fast_pass(isa))
+        return pixel_kernel("invert", [](unsigned char *p) {
             for (int c = 0; c < 3; ++c) p[c] = static_cast<unsigned char>(255 - p[c]);
         });
-        return 1;
-    }
     // 255 - v is the complement of the byte: one XOR per pixel word.
-    for_each_pixel(img, [](unsigned char *p) {
+    return pixel_kernel("invert", [](unsigned char *p) {
         uint32_t px;
         std::memcpy(&px, p, 4);
         px ^= 0x00FFFFFFu;
         std::memcpy(p, &px, 4);
     });
-    return 1;
+}
+
+int op_grayscale(Image &img, Isa isa) {
+    return run_whole(img, prepare_grayscale(img.width, img.height, isa));
+}
+
+int op_sepia(Image &img, Isa isa) { return run_whole(img, prepare_sepia(img.width, img.height, isa)); }
+
+int op_invert(Image &img, Isa isa) {
+    return run_whole(img, prepare_invert(img.width, img.height, isa));
 }
 
 }  // namespace velmora

@@ -66,20 +66,24 @@ static int build_curve_lut(const int *xs, const int *ys, int count, int *table) 
     return 1;
 }
 
-int op_curves(Image &img, const CurveSpec &args, Isa isa) {
-    int red[256], green[256], blue[256];
+BandKernelPtr prepare_curves(int, int, const CurveSpec &args, Isa isa) {
+    struct Curves {
+        int level[3][256];  // red, green, blue
+    } t;
     const int n = args.count;
     if (args.per_channel == 0) {
-        if (!build_curve_lut(args.xs, args.ys, n, red)) return 0;
-        for (int i = 0; i < 256; ++i) green[i] = blue[i] = red[i];
+        if (!build_curve_lut(args.xs, args.ys, n, t.level[0])) return nullptr;
+        for (int i = 0; i < 256; ++i) t.level[1][i] = t.level[2][i] = t.level[0][i];
     } else {
         // The first curve that fails is the one reported.
-        if (!build_curve_lut(args.xs, args.ys, n, red)) return 0;
-        if (!build_curve_lut(args.xs + n, args.ys + n, n, green)) return 0;
-        if (!build_curve_lut(args.xs + 2 * n, args.ys + 2 * n, n, blue)) return 0;
+        for (int c = 0; c < 3; ++c)
+            if (!build_curve_lut(args.xs + c * n, args.ys + c * n, n, t.level[c])) return nullptr;
     }
-    const int *const tables[3] = {red, green, blue};
-    return map_channels(img, isa, [&](int c, int v) { return tables[c][v]; });
+    return prepare_channels("curves", isa, [t](int c, int v) { return t.level[c][v]; });
+}
+
+int op_curves(Image &img, const CurveSpec &args, Isa isa) {
+    return run_whole(img, prepare_curves(img.width, img.height, args, isa));
 }
 
 }  // namespace velmora

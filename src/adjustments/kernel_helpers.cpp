@@ -1,5 +1,6 @@
-// The kernels' shared helpers that are not templates: the table pass and the luma.
+// The kernels' shared helpers that are not templates: the table kernel and the luma.
 #include "kernel_helpers.h"
+#include "vector_passes.h"
 
 #include <cstring>
 
@@ -15,22 +16,73 @@ int luma(int r, int g, int b) {
     return static_cast<int>(y);
 }
 
-void apply_tables(Image &img, const ChannelTables &tables) {
-    // Each table widened and shifted to its byte of the pixel word, so that a
-    // pixel is one load, three look-ups, three ORs and one store.
-    uint32_t red[256], green[256], blue[256];
-    for (int v = 0; v < 256; ++v) {
-        red[v] = tables.level[0][v];
-        green[v] = static_cast<uint32_t>(tables.level[1][v]) << 8;
-        blue[v] = static_cast<uint32_t>(tables.level[2][v]) << 16;
+BandKernelPtr unchanged_kernel(const char *name) {
+    return make_kernel(name, [](unsigned char *, int, int, int) {});
+}
+
+namespace {
+
+// The constant k with table[v] = clamp(v + k) for every v, if there is one:
+// then table[0] = min(k, 255) for k > 0, table[255] = max(255 + k, 0) for
+// k < 0, and k = 0 leaves both ends alone.
+bool shift_of(const unsigned char (&table)[256], int &k) {
+    k = table[0] > 0 ? table[0] : table[255] < 255 ? table[255] - 255 : 0;
+    for (int v = 0; v < 256; ++v)
+        if (table[v] != clamp_byte(v + k)) return false;
+    return true;
+}
+
+// Each table widened and shifted to its byte of the pixel word, so that a
+// pixel is one load, three look-ups, three ORs and one store. Tables that
+// only add a constant (brightness, for one) run as saturating byte
+// additions in the fast passes, many pixels at a time; tables that change
+// nothing (auto levels of a picture that spans every level) skip the work.
+class TableKernel final : public BandKernel {
+public:
+    TableKernel(const ChannelTables &tables, Isa isa) : isa_(resolve(isa)) {
+        for (int v = 0; v < 256; ++v) {
+            red_[v] = tables.level[0][v];
+            green_[v] = static_cast<uint32_t>(tables.level[1][v]) << 8;
+            blue_[v] = static_cast<uint32_t>(tables.level[2][v]) << 16;
+        }
+        shift_ = isa_ != Isa::scalar;
+        shift_pass_ = {0, 0};
+        for (int c = 0; c < 3 && shift_; ++c) {
+            int k;
+            shift_ = shift_of(tables.level[c], k);
+            if (k > 0) shift_pass_.up |= static_cast<uint32_t>(k) << (8 * c);
+            if (k < 0) shift_pass_.down |= static_cast<uint32_t>(-k) << (8 * c);
+        }
+        unchanged_ = shift_ && shift_pass_.up == 0 && shift_pass_.down == 0;
     }
-    for_each_pixel(img, [&](unsigned char *p) {
-        uint32_t px;
-        std::memcpy(&px, p, 4);
-        px = (px & 0xFF000000u) | red[px & 0xFFu] | green[(px >> 8) & 0xFFu] |
-             blue[(px >> 16) & 0xFFu];
-        std::memcpy(p, &px, 4);
-    });
+
+    void run(unsigned char *p, int count, int, int) const override {
+        if (count <= 0 || unchanged_) return;
+        const auto one = [this](unsigned char *px, uint64_t) {
+            uint32_t word;
+            std::memcpy(&word, px, 4);
+            word = (word & 0xFF000000u) | red_[word & 0xFFu] | green_[(word >> 8) & 0xFFu] |
+                   blue_[(word >> 16) & 0xFFu];
+            std::memcpy(px, &word, 4);
+        };
+        const VectorPass<ShiftPass> none{nullptr, nullptr};
+        for_pixels(p, static_cast<uint64_t>(count), isa_, shift_ ? kShiftLevels : none,
+                   shift_pass_, one);
+    }
+
+private:
+    Isa isa_;
+    bool shift_, unchanged_;
+    ShiftPass shift_pass_;
+    uint32_t red_[256], green_[256], blue_[256];
+};
+
+}  // namespace
+
+BandKernelPtr table_kernel(const char *name, const ChannelTables &tables, Isa isa) {
+    BandKernelPtr kernel(new (std::nothrow) TableKernel(tables, isa));
+    if (!kernel) fail("%s: out of memory", name);
+    return kernel;
 }
 
 }  // namespace velmora

@@ -1,13 +1,16 @@
 // What the kernels share: the one clamp, the one rounding of a shift, the one
-// wrap of degrees, the luma, and the pixel loops (every pixel, a vector pass
-// with the scalar reference for the rest, and the per-channel table pass).
+// wrap of degrees, the luma, the vector pass loop, and the prepared kernels'
+// shapes (a body held by value, the per-channel tables).
 // Internal.
 #ifndef VELMORA_KERNEL_HELPERS_H
 #define VELMORA_KERNEL_HELPERS_H
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <utility>
 
+#include "band_kernel.h"
 #include "image.h"
 #include "last_error.h"
 #include "cpu.h"
@@ -42,13 +45,6 @@ int luma(int r, int g, int b);
 
 // ---- pixel loops ------------------------------------------------------------
 
-// `pixel(unsigned char *rgba)` on every pixel, rows top to bottom.
-template <class Pixel>
-void for_each_pixel(Image &img, Pixel pixel) {
-    unsigned char *p = img.pixels;
-    for (uint64_t i = 0, n = pixel_count(img); i < n; ++i, p += 4) pixel(p);
-}
-
 // `count` pixels from `p` through a vector pass: its AVX2 function first
 // where `isa` runs as AVX2, then its SSE2 function on what is left in every
 // fast pass (each does whole groups and says where it stopped),
@@ -65,37 +61,87 @@ void for_pixels(unsigned char *p, uint64_t count, Isa isa, const Passes &passes,
     for (p += 4 * done; done < count; ++done, p += 4) one(p, done);
 }
 
+// ---- prepared kernels -----------------------------------------------------------
+
+// A kernel whose run is `body(px, count, x, y)`, everything it needs held by
+// value in `body`, so the kernel owns it and runs stay independent.
+template <class Body>
+class BodyKernel final : public BandKernel {
+public:
+    explicit BodyKernel(Body body) : body_(std::move(body)) {}
+    void run(unsigned char *px, int count, int x, int y) const override {
+        if (count > 0) body_(px, count, x, y);
+    }
+
+private:
+    Body body_;
+};
+
+// `body` as a kernel; null after fail() when there is no memory for it.
+// `name` starts the message.
+template <class Body>
+BandKernelPtr make_kernel(const char *name, Body body) {
+    BandKernelPtr kernel(new (std::nothrow) BodyKernel<Body>(std::move(body)));
+    if (!kernel) fail("%s: out of memory", name);
+    return kernel;
+}
+
+// `pixel(unsigned char *rgba)` on every pixel of each run.
+template <class Pixel>
+BandKernelPtr pixel_kernel(const char *name, Pixel pixel) {
+    return make_kernel(name, [pixel](unsigned char *p, int count, int, int) {
+        for (int i = 0; i < count; ++i, p += 4) pixel(p);
+    });
+}
+
+// What a factory returns after fail(), read as `return refused(fail(...))`.
+inline BandKernelPtr refused(int) { return nullptr; }
+
+// The kernel of parameters that leave every pixel as it is.
+BandKernelPtr unchanged_kernel(const char *name);
+
 // New R, G and B values indexed by the old ones, for adjustments whose result
 // for a channel depends only on that channel's old value.
 struct ChannelTables {
     unsigned char level[3][256];  // red, green, blue
 };
 
-// Maps R, G and B of every pixel through the tables in one pass; A keeps its value.
-void apply_tables(Image &img, const ChannelTables &tables);
+// Maps R, G and B of every pixel through the tables; A keeps its value.
+// Null after fail() when there is no memory for it.
+BandKernelPtr table_kernel(const char *name, const ChannelTables &tables, Isa isa);
 
-// The per-channel pass: `level(channel, old)` (channel 0 red, 1 green,
+// The per-channel kernel: `level(channel, old)` (channel 0 red, 1 green,
 // 2 blue) gives the new value 0..255. The fast passes evaluate it 768 times
-// into tables and maps every pixel through them; the scalar reference
-// evaluates it for every channel of every pixel.
+// into tables, once, and map every pixel through them; the scalar reference
+// evaluates it for every channel of every pixel. `level` is kept by value.
 template <class Level>
-int map_channels(Image &img, Isa isa, Level level) {
+BandKernelPtr prepare_channels(const char *name, Isa isa, Level level) {
     if (fast_pass(isa)) {
         ChannelTables t;
         for (int c = 0; c < 3; ++c)
             for (int v = 0; v < 256; ++v) t.level[c][v] = static_cast<unsigned char>(level(c, v));
-        apply_tables(img, t);
-        return 1;
+        return table_kernel(name, t, isa);
     }
-    for_each_pixel(img, [&](unsigned char *p) {
+    return pixel_kernel(name, [level](unsigned char *p) {
         for (int c = 0; c < 3; ++c) p[c] = static_cast<unsigned char>(level(c, p[c]));
     });
-    return 1;
 }
 
-// The per-channel pass with one 256-entry table (entries 0..255) for R, G and B.
-inline int map_channels(Image &img, Isa isa, const int (&table)[256]) {
-    return map_channels(img, isa, [&](int, int v) { return table[v]; });
+// One 256-entry table (entries 0..255) for R, G and B.
+struct SharedTable {
+    int level[256];
+};
+
+inline BandKernelPtr prepare_channels(const char *name, Isa isa, const SharedTable &table) {
+    return prepare_channels(name, isa, [table](int, int v) { return table.level[v]; });
+}
+
+// A prepared kernel over a whole image, rows top to bottom: what each op_X
+// is. 0 when `kernel` is null (its factory has called fail()).
+inline int run_whole(Image &img, const BandKernelPtr &kernel) {
+    if (!kernel) return 0;
+    kernel->run_rows(img.pixels, 4 * static_cast<size_t>(img.width), img.width, 0, img.height);
+    return 1;
 }
 
 }  // namespace velmora

@@ -7,27 +7,32 @@
 
 namespace velmora {
 
-int op_levels(Image &img, int black_point, int white_point, float gamma, Isa isa) {
+BandKernelPtr prepare_levels(int, int, int black_point, int white_point, float gamma, Isa isa) {
     if (black_point < 0 || black_point > 255 || white_point < 0 || white_point > 255)
-        return fail("levels: black/white point out of range 0..255");
-    if (black_point >= white_point) return fail("levels: white point must be > black point");
+        return refused(fail("levels: black/white point out of range 0..255"));
+    if (black_point >= white_point)
+        return refused(fail("levels: white point must be > black point"));
     if (!(gamma >= 0.1f) || !(gamma <= 5.0f))
-        return fail("levels: gamma %g out of range 0.1..5.0", printable(gamma));
+        return refused(fail("levels: gamma %g out of range 0.1..5.0", printable(gamma)));
 
     // t = i*r - black*r, not (i - black)*r: the two round apart at exact
     // halfway entries, and this order is the one results are checked against.
     const float r = 1.0f / static_cast<float>(white_point - black_point);
     const float s = static_cast<float>(black_point) * r;
     const double e = static_cast<double>(1.0f / gamma);
-    int table[256];
+    SharedTable table;
     for (int i = 0; i < 256; ++i) {
         const float scaled = static_cast<float>(i) * r;
         const float t = scaled - s;
         const double base = t < 0.0f ? 0.0 : t > 1.0f ? 1.0 : static_cast<double>(t);
         const float p = static_cast<float>(std::pow(base, e));
-        table[i] = static_cast<int>(p * 255.0f + 0.5f);
+        table.level[i] = static_cast<int>(p * 255.0f + 0.5f);
     }
-    return map_channels(img, isa, table);
+    return prepare_channels("levels", isa, table);
+}
+
+int op_levels(Image &img, int black_point, int white_point, float gamma, Isa isa) {
+    return run_whole(img, prepare_levels(img.width, img.height, black_point, white_point, gamma, isa));
 }
 
 // Each channel's lowest and highest level present (A plays no part), from
@@ -86,7 +91,7 @@ static void spans_from_extremes(const Image &img, int low[3], int high[3]) {
     }
 }
 
-int op_auto_levels(Image &img, Isa isa) {
+BandKernelPtr prepare_auto_levels(const Image &img, Isa isa) {
     int low[3], high[3];
     if (fast_pass(isa))
         spans_from_extremes(img, low, high);
@@ -111,7 +116,9 @@ int op_auto_levels(Image &img, Isa isa) {
             map.level[c][v] = static_cast<unsigned char>(q > 255 ? 255 : q);
         }
     }
-    return map_channels(img, isa, [&](int c, int v) { return map.level[c][v]; });
+    return prepare_channels("auto_levels", isa, [map](int c, int v) { return map.level[c][v]; });
 }
+
+int op_auto_levels(Image &img, Isa isa) { return run_whole(img, prepare_auto_levels(img, isa)); }
 
 }  // namespace velmora

@@ -9,54 +9,70 @@ static bool is_channel(int value) { return value >= 0 && value <= 255; }
 
 static int distance(int a, int b) { return a > b ? a - b : b - a; }
 
-int op_replace(Image &img, const Replacement &rep, Isa isa) {
+BandKernelPtr prepare_replace(int, int, const Replacement &rep, Isa isa) {
     for (int c = 0; c < 3; ++c)
         if (!is_channel(rep.from[c]) || !is_channel(rep.to[c]))
-            return fail("replace: color components must be 0..255");
+            return refused(fail("replace: color components must be 0..255"));
     if (rep.tolerance < 0 || rep.tolerance > 255)
-        return fail("replace: tolerance %d out of range 0..255", rep.tolerance);
+        return refused(fail("replace: tolerance %d out of range 0..255", rep.tolerance));
 
     const ReplacePass pass{{rep.from[0], rep.from[1], rep.from[2]},
                            static_cast<uint32_t>(rep.to[0]) | static_cast<uint32_t>(rep.to[1]) << 8 |
                                static_cast<uint32_t>(rep.to[2]) << 16,
                            rep.tolerance};
-    for_pixels(img.pixels, pixel_count(img), isa, kReplace, pass, [&](unsigned char *px, uint64_t) {
-        // City-block distance, 0..765; a match takes the target whole.
-        const int d = distance(px[0], rep.from[0]) + distance(px[1], rep.from[1]) +
-                      distance(px[2], rep.from[2]);
-        if (d <= rep.tolerance)
-            for (int c = 0; c < 3; ++c) px[c] = static_cast<unsigned char>(rep.to[c]);
+    const Isa run = resolve(isa);
+    return make_kernel("replace", [pass, run](unsigned char *p, int count, int, int) {
+        for_pixels(p, static_cast<uint64_t>(count), run, kReplace, pass,
+                   [&](unsigned char *px, uint64_t) {
+                       // City-block distance, 0..765; a match takes the target whole.
+                       const int d = distance(px[0], pass.from[0]) + distance(px[1], pass.from[1]) +
+                                     distance(px[2], pass.from[2]);
+                       if (d <= pass.tolerance)
+                           for (int c = 0; c < 3; ++c)
+                               px[c] = static_cast<unsigned char>(pass.to >> (8 * c));
+                   });
     });
-    return 1;
 }
 
-int op_colorize(Image &img, int r, int g, int b, int intensity, Isa isa) {
+BandKernelPtr prepare_colorize(int, int, int r, int g, int b, int intensity, Isa isa) {
     if (!is_channel(r) || !is_channel(g) || !is_channel(b))
-        return fail("colorize: color components must be 0..255");
+        return refused(fail("colorize: color components must be 0..255"));
     if (intensity < 0 || intensity > 100)
-        return fail("colorize: intensity %d out of range 0..100", intensity);
+        return refused(fail("colorize: intensity %d out of range 0..100", intensity));
 
-    // c * (1 - a) + component * a, with the second product formed once per call.
+    // c * (1 - a) + component * a, with the second product formed once.
     const float a = static_cast<float>(intensity) / 100.0f;
     const float k = 1.0f - a;
     const float add[3] = {static_cast<float>(r) * a, static_cast<float>(g) * a,
                           static_cast<float>(b) * a};
-    return map_channels(img, isa, [&](int c, int v) {
+    return prepare_channels("colorize", isa, [k, add](int c, int v) {
         return round_clamp(static_cast<float>(v) * k + add[c]);
     });
 }
 
-int op_white_balance(Image &img, int temperature, Isa isa) {
+BandKernelPtr prepare_white_balance(int, int, int temperature, Isa isa) {
     if (temperature < -50 || temperature > 50)
-        return fail("white_balance: temperature %d out of range -50..+50", temperature);
-    if (temperature == 0) return 1;
+        return refused(fail("white_balance: temperature %d out of range -50..+50", temperature));
+    if (temperature == 0) return unchanged_kernel("white_balance");
 
     const float x = static_cast<float>(temperature) * 0.04f;
     const float factor[3] = {1.0f + x, 1.0f, 1.0f - x};
-    return map_channels(img, isa, [&](int c, int v) {
+    return prepare_channels("white_balance", isa, [factor](int c, int v) {
         // Green keeps its value.
         return c == 1 ? v : round_clamp(static_cast<float>(v) * factor[c]);
     });
+}
+
+int op_replace(Image &img, const Replacement &rep, Isa isa) {
+    return run_whole(img, prepare_replace(img.width, img.height, rep, isa));
+}
+
+int op_colorize(Image &img, int r, int g, int b, int intensity, Isa isa) {
+    return run_whole(img, prepare_colorize(img.width, img.height, r, g, b, intensity, isa));
+}
+
+int op_white_balance(Image &img, int temperature, Isa isa) {
+    return run_whole(img, prepare_white_balance(img.width, img.height, temperature, isa));
 }
 
 }  // namespace velmora

@@ -42,12 +42,14 @@ void select_pixel(unsigned char *px, const SelectivePass &pass) {
 
 }  // namespace
 
-int op_selective(Image &img, const Selection &sel, Isa isa) {
+BandKernelPtr prepare_selective(int, int, const Selection &sel, Isa isa) {
     for (int a : sel.adjust)
-        if (a < -100 || a > 100) return fail("selective: adjustments must be in -100..100");
+        if (a < -100 || a > 100)
+            return refused(fail("selective: adjustments must be in -100..100"));
     if (sel.hue_range < 1 || sel.hue_range > 180)
-        return fail("selective: hue_range must be 1..180");
-    if (sel.sat_min < 0 || sel.sat_min > 100) return fail("selective: sat_min must be 0..100");
+        return refused(fail("selective: hue_range must be 1..180"));
+    if (sel.sat_min < 0 || sel.sat_min > 100)
+        return refused(fail("selective: sat_min must be 0..100"));
 
     SelectivePass pass;
     pass.target = wrap_degrees(sel.target_hue);
@@ -62,9 +64,15 @@ int op_selective(Image &img, const Selection &sel, Isa isa) {
                    : pass.span <= 0.0f ? Feather::step
                                        : Feather::ramp;
 
-    for_pixels(img.pixels, pixel_count(img), isa, kSelectColour, pass,
-               [&](unsigned char *px, uint64_t) { select_pixel(px, pass); });
-    return 1;
+    const Isa run = resolve(isa);
+    return make_kernel("selective", [pass, run](unsigned char *p, int count, int, int) {
+        for_pixels(p, static_cast<uint64_t>(count), run, kSelectColour, pass,
+                   [&](unsigned char *px, uint64_t) { select_pixel(px, pass); });
+    });
+}
+
+int op_selective(Image &img, const Selection &sel, Isa isa) {
+    return run_whole(img, prepare_selective(img.width, img.height, sel, isa));
 }
 
 }  // namespace velmora

@@ -50,10 +50,19 @@ struct VignettePass {
     float s, r, cx, cy, rim;
 };
 
-// One row of the vignette: its squared vertical offset.
+// A run of one row of the vignette: the row's squared vertical offset, and
+// the column of the run's first pixel.
 struct VignetteRow {
     const VignettePass *pass;
     float dy2;
+    int32_t x;
+};
+
+// Per-channel tables that only add a constant to every level, limited to
+// 0..255: each byte of a pixel word raised by its byte of `up`, then lowered
+// by its byte of `down`, both saturating (A's bytes are 0 in both).
+struct ShiftPass {
+    uint32_t up, down;
 };
 
 // ---- the steps, over lane types ---------------------------------------------------
@@ -195,7 +204,7 @@ inline uint64_t darken(unsigned char *p, uint64_t from, uint64_t count, const Vi
     const F one = O::set(1.0f), dy2 = O::set(row.dy2);
     const F s = O::set(v.s), r = O::set(v.r), cx = O::set(v.cx), rim = O::set(v.rim);
     return for_groups<O>(p, from, count, [&](unsigned char *px, uint64_t i) {
-        I column = O::iota(static_cast<int32_t>(i));
+        I column = O::iota(row.x + static_cast<int32_t>(i));
         F k[2];
         for (int g = 0; g < 2; ++g) {
             const F dx = O::sub(O::to_float(column), cx);
@@ -230,7 +239,9 @@ inline uint64_t darken(unsigned char *p, uint64_t from, uint64_t count, const Vi
                                     const SelectivePass &pass);                               \
     uint64_t replace_##suffix(unsigned char *p, uint64_t from, uint64_t count,                \
                               const ReplacePass &pass);                                       \
-    uint64_t darken_##suffix(unsigned char *p, uint64_t from, uint64_t count, const VignetteRow &row);
+    uint64_t darken_##suffix(unsigned char *p, uint64_t from, uint64_t count, const VignetteRow &row); \
+    uint64_t shift_levels_##suffix(unsigned char *p, uint64_t from, uint64_t count,           \
+                                   const ShiftPass &pass);
 #if defined(VELMORA_HAVE_SSE2)
 VELMORA_VECTOR_PASSES(sse2)
 #endif
@@ -265,6 +276,8 @@ inline constexpr VectorPass<ReplacePass> kReplace{VELMORA_SSE2_PASS(replace),
                                                   VELMORA_AVX2_PASS(replace)};
 inline constexpr VectorPass<VignetteRow> kDarken{VELMORA_SSE2_PASS(darken),
                                                  VELMORA_AVX2_PASS(darken)};
+inline constexpr VectorPass<ShiftPass> kShiftLevels{VELMORA_SSE2_PASS(shift_levels),
+                                                    VELMORA_AVX2_PASS(shift_levels)};
 #undef VELMORA_SSE2_PASS
 #undef VELMORA_AVX2_PASS
 

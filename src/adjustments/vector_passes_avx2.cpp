@@ -26,4 +26,16 @@ uint64_t darken_avx2(unsigned char *p, uint64_t from, uint64_t count, const Vign
     return lanes::darken<Avx2Lanes>(p, from, count, row);
 }
 
+uint64_t shift_levels_avx2(unsigned char *p, uint64_t from, uint64_t count, const ShiftPass &pass) {
+    const __m256i up = _mm256_set1_epi32(static_cast<int>(pass.up));
+    const __m256i down = _mm256_set1_epi32(static_cast<int>(pass.down));
+    uint64_t i = from;
+    for (; i + 8 <= count; i += 8) {
+        __m256i *px = reinterpret_cast<__m256i *>(p + 4 * i);
+        _mm256_storeu_si256(px,
+                            _mm256_subs_epu8(_mm256_adds_epu8(_mm256_loadu_si256(px), up), down));
+    }
+    return i;
+}
+
 }  // namespace velmora

@@ -25,5 +25,17 @@ uint64_t darken_sse2(unsigned char *p, uint64_t from, uint64_t count, const Vign
     return lanes::darken<Sse2Lanes>(p, from, count, row);
 }
 
+// Sixteen levels per saturating byte operation; no lane type needed.
+uint64_t shift_levels_sse2(unsigned char *p, uint64_t from, uint64_t count, const ShiftPass &pass) {
+    const __m128i up = _mm_set1_epi32(static_cast<int>(pass.up));
+    const __m128i down = _mm_set1_epi32(static_cast<int>(pass.down));
+    uint64_t i = from;
+    for (; i + 4 <= count; i += 4) {
+        __m128i *px = reinterpret_cast<__m128i *>(p + 4 * i);
+        _mm_storeu_si128(px, _mm_subs_epu8(_mm_adds_epu8(_mm_loadu_si128(px), up), down));
+    }
+    return i;
+}
+
 }  // namespace velmora
 #endif
