@@ -90,7 +90,8 @@ const Format kFormats[] = {
 // The zlib level 6 PNG: stb's filter choice per row, then zlib.
 bool write_z6_png(const char *path, const std::vector<unsigned char> &pixels) {
     std::vector<unsigned char> raw;
-    velmora::FilteredRows rows(pixels.data(), kWidth, velmora::Isa::best);
+    velmora::WholeImageRows whole(pixels.data(), kWidth, kHeight);
+    velmora::FilteredRows rows(whole, kWidth, velmora::Isa::best);
     std::vector<unsigned char> piece(rows.piece_max());
     for (int y = 0; y < kHeight; ++y) {
         rows.produce(piece.data());
