@@ -57,6 +57,21 @@ void operator delete(void *p) noexcept { counted_free(p); }
 void operator delete[](void *p) noexcept { counted_free(p); }
 void operator delete(void *p, size_t) noexcept { counted_free(p); }
 void operator delete[](void *p, size_t) noexcept { counted_free(p); }
+// The compressor's hash chains are over-aligned: they come through these.
+// (Freed with free(), as aligned_alloc allows; GCC cannot see that.)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void *operator new(size_t n, std::align_val_t a) {
+    const size_t align = static_cast<size_t>(a);
+    void *p = std::aligned_alloc(align, (n + align - 1) / align * align);
+    if (!p) throw std::bad_alloc();
+    count_in(p);
+    return p;
+}
+void *operator new[](size_t n, std::align_val_t a) { return operator new(n, a); }
+void operator delete(void *p, std::align_val_t) noexcept { counted_free(p); }
+void operator delete[](void *p, std::align_val_t) noexcept { counted_free(p); }
+void operator delete(void *p, size_t, std::align_val_t) noexcept { counted_free(p); }
+void operator delete[](void *p, size_t, std::align_val_t) noexcept { counted_free(p); }
 
 #define STBIW_MALLOC(n) counted_malloc(n)
 #define STBIW_REALLOC(p, n) counted_realloc(p, n)
