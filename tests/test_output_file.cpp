@@ -179,7 +179,7 @@ struct Edit {
 
 // Appends of every size against the stage, patches that straddle what was
 // passed on and what is staged, cuts into either.
-std::vector<Edit> edit_script(size_t stage, uint32_t seed) {
+std::vector<Edit> edit_script(size_t stage, uint32_t seed, int steps = 300) {
     std::vector<Edit> script;
     uint32_t s = seed;
     auto rnd = [&s](size_t below) {
@@ -187,7 +187,7 @@ std::vector<Edit> edit_script(size_t stage, uint32_t seed) {
         return below ? size_t(s >> 8) % below : 0;
     };
     size_t length = 0;
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < steps; ++i) {
         const size_t pick = rnd(10);
         if (pick < 6 || length == 0) {
             const size_t n = rnd(pick % 2 ? stage * 3 : 40) + 1;
@@ -306,7 +306,7 @@ TEST(OutputFile, PatchesAndCutsTheFileBeingWritten) {
         const std::string out = box.path("out.bin");
         write_bytes(out, kOld);
         // Steps of the size of the file stage (256 KiB) and across it.
-        Job job{edit_script(300 * 1024, 11)};
+        Job job{edit_script(300 * 1024, 11, 60)};
         const Bytes want = run_script(job.script, nullptr, 3);
         const velmora::Producer produce = [](velmora::OutputStream &s, void *context) {
             Job &j = *static_cast<Job *>(context);
