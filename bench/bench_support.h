@@ -1,13 +1,16 @@
 // What the benchmarks share: the adjustments with representative parameters,
-// and a smooth, photo-like test picture made in memory.
+// a smooth, photo-like test picture made in memory, and its rows handed out
+// a few at a time.
 #ifndef VELMORA_BENCH_SUPPORT_H
 #define VELMORA_BENCH_SUPPORT_H
 
 #include <atomic>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "kernel_table.h"
+#include "row_source.h"
 
 namespace vb {
 
@@ -37,6 +40,33 @@ void count_out(void *p);
 // A width x height RGBA picture: broad hue, saturation and brightness sweeps
 // with a little grain, like a photograph rather than noise or flat colour.
 std::vector<unsigned char> photo_like(int width, int height);
+
+// Rows of a picture in memory copied, as many as asked, into a buffer of
+// the source's own: what a streaming pipeline hands to a writer.
+class CopiedStrips final : public velmora::RowSource {
+public:
+    CopiedStrips(const unsigned char *rgba, int width, int height)
+        : rgba_(rgba), stride_(size_t(width) * 4), height_(height) {}
+    const unsigned char *next_rows(int count) override {
+        if (count <= 0 || count > height_ - row_) return nullptr;
+        band_.resize(size_t(count) * stride_);
+        std::memcpy(band_.data(), rgba_ + size_t(row_) * stride_, band_.size());
+        row_ += count;
+        return band_.data();
+    }
+    size_t stride() const override { return stride_; }
+    bool rewind() override {
+        row_ = 0;
+        return true;
+    }
+
+private:
+    const unsigned char *rgba_;
+    size_t stride_;
+    int height_;
+    int row_ = 0;
+    std::vector<unsigned char> band_;
+};
 
 }  // namespace vb
 

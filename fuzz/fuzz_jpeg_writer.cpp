@@ -1,5 +1,6 @@
 // The JPEG writer against stb_image_write's under fuzzing: random sizes and
-// pixels go to both, and every path of ours must write stb's bytes exactly.
+// pixels go to both, and every path of ours must write stb's bytes exactly,
+// from the whole picture and from strips of rows.
 // Input: two little-endian 16-bit numbers give the width and height (each
 // 1..300), the rest are the RGBA pixels, repeated to fill the picture. The
 // pixel count is held to 64 + 16 per pixel byte given, so that small inputs
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "copied_rows.h"
 #include "jpeg_writer.h"
 
 #define STB_IMAGE_WRITE_STATIC
@@ -45,6 +47,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (ok != 1 || got != expected) {
             std::fprintf(stderr, "%dx%d on %s: %s\n", width, height, velmora::isa_name(isa),
                          ok != 1 ? "refused" : "bytes differ from stb's");
+            std::abort();
+        }
+        // The same from strips of rows copied into the source's own block.
+        CopiedRows rows(rgba.data(), width, height, false);
+        got.clear();
+        if (velmora::write_jpeg_q92_rows(velmora::append_to_vector, &got, width, height, rows, isa) != 1 ||
+            got != expected) {
+            std::fprintf(stderr, "%dx%d on %s: strips differ from stb's\n", width, height,
+                         velmora::isa_name(isa));
             std::abort();
         }
     }

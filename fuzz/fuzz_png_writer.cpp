@@ -1,7 +1,7 @@
 // The PNG writer against stb_image_write under fuzzing: the input's first
 // four bytes choose the size (at most 128 x 64, to keep the runs fast), how the pixels are made
-// from the rest and which instruction set runs; both writers must give the
-// same bytes, and the zlib stream of the input itself must match too. Any
+// from the rest, which instruction set runs, and how the rows reach the
+// writer a second time; both writers must give the same bytes, and the zlib stream of the input itself must match too. Any
 // difference aborts, so that the fuzzer keeps the input.
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "copied_rows.h"
 #include "png_writer.h"
 
 #define STB_IMAGE_WRITE_STATIC
@@ -68,6 +69,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!stbi_write_png_to_func(velmora::append_to_vector_stb, &want, w, h, 4, px.data(), w * 4)) return 0;
     if (velmora::write_png_rgba(velmora::append_to_vector, &got, w, h, px.data(), isa) != 1 || got != want)
         fail("PNG files", w, h);
+    // The same from rows copied a row at a time, streamed to an output that
+    // patches or held, from a source that can rewind or not.
+    const bool patches = data[3] & 1, rewinds = data[3] & 2;
+    CopiedRows rows(px.data(), w, h, rewinds);
+    std::vector<unsigned char> streamed;
+    if (velmora::write_png_rows(velmora::append_to_vector, &streamed, w, h, rows, isa,
+                                patches ? velmora::patch_vector : nullptr,
+                                patches ? velmora::truncate_vector : nullptr) != 1 ||
+        streamed != want)
+        fail("PNG files from rows", w, h);
 
     int len = 0;
     unsigned char *z = stbi_zlib_compress(const_cast<unsigned char *>(data), int(size), &len, 8);

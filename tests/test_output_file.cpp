@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -166,6 +167,159 @@ TEST(OutputFile, RivalWritersThroughALinkLeaveOneWholeFile) {
 #else
     expect_whole_results(true);
 #endif
+}
+
+// ---- patching and cutting what was appended -----------------------------------
+
+// One step of a script run on a stream and on a plain vector alike.
+struct Edit {
+    enum Kind { append, patch, truncate } kind;
+    size_t at, n;  // append: n bytes; patch: n bytes at `at`; truncate: to `at`
+};
+
+// Appends of every size against the stage, patches that straddle what was
+// passed on and what is staged, cuts into either.
+std::vector<Edit> edit_script(size_t stage, uint32_t seed, int steps = 300) {
+    std::vector<Edit> script;
+    uint32_t s = seed;
+    auto rnd = [&s](size_t below) {
+        s = s * 1664525u + 1013904223u;
+        return below ? size_t(s >> 8) % below : 0;
+    };
+    size_t length = 0;
+    for (int i = 0; i < steps; ++i) {
+        const size_t pick = rnd(10);
+        if (pick < 6 || length == 0) {
+            const size_t n = rnd(pick % 2 ? stage * 3 : 40) + 1;
+            script.push_back({Edit::append, 0, n});
+            length += n;
+        } else if (pick < 9) {
+            const size_t at = rnd(length);
+            script.push_back({Edit::patch, at, rnd(std::min<size_t>(length - at, 2 * stage)) + 1});
+        } else {
+            const size_t at = length - rnd(std::min<size_t>(length, 2 * stage) + 1);
+            script.push_back({Edit::truncate, at, 0});
+            length = at;
+        }
+    }
+    return script;
+}
+
+Bytes run_script(const std::vector<Edit> &script, velmora::OutputStream *out, uint8_t salt) {
+    Bytes model;
+    uint8_t next = salt;
+    for (const Edit &e : script) {
+        Bytes piece(e.n);
+        for (auto &b : piece) b = next++;
+        switch (e.kind) {
+        case Edit::append:
+            model.insert(model.end(), piece.begin(), piece.end());
+            if (out) out->append(piece.data(), piece.size());
+            break;
+        case Edit::patch:
+            std::copy(piece.begin(), piece.end(), model.begin() + long(e.at));
+            if (out) {
+                EXPECT_TRUE(out->patch(e.at, piece.data(), piece.size()));
+            }
+            break;
+        case Edit::truncate:
+            model.resize(e.at);
+            if (out) {
+                EXPECT_TRUE(out->truncate(e.at));
+            }
+            break;
+        }
+        if (out) {
+            EXPECT_EQ(out->position(), model.size());
+        }
+    }
+    return model;
+}
+
+TEST(OutputStream, PatchesAndCutsInMemoryAndThroughASink) {
+    for (size_t stage : {size_t(0), size_t(1), size_t(16), size_t(1000)}) {
+        SCOPED_TRACE("stage " + std::to_string(stage));
+        const std::vector<Edit> script = edit_script(stage ? stage : 500, uint32_t(stage) + 3);
+        const Bytes want = run_script(script, nullptr, 7);
+        Bytes sunk;
+        std::unique_ptr<velmora::OutputStream> out;
+        if (stage == 0)
+            out.reset(new velmora::OutputStream());
+        else
+            out.reset(new velmora::OutputStream(stage, velmora::append_to_vector, velmora::patch_vector,
+                                                velmora::truncate_vector, &sunk));
+        ASSERT_TRUE(out->can_rewrite());
+        run_script(script, out.get(), 7);
+        ASSERT_TRUE(out->flush());
+        const Bytes got = stage == 0 ? Bytes(out->data(), out->data() + out->size()) : sunk;
+        EXPECT_TRUE(got == want) << got.size() << " bytes, " << want.size() << " expected";
+    }
+}
+
+TEST(OutputStream, RefusesEditsItCannotMake) {
+    Bytes sunk;
+    // A sink that cannot seek: no edit, of the staged bytes either.
+    velmora::OutputStream pipe(64, velmora::append_to_vector, &sunk);
+    pipe.append("abcdef", 6);
+    EXPECT_FALSE(pipe.can_rewrite());
+    EXPECT_FALSE(pipe.patch(0, "x", 1));
+    EXPECT_FALSE(pipe.ok());
+
+    struct Case {
+        const char *what;
+        std::function<bool(velmora::OutputStream &)> edit;
+    };
+    const Case cases[] = {
+        {"patch past the end", [](velmora::OutputStream &s) { return s.patch(5, "xy", 2); }},
+        {"patch beyond it", [](velmora::OutputStream &s) { return s.patch(9, "x", 1); }},
+        {"cut beyond the end", [](velmora::OutputStream &s) { return s.truncate(7); }},
+    };
+    for (const Case &c : cases) {
+        velmora::OutputStream memory;
+        memory.append("abcdef", 6);
+        EXPECT_FALSE(c.edit(memory)) << c.what;
+        EXPECT_FALSE(memory.ok()) << c.what;
+    }
+    // A sink that refuses an edit fails the stream.
+    const auto no_patch = [](void *, size_t, const unsigned char *, size_t) { return false; };
+    velmora::OutputStream refusing(64, velmora::append_to_vector, no_patch,
+                                   velmora::truncate_vector, &sunk);
+    const Bytes passed(40, 1);  // half a stage or more: straight to the sink
+    refusing.append(passed.data(), passed.size());
+    refusing.append("abcdefgh", 8);
+    EXPECT_TRUE(refusing.patch(46, "x", 1));  // still staged: no call of the sink
+    EXPECT_FALSE(refusing.patch(0, "x", 1));
+    EXPECT_FALSE(refusing.ok());
+}
+
+// The file under a replacement takes patches and cuts at any offset, the
+// stage flushed or not, in both ways of making the new file.
+TEST(OutputFile, PatchesAndCutsTheFileBeingWritten) {
+    struct Job {
+        std::vector<Edit> script;
+        bool rewritable = false;
+    };
+    for (bool anonymous : {true, false}) {
+        SCOPED_TRACE(anonymous ? "anonymous" : "named temporary");
+        velmora::use_anonymous_files(anonymous);
+        Sandbox box;
+        const std::string out = box.path("out.bin");
+        write_bytes(out, kOld);
+        // Steps of the size of the file stage (256 KiB) and across it.
+        Job job{edit_script(300 * 1024, 11, 60)};
+        const Bytes want = run_script(job.script, nullptr, 3);
+        const velmora::Producer produce = [](velmora::OutputStream &s, void *context) {
+            Job &j = *static_cast<Job *>(context);
+            j.rewritable = s.can_rewrite();
+            run_script(j.script, &s, 3);
+            return s.ok() ? 1 : 0;
+        };
+        EXPECT_EQ(velmora::write_file_safely(out.c_str(), produce, &job), 1);
+        EXPECT_TRUE(job.rewritable);
+        EXPECT_TRUE(read_bytes(out) == want) << read_bytes(out).size() << " vs " << want.size();
+        EXPECT_EQ(tree(box.dir()), (std::vector<std::string>{"out.bin"}));
+    }
+    velmora::use_anonymous_files(true);
 }
 
 // ---- names beyond ASCII -------------------------------------------------------

@@ -256,6 +256,12 @@ struct Destination {
         out->append(p, n);
     }
 
+    // Where the writer's byte `offset` is in the stream: past the metadata
+    // once that is in.
+    size_t place(size_t offset) const {
+        return done && offset >= at ? offset + extra->size() : offset;
+    }
+
     // The two writers' callbacks: stb's, and ours, which may stop early.
     static void from_stb(void *context, void *data, int size) {
         if (size > 0)
@@ -267,34 +273,94 @@ struct Destination {
         d.add(bytes, size);
         return d.out->ok();
     }
+    static bool patch(void *context, size_t offset, const unsigned char *bytes, size_t size) {
+        Destination &d = *static_cast<Destination *>(context);
+        if (d.done && offset < d.at && offset + size > d.at) return false;  // across the metadata
+        return d.out->patch(d.place(offset), bytes, size);
+    }
+    static bool truncate(void *context, size_t offset) {
+        Destination &d = *static_cast<Destination *>(context);
+        if (offset > d.seen) return false;
+        const size_t to = d.place(offset);
+        if (offset < d.at) d.done = false;  // the metadata goes again, where it belongs
+        d.seen = offset;
+        return d.out->truncate(to);
+    }
 };
 
-}  // namespace
-
-int encode_to_stream(ImageFormat format, int width, int height, const unsigned char *pixels,
-                     OutputStream &out, const Metadata *meta, Writer writer) {
-    std::vector<unsigned char> extra;
-    if (meta && !meta->empty()) {
-        if (format == FORMAT_JPEG) extra = jpeg_metadata_segments(*meta);
-        else if (format == FORMAT_PNG) extra = png_metadata_chunks(*meta);
+// The whole picture from `rows`, for the writers that want it at once.
+Buffer collect_rows(RowSource &rows, int width, int height) {
+    const size_t stride = static_cast<size_t>(width) * 4;
+    Buffer pixels(static_cast<unsigned char *>(std::malloc(stride * static_cast<size_t>(height))));
+    for (int y = 0; pixels && y < height; ++y) {
+        const unsigned char *row = rows.next_rows(1);
+        if (!row) return Buffer();
+        std::memcpy(pixels.get() + stride * static_cast<size_t>(y), row, stride);
     }
-    Destination to{&out, &extra,
-                   format == FORMAT_JPEG ? kJpegMetadataOffset : kPngMetadataOffset};
+    return pixels;
+}
+
+// stb_image_write's writers, the whole picture at once.
+int encode_with_stb(ImageFormat format, int width, int height, const unsigned char *pixels,
+                    Destination &to) {
     switch (format) {
     case FORMAT_JPEG:
-        // The JPEG header holds 16-bit sizes; the writer would silently wrap them.
-        if (width > kMaxJpegSide || height > kMaxJpegSide) return 0;
-        if (writer == Writer::fast)
-            return write_jpeg_q92(Destination::from_ours, &to, width, height, pixels);
         return stbi_write_jpg_to_func(Destination::from_stb, &to, width, height, 4, pixels, 92);
     case FORMAT_PNG:
-        if (writer == Writer::fast)
-            return write_png_rgba(Destination::from_ours, &to, width, height, pixels);
         return stbi_write_png_to_func(Destination::from_stb, &to, width, height, 4, pixels,
                                       width * 4);
     default:
         return stbi_write_bmp_to_func(Destination::from_stb, &to, width, height, 4, pixels);
     }
+}
+
+std::vector<unsigned char> metadata_for(ImageFormat format, const Metadata *meta) {
+    std::vector<unsigned char> extra;
+    if (meta && !meta->empty()) {
+        if (format == FORMAT_JPEG) extra = jpeg_metadata_segments(*meta);
+        else if (format == FORMAT_PNG) extra = png_metadata_chunks(*meta);
+    }
+    return extra;
+}
+
+size_t metadata_offset(ImageFormat format) {
+    return format == FORMAT_JPEG ? kJpegMetadataOffset : kPngMetadataOffset;
+}
+
+}  // namespace
+
+int encode_to_stream(ImageFormat format, int width, int height, RowSource &rows,
+                     OutputStream &out, const Metadata *meta, Writer writer) {
+    // The JPEG header holds 16-bit sizes; the writer would silently wrap them.
+    if (format == FORMAT_JPEG && (width > kMaxJpegSide || height > kMaxJpegSide)) return 0;
+    if (width <= 0 || height <= 0) return 0;
+    const std::vector<unsigned char> extra = metadata_for(format, meta);
+    Destination to{&out, &extra, metadata_offset(format)};
+    if (writer == Writer::fast && format == FORMAT_JPEG)
+        return write_jpeg_q92_rows(Destination::from_ours, &to, width, height, rows);
+    if (writer == Writer::fast && format == FORMAT_PNG) {
+        const bool rewrite = out.can_rewrite();
+        return write_png_rows(Destination::from_ours, &to, width, height, rows, Isa::best,
+                              rewrite ? Destination::patch : nullptr,
+                              rewrite ? Destination::truncate : nullptr);
+    }
+    // BMP and the reference writers take the picture whole.
+    Buffer pixels = collect_rows(rows, width, height);
+    if (!pixels) return 0;
+    return encode_with_stb(format, width, height, pixels.get(), to);
+}
+
+int encode_to_stream(ImageFormat format, int width, int height, const unsigned char *pixels,
+                     OutputStream &out, const Metadata *meta, Writer writer) {
+    if (writer == Writer::fast && (format == FORMAT_JPEG || format == FORMAT_PNG)) {
+        if (!pixels || width <= 0 || height <= 0) return 0;
+        WholeImageRows rows(pixels, width, height);
+        return encode_to_stream(format, width, height, rows, out, meta, writer);
+    }
+    if (format == FORMAT_JPEG && (width > kMaxJpegSide || height > kMaxJpegSide)) return 0;
+    const std::vector<unsigned char> extra = metadata_for(format, meta);
+    Destination to{&out, &extra, metadata_offset(format)};
+    return encode_with_stb(format, width, height, pixels, to);
 }
 
 bool zlib_inflate(const unsigned char *data, size_t size, size_t max_out,

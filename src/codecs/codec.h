@@ -10,6 +10,7 @@
 #include "metadata.h"
 #include "output_file.h"
 #include "row_reader.h"
+#include "row_source.h"
 
 namespace velmora {
 
@@ -70,6 +71,14 @@ unsigned char *decode_rgba(const unsigned char *bytes, int size, int *width, int
 // With `meta`, its segments (JPEG) or chunks (PNG) go in after the header;
 // BMP keeps none.
 int encode_to_stream(ImageFormat format, int width, int height, const unsigned char *pixels,
+                     OutputStream &out, const Metadata *meta = nullptr,
+                     Writer writer = kDefaultWriter);
+
+// The same from rows handed out by `rows`: our writers take them a few at a
+// time (the PNG writer streams its output where `out` can patch, and may ask
+// for the rows twice: see write_png_rows), BMP and the reference writers
+// collect the whole picture first. 0 as well when `rows` gives none.
+int encode_to_stream(ImageFormat format, int width, int height, RowSource &rows,
                      OutputStream &out, const Metadata *meta = nullptr,
                      Writer writer = kDefaultWriter);
 

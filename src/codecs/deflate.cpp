@@ -32,16 +32,29 @@
 
 namespace velmora {
 
+// With a sink: the last block's bytes go to it, and the block is empty again.
+void BlockOutput::drain() {
+    Block &b = blocks_.back();
+    if (!failed_ && b.used > 0 && !sink_(sink_context_, b.bytes.get(), b.used)) failed_ = true;
+    b.used = 0;
+}
+
 unsigned char *BlockOutput::reserve(unsigned char *cursor, size_t n) {
     if (!blocks_.empty()) {
         if (size_t(end_ - cursor) >= n) return cursor;
         blocks_.back().used = size_t(cursor - blocks_.back().bytes.get());
         total_ += blocks_.back().used;
+        if (sink_) {
+            drain();
+            unsigned char *start = blocks_.back().bytes.get();
+            if (size_t(end_ - start) >= n) return start;
+            blocks_.clear();  // too small for the request: a larger one replaces it
+        }
     }
     // Blocks grow from 1 MiB to 8 MiB, so that a large file's blocks
-    // can take huge pages.
+    // can take huge pages; a sink's block stays at 1 MiB, used over and over.
     const size_t size = std::max(n, next_size_);
-    next_size_ = std::min(next_size_ * 2, size_t(8) << 20);
+    if (!sink_) next_size_ = std::min(next_size_ * 2, size_t(8) << 20);
     Block b;
     b.bytes.reset(new unsigned char[size]);
     advise_huge_pages(b.bytes.get(), size);
@@ -55,6 +68,10 @@ void BlockOutput::finish(unsigned char *cursor) {
     blocks_.back().used = size_t(cursor - blocks_.back().bytes.get());
     total_ += blocks_.back().used;
     end_ = cursor;
+    if (sink_) {
+        drain();
+        blocks_.clear();
+    }
 }
 
 namespace {
@@ -659,12 +676,14 @@ bool compress(PieceSource &src, long long total, BlockOutput &out, Adler32 &adle
         }
         if (i >= main_end && window.avail == total)
             for (; i < total; ++i) emit_literal(sink, codes, buf[i - base]);
-        if (static_cast<long long>(out.written(sink.op)) > limit_bytes) return false;
+        if (static_cast<long long>(out.written(sink.op)) > limit_bytes || src.failed() ||
+            out.failed())
+            return false;
     }
     sink.put(0, 7);  // end of block: code 256
     sink.flush();
     out.finish(sink.op);
-    return static_cast<long long>(out.size()) <= limit_bytes;
+    return static_cast<long long>(out.size()) <= limit_bytes && !src.failed() && !out.failed();
 }
 
 #if defined(VELMORA_HAVE_AVX2)
@@ -707,6 +726,7 @@ bool emit_stored(PieceSource &src, long long total, WriteFn write, void *context
             if (at == have) {
                 have = src.next_size();
                 src.produce(piece.get());
+                if (src.failed()) return false;
                 adler.update(piece.get(), have);
                 at = 0;
             }

@@ -477,9 +477,8 @@ inline void block_masks(const uint8_t *lanes, int blocks, uint64_t *masks) {
 #endif
 }
 
-int encode(Isa isa, WriteFn write, void *context, int width, int height,
-           const unsigned char *rgba) {
-    if (write == nullptr || rgba == nullptr || width <= 0 || height <= 0 || width > kMaxJpegSide ||
+int encode(Isa isa, WriteFn write, void *context, int width, int height, RowSource &source) {
+    if (write == nullptr || width <= 0 || height <= 0 || width > kMaxJpegSide ||
         height > kMaxJpegSide)
         return 0;
     const Tables &t = tables();
@@ -495,7 +494,7 @@ int encode(Isa isa, WriteFn write, void *context, int width, int height,
     head[kSizeBytesAt + 3] = static_cast<unsigned char>(width);
     stage.advance_to(head + t.header_size);
 
-    const size_t stride = static_cast<size_t>(width) * 4;
+    const size_t stride = source.stride();
     const int blocks_across = (width + 7) / 8;
     const int span = 8 * transform.lanes;  // pixels across one group
     // The last group, with stb's edge rule applied: columns past the right
@@ -506,12 +505,14 @@ int encode(Isa isa, WriteFn write, void *context, int width, int height,
     BitWriter bw(stage.cursor());
 
     for (int y = 0; y < height; y += 8) {
-        // Rows past the bottom edge repeat the last row.
+        // One strip of 8 rows; the last strip has only what remains, and its
+        // rows past the bottom edge repeat the last row (which it holds).
+        const int count = height - y < 8 ? height - y : 8;
+        const unsigned char *strip = source.next_rows(count);
+        if (strip == nullptr) return 0;
         const unsigned char *rows[8];
-        for (int r = 0; r < 8; ++r) {
-            const int row = y + r < height ? y + r : height - 1;
-            rows[r] = rgba + static_cast<size_t>(row) * stride;
-        }
+        for (int r = 0; r < 8; ++r)
+            rows[r] = strip + static_cast<size_t>(r < count ? r : count - 1) * stride;
         for (int x = 0; x < width; x += span) {
             const unsigned char *const *source = rows;
             size_t offset = static_cast<size_t>(x) * 4;
@@ -552,9 +553,16 @@ int encode(Isa isa, WriteFn write, void *context, int width, int height,
 }  // namespace
 }  // namespace jpeg
 
+int write_jpeg_q92_rows(WriteFn write, void *context, int width, int height, RowSource &rows,
+                        Isa isa) {
+    return jpeg::encode(isa, write, context, width, height, rows);
+}
+
 int write_jpeg_q92(WriteFn write, void *context, int width, int height, const unsigned char *rgba,
                    Isa isa) {
-    return jpeg::encode(isa, write, context, width, height, rgba);
+    if (rgba == nullptr) return 0;
+    WholeImageRows rows(rgba, width, height);
+    return jpeg::encode(isa, write, context, width, height, rows);
 }
 
 }  // namespace velmora

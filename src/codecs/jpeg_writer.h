@@ -8,6 +8,7 @@
 
 #include "byte_sink.h"
 #include "cpu.h"
+#include "row_source.h"
 
 namespace velmora {
 
@@ -22,6 +23,13 @@ namespace velmora {
 // same bytes.
 int write_jpeg_q92(WriteFn write, void *context, int width, int height, const unsigned char *rgba,
                    Isa isa = Isa::best);
+
+// The same file from rows handed out by `rows`: 8 at a time, top first, the
+// last strip only what remains. Returns 0 as soon as `rows` gives none (what
+// was written by then is not a file). Only one strip is read at a time, so
+// the source may reuse its buffer from one call to the next.
+int write_jpeg_q92_rows(WriteFn write, void *context, int width, int height, RowSource &rows,
+                        Isa isa = Isa::best);
 
 }  // namespace velmora
 

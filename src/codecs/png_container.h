@@ -40,6 +40,9 @@ private:
 void png_chunk(std::vector<unsigned char> &out, const char *type, const unsigned char *data,
                size_t n);
 
+// The bytes png_head() writes: the IDAT's length field comes next.
+constexpr size_t kPngHeadSize = 8 + 25;
+
 // The parts of an 8-bit RGBA file, in order; each false as soon as the sink
 // refuses bytes.
 bool png_head(ChunkWriter &out, int width, int height);  // signature and IHDR

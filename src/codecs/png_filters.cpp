@@ -3,6 +3,7 @@
 #include "png_filters.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #if defined(VELMORA_HAVE_SSE2)
 #include <emmintrin.h>
@@ -184,15 +185,19 @@ FilteredRows::RowFilter row_filter(Isa isa) {
 
 }  // namespace
 
-FilteredRows::FilteredRows(const unsigned char *rgba, int width, Isa isa)
-    : px_(rgba), stride_(size_t(width) * 4), filter_(row_filter(isa)),
-      zeros_(new unsigned char[stride_ + 16]()) {}
+FilteredRows::FilteredRows(RowSource &rows, int width, Isa isa)
+    : rows_(rows), len_(size_t(width) * 4), filter_(row_filter(isa)),
+      up_(new unsigned char[len_ + 16]()) {}
 
 void FilteredRows::produce(unsigned char *dst) {
-    const unsigned char *z = px_ + stride_ * size_t(row_);
-    const unsigned char *up = row_ > 0 ? z - stride_ : zeros_.get();
-    filter_(z, up, stride_, dst);
-    ++row_;
+    const unsigned char *z = failed_ ? nullptr : rows_.next_rows(1);
+    if (z == nullptr) {
+        failed_ = true;
+        std::memset(dst, 0, len_ + 1);
+        return;
+    }
+    filter_(z, up_.get(), len_, dst);
+    std::memcpy(up_.get(), z, len_);
 }
 
 }  // namespace velmora

@@ -12,28 +12,33 @@
 
 #include "cpu.h"
 #include "deflate.h"
+#include "row_source.h"
 
 namespace velmora {
 
 // Rows of an 8-bit RGBA image, each filtered as the reference filters it,
-// one piece per row: the filter number, then the filtered bytes.
+// one piece per row: the filter number, then the filtered bytes. The rows
+// come from `rows` one at a time; the one above is kept as a copy, since the
+// source's row is gone by the next call.
 class FilteredRows final : public PieceSource {
 public:
     // `isa` chooses the instructions; every choice gives the same bytes.
-    FilteredRows(const unsigned char *rgba, int width, Isa isa);
-    size_t piece_max() const override { return stride_ + 1; }
-    size_t next_size() const override { return stride_ + 1; }
+    FilteredRows(RowSource &rows, int width, Isa isa);
+    size_t piece_max() const override { return len_ + 1; }
+    size_t next_size() const override { return len_ + 1; }
+    // A row the source could not give comes out as zeros, and failed() says so.
     void produce(unsigned char *dst) override;
+    bool failed() const override { return failed_; }
 
     // Filters row z, `up` the row above, into dst: the filter, then the bytes.
     using RowFilter = void (*)(const uint8_t *z, const uint8_t *up, size_t len, uint8_t *dst);
 
 private:
-    const unsigned char *px_;
-    size_t stride_;
-    int row_ = 0;
+    RowSource &rows_;
+    size_t len_;
     RowFilter filter_;
-    std::unique_ptr<unsigned char[]> zeros_;  // the row above the first
+    std::unique_ptr<unsigned char[]> up_;  // the row above; zeros above the first
+    bool failed_ = false;
 };
 
 }  // namespace velmora

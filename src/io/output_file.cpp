@@ -55,7 +55,55 @@ OutputStream::OutputStream(size_t stage, Sink sink, void *context)
     else failed_ = true;
 }
 
+OutputStream::OutputStream(size_t stage, Sink sink, PatchFn patch, TruncateFn truncate,
+                           void *context)
+    : OutputStream(stage, sink, context) {
+    sink_patch_ = patch;
+    sink_truncate_ = truncate;
+}
+
 OutputStream::~OutputStream() { std::free(data_); }
+
+bool OutputStream::patch(size_t offset, const void *bytes, size_t n) {
+    if (failed_) return false;
+    if (offset > position() || n > position() - offset || !can_rewrite()) {
+        give_up();
+        return false;
+    }
+    const unsigned char *p = static_cast<const unsigned char *>(bytes);
+    // The part the sink has taken is written there; the staged part here.
+    if (offset < passed_) {
+        const size_t there = n < passed_ - offset ? n : passed_ - offset;
+        if (!sink_patch_(sink_context_, offset, p, there)) {
+            give_up();
+            return false;
+        }
+        offset += there;
+        p += there;
+        n -= there;
+    }
+    if (n > 0) std::memcpy(data_ + (offset - passed_), p, n);
+    return true;
+}
+
+bool OutputStream::truncate(size_t offset) {
+    if (failed_) return false;
+    if (offset > position() || !can_rewrite()) {
+        give_up();
+        return false;
+    }
+    if (offset >= passed_) {
+        size_ = offset - passed_;
+        return true;
+    }
+    size_ = 0;
+    if (!sink_truncate_(sink_context_, offset)) {
+        give_up();
+        return false;
+    }
+    passed_ = offset;
+    return true;
+}
 
 void OutputStream::give_up() {
     failed_ = true;
@@ -73,6 +121,8 @@ void OutputStream::append_slow(const void *bytes, size_t n) {
             size_ = n;
         } else if (!sink_(sink_context_, static_cast<const unsigned char *>(bytes), n)) {
             give_up();
+        } else {
+            passed_ += n;
         }
         return;
     }
@@ -96,6 +146,7 @@ bool OutputStream::flush() {
             give_up();
             return false;
         }
+        passed_ += size_;
         size_ = 0;
     }
     return true;
@@ -349,6 +400,41 @@ bool write_to_fd(void *context, const unsigned char *bytes, size_t n) {
     return write_all(*static_cast<const int *>(context), bytes, n);
 }
 
+// The new file is written from its start, so an offset in the stream is one
+// in the file. A patch leaves the file's position at its end, where the next
+// bytes go.
+bool patch_fd(void *context, size_t offset, const unsigned char *bytes, size_t n) {
+    const int fd = *static_cast<const int *>(context);
+#if defined(_WIN32)
+    const __int64 end = _lseeki64(fd, 0, SEEK_END);
+    if (end < 0 || _lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0) return false;
+    const bool ok = write_all(fd, bytes, n);
+    return _lseeki64(fd, end, SEEK_SET) == end && ok;
+#else
+    while (n > 0) {
+        const ssize_t done = pwrite(fd, bytes, n, static_cast<off_t>(offset));
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return false;
+        bytes += done;
+        offset += static_cast<size_t>(done);
+        n -= static_cast<size_t>(done);
+    }
+    return true;
+#endif
+}
+
+// Cuts the file at `offset` and writes on from there.
+bool truncate_fd(void *context, size_t offset) {
+    const int fd = *static_cast<const int *>(context);
+#if defined(_WIN32)
+    return _chsize_s(fd, static_cast<__int64>(offset)) == 0 &&
+           _lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) == static_cast<__int64>(offset);
+#else
+    return ftruncate(fd, static_cast<off_t>(offset)) == 0 &&
+           lseek(fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+#endif
+}
+
 // Opens a new file under a temporary name in the output's folder.
 int open_temp_beside(const char *target, Path &temp, int mode) {
     temp = temp_path_beside(target);
@@ -394,7 +480,7 @@ int write_replacement(const char *target, const StatRecord *old, Producer produc
         fd = open_temp_beside(target, temp, mode);
         if (fd < 0) return (errno == EACCES || errno == EPERM) ? kFolderClosed : kFailed;
     }
-    OutputStream out(kStage, write_to_fd, &fd);
+    OutputStream out(kStage, write_to_fd, patch_fd, truncate_fd, &fd);
     bool ok = produce(out, context) && out.flush();
     bool at_target = false;
 #if !defined(_WIN32)

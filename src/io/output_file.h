@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "byte_sink.h"
+
 namespace velmora {
 
 class OutputStream {
@@ -20,6 +22,10 @@ public:
     // no image-sized output is held. `ok()` is false if the stage could not
     // be allocated.
     OutputStream(size_t stage, Sink sink, void *context);
+    // The same, for a sink that can also overwrite bytes it has taken and
+    // cut itself back (offsets counted from its first byte): the stream can
+    // then patch and truncate too.
+    OutputStream(size_t stage, Sink sink, PatchFn patch, TruncateFn truncate, void *context);
     ~OutputStream();
     OutputStream(const OutputStream &) = delete;
     OutputStream &operator=(const OutputStream &) = delete;
@@ -43,6 +49,18 @@ public:
 
     // Hands what is staged to the sink, if any; false if anything has failed.
     bool flush();
+
+    // Bytes appended so far, wherever they are now.
+    size_t position() const { return passed_ + size_; }
+    // Whether patch() and truncate() can work: in memory always, with a sink
+    // when it can overwrite and cut.
+    bool can_rewrite() const { return !sink_ || (sink_patch_ && sink_truncate_); }
+    // Overwrites `n` bytes already appended, from `offset` on; false (and the
+    // stream failed) when they were not all appended or the sink refuses.
+    bool patch(size_t offset, const void *bytes, size_t n);
+    // Drops every byte from `offset` on; the next append goes there. False
+    // (and the stream failed) when fewer were appended or the sink refuses.
+    bool truncate(size_t offset);
     bool ok() const { return !failed_; }
 
     // What is held: everything appended, for a stream without a sink.
@@ -58,7 +76,10 @@ private:
     size_t capacity_ = 0;
     bool failed_ = false;
     Sink sink_ = nullptr;
+    PatchFn sink_patch_ = nullptr;
+    TruncateFn sink_truncate_ = nullptr;
     void *sink_context_ = nullptr;
+    size_t passed_ = 0;  // bytes the sink has taken
 };
 
 // Puts the whole file into `out`; nonzero on success.
