@@ -5,6 +5,14 @@
 // row, this reader hands rows out as they are inflated; a refusal that the
 // reference would find first (a fault later in the stream, too little data)
 // still wins, because a row's own fault is held until the stream is done.
+//
+// The file comes through an InputSource: the walk reads the chunk headers
+// and the small chunks, the inflater the image data in order, and nothing
+// holds the file whole. Checked, a damaged chunk wins over every other
+// reason: the small chunks are checked at open, the image data's CRCs as it
+// is inflated and its rest once the rows are done; a refusal from anywhere
+// else first goes over the whole file's CRCs, as the check before decoding
+// would have.
 #include "png_reader.h"
 
 #include <algorithm>
