@@ -35,8 +35,8 @@ class Inflater {
 public:
     // `input` gives the stream (it must outlive the inflater); `zlib_header`
     // whether two header bytes come first; `first_room` the reference's first
-    // guess of the output size, which it doubles as the
-    // output grows and whose growth past 2 GiB it refuses ("outofmem").
+    // guess of the output size, which it doubles as the output grows and
+    // whose growth past 2 GiB it refuses ("outofmem").
     // `adler` sums the output for the checksum test.
     Inflater(StreamInput &input, bool zlib_header, uint32_t first_room, bool adler);
     ~Inflater();
