@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -258,6 +260,53 @@ void run_decode(benchmark::State &state, const Format &format, velmora::Reader r
     }
 }
 
+// Decoding from the file as a streaming call reads it: opened, decoded a band
+// of 16 rows at a time into one band buffer, the checksums tested. Either
+// today's way, the file read whole first, or read in pieces (InputSource).
+// The heap counters see the library's malloc family only (the decoders'
+// new[] buffers go past them); the process's peak resident size, reported
+// too, is the figure to read when one such case runs alone in a process.
+void run_decode_file(benchmark::State &state, const Format &format, bool pieces) {
+    long long heap = 0;
+    for (auto _ : state) {
+        const long long base = g_live.load();
+        g_peak = base;
+        std::unique_ptr<velmora::InputSource> src;
+        velmora::Buffer bytes;
+        std::unique_ptr<velmora::RowReader> rows;
+        const char *reason = nullptr;
+        if (pieces) {
+            src = velmora::open_input(format.input);
+            if (src) rows = velmora::open_rows(*src, &reason);
+        } else {
+            uint64_t size = 0;
+            bytes = velmora::read_file(format.input, &size);
+            if (bytes) rows = velmora::open_rows(bytes.get(), static_cast<int>(size), &reason);
+        }
+        if (!rows) {
+            state.SkipWithError(reason ? reason : "cannot read the input");
+            return;
+        }
+        const int band = 16;
+        const size_t stride = static_cast<size_t>(rows->width()) * 4;
+        velmora::Buffer px(static_cast<unsigned char *>(std::malloc(stride * band)));
+        for (int y = 0; y < rows->height(); y += band) {
+            if (!rows->read_rows(px.get(), stride, std::min(band, rows->height() - y))) {
+                state.SkipWithError(rows->reason());
+                return;
+            }
+        }
+        benchmark::DoNotOptimize(px.get());
+        heap = std::max(heap, g_peak.load() - base);
+    }
+    rusage ru;
+    getrusage(RUSAGE_SELF, &ru);
+    const double mib = 1.0 / (1024.0 * 1024.0);
+    state.counters["heap_MiB"] = static_cast<double>(heap) * mib;
+    state.counters["process_peak_rss_MiB"] = static_cast<double>(ru.ru_maxrss) / 1024.0;
+    state.counters["file_MiB"] = static_cast<double>(file_size(format.input)) * mib;
+}
+
 // Our JPEG reader on one instruction set, a band at a time into one buffer.
 void run_jpeg_reader(benchmark::State &state, const Format &format, velmora::Isa isa) {
     uint64_t size = 0;
@@ -308,6 +357,12 @@ int main(int argc, char **argv) {
                                          [&format, d](benchmark::State &state) {
                                              run_decode(state, format, d.reader, d.checks);
                                          })
+                ->Unit(benchmark::kMillisecond);
+        for (bool pieces : {false, true})
+            benchmark::RegisterBenchmark(
+                (std::string(pieces ? "decode-file-pieces/" : "decode-file-whole/") + format.label)
+                    .c_str(),
+                [&format, pieces](benchmark::State &state) { run_decode_file(state, format, pieces); })
                 ->Unit(benchmark::kMillisecond);
         if (format.code == velmora::FORMAT_JPEG)
             for (velmora::Isa isa : velmora::available_isas())

@@ -4,11 +4,13 @@
 // file from the test writers with segments or chunks spliced in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "metadata.h"
+#include "piece_source.h"
 #include "support.h"
 #include "velmora.h"
 
@@ -253,11 +255,10 @@ std::vector<Case> cases() {
                        Bytes a = app2_icc(rgb_big, 65519);
                        // the segments as 2, 1, 3
                        const size_t s1 = 4 + 65519 + 14, s2 = s1;
-                       Bytes out;
-                       out.reserve(a.size());
-                       out.insert(out.end(), a.begin() + long(s1), a.begin() + long(s1 + s2));
-                       out.insert(out.end(), a.begin(), a.begin() + long(s1));
-                       out.insert(out.end(), a.begin() + long(s1 + s2), a.end());
+                       Bytes out(a.size());
+                       auto to = std::copy(a.begin() + long(s1), a.begin() + long(s1 + s2), out.begin());
+                       to = std::copy(a.begin(), a.begin() + long(s1), to);
+                       std::copy(a.begin() + long(s1 + s2), a.end(), to);
                        return out;
                    }(),
                    nullptr, rgb_big});
@@ -444,6 +445,21 @@ INSTANTIATE_TEST_SUITE_P(Inputs, Kept, testing::ValuesIn(cases()),
                              return name;
                          });
 
+// The metadata read in pieces, as from the bytes in memory.
+::testing::AssertionResult pieces_as_memory(const Bytes &file) {
+    const Metadata want = velmora::read_metadata(file.data(), file.size());
+    PieceSource src(file);
+    const Metadata got = velmora::read_metadata(src);
+    if (got.icc != want.icc || got.icc_name != want.icc_name ||
+        got.orientation != want.orientation || got.has_resolution != want.has_resolution ||
+        std::memcmp(&got.resolution, &want.resolution, sizeof got.resolution) != 0)
+        return ::testing::AssertionFailure() << "metadata from pieces differs";
+    // A PNG is never read whole; its image data is never read at all.
+    const bool png = file.size() >= 8 && file[0] == 0x89;
+    if (png && src.memory() != nullptr) return ::testing::AssertionFailure() << "read whole";
+    return ::testing::AssertionSuccess();
+}
+
 // ---- the parser on damaged input ------------------------------------------------
 
 TEST(MetadataParser, DamagedStructuresAreAbsentNeverAnError) {
@@ -473,6 +489,7 @@ TEST(MetadataParser, DamagedStructuresAreAbsentNeverAnError) {
     damaged.push_back({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0x7F, 0xFF, 0xFF, 0xFF,
                        'i', 'C', 'C', 'P', 'x', 0});
     for (const Bytes &b : damaged) {
+        EXPECT_TRUE(pieces_as_memory(b));
         const Metadata m = velmora::read_metadata(b.data(), b.size());
         EXPECT_TRUE(m.icc.empty());
         EXPECT_FALSE(m.has_resolution);
@@ -481,6 +498,37 @@ TEST(MetadataParser, DamagedStructuresAreAbsentNeverAnError) {
     // Orientation out of 1..8 is none.
     const Bytes nine = splice(jpg, 2, app1_exif(tiff(false, {{0x0112, 3, 1, 9}})));
     EXPECT_EQ(velmora::read_metadata(nine.data(), nine.size()).orientation, 1);
+}
+
+// ---- read in pieces ------------------------------------------------------------------
+
+TEST_P(Kept, ReadInPiecesAsFromMemory) {
+    const Case &c = GetParam();
+    Sandbox box;
+    Bytes in = splice(base_file(box, c.jpeg_input), c.jpeg_input ? 20 : 33, c.extra);
+    if (c.edit) in = c.edit(in);
+    EXPECT_TRUE(pieces_as_memory(in));
+    // Cut anywhere: what is whole still counts, the rest is absent.
+    for (size_t cut = 0; cut < in.size(); cut += 1 + in.size() / 97)
+        ASSERT_TRUE(pieces_as_memory(Bytes(in.begin(), in.begin() + long(cut)))) << "cut at " << cut;
+}
+
+TEST(MetadataParser, ChunksAfterTheImageDataReadInPieces) {
+    // Chunks after the image data count too; the first of a kind wins, a
+    // damaged one stands in for no later one; nothing after IEND.
+    Sandbox box;
+    const Bytes png = base_file(box, false);
+    const Bytes exif = camera_exif(true, 6, 300);
+    const Bytes late = splice(png, png.size() - 12, chunk("eXIf", exif));
+    EXPECT_EQ(velmora::read_metadata(late.data(), late.size()).orientation, 6);
+    EXPECT_TRUE(pieces_as_memory(late));
+    EXPECT_TRUE(pieces_as_memory(splice(late, 33, bad_crc(chunk("eXIf", camera_exif(false, 3, 72))))));
+    EXPECT_TRUE(pieces_as_memory(splice(png, png.size() - 12, phys(3780, 3780, 1))));
+    Bytes after_end = png;
+    const Bytes p = phys(3780, 3780, 1);
+    after_end.insert(after_end.end(), p.begin(), p.end());
+    EXPECT_TRUE(pieces_as_memory(after_end));
+    EXPECT_TRUE(pieces_as_memory(splice(png, png.size() - 12, iccp(profile(560, "RGB "), "late"))));
 }
 
 TEST(MetadataParser, PngProfileThatInflatesBeyondTheLimitIsDropped) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -20,8 +21,11 @@
 #include "checksums.h"
 #include "codec.h"
 #include "cpu.h"
+#include "input_file.h"
+#include "piece_source.h"
 #include "png_reader.h"
 #include "png_unfilter.h"
+#include "support.h"
 
 #if defined(VELMORA_TEST_ZLIB)
 // zlib_streams.cpp: level 1-9, strategy 0 default, 1 fixed codes, 2 runs.
@@ -255,7 +259,51 @@ Outcome decode(const Bytes &file, Reader reader, Checksums checks = Checksums::i
     return o;
 }
 
+// The same through a source read in pieces (open_rows on an InputSource).
+Outcome decode_from(velmora::InputSource &src, Reader reader, Checksums checks) {
+    Outcome o;
+    const char *why = nullptr;
+    std::unique_ptr<velmora::RowReader> rows = velmora::open_rows(src, &why, reader, checks);
+    unsigned char *px = rows ? velmora::read_picture(*rows, &why) : nullptr;
+    if (px) {
+        o.ok = true;
+        o.w = rows->width();
+        o.h = rows->height();
+        o.px.assign(px, px + size_t(o.w) * size_t(o.h) * 4);
+        std::free(px);
+    } else {
+        o.reason = why ? why : "(none)";
+    }
+    return o;
+}
+
+Outcome decode_pieces(const Bytes &file, Checksums checks) {
+    vt::PieceSource src(file);
+    return decode_from(src, Reader::fast, checks);
+}
+
+::testing::AssertionResult same(const Outcome &a, const Outcome &b, const char *what) {
+    if (a.ok != b.ok || a.reason != b.reason || a.w != b.w || a.h != b.h || a.px != b.px)
+        return ::testing::AssertionFailure()
+               << what << ": " << (a.ok ? "decodes" : "refuses (" + a.reason + ")") << " / "
+               << (b.ok ? "decodes" : "refuses (" + b.reason + ")")
+               << (a.ok && b.ok ? ", pixels differ" : "");
+    return ::testing::AssertionSuccess();
+}
+
+// Read in pieces, with and without the checksums, the file has the outcome
+// of its bytes in memory.
+::testing::AssertionResult pieces_as_memory(const Bytes &file) {
+    for (Checksums c : {Checksums::ignore, Checksums::verify}) {
+        const auto r = same(decode_pieces(file, c), decode(file, Reader::fast, c),
+                            c == Checksums::verify ? "pieces/memory, verified" : "pieces/memory");
+        if (!r) return r;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 ::testing::AssertionResult same_outcome(const Bytes &file) {
+    if (auto r = pieces_as_memory(file); !r) return r;
     const Outcome ours = decode(file, Reader::fast), ref = decode(file, Reader::reference);
     if (ours.ok != ref.ok)
         return ::testing::AssertionFailure()
@@ -575,6 +623,168 @@ TEST(PngReader, WrongAdlerIsRefusedByEitherReader) {
                     }
                 }
         }
+}
+
+// ---- read in pieces -------------------------------------------------------------------
+
+// Where each chunk of a file starts, with its type and length.
+struct ChunkAt {
+    size_t at;
+    std::string type;
+    size_t length;
+};
+std::vector<ChunkAt> chunks_of(const Bytes &f) {
+    std::vector<ChunkAt> out;
+    for (size_t at = 8; at + 12 <= f.size();) {
+        const size_t n = size_t(f[at]) << 24 | size_t(f[at + 1]) << 16 | size_t(f[at + 2]) << 8 | f[at + 3];
+        out.push_back({at, std::string(f.begin() + long(at + 4), f.begin() + long(at + 8)), n});
+        at += 12 + n;
+    }
+    return out;
+}
+
+// `extra` chunk inserted before IEND.
+Bytes before_iend(const Bytes &file, const char *type, const Bytes &data) {
+    Bytes out(file.begin(), file.end() - 12);
+    chunk(out, type, data.data(), data.size());
+    out.insert(out.end(), file.end() - 12, file.end());
+    return out;
+}
+
+TEST(PngPieces, LargePicturesAreReadOnceInSmallPieces) {
+    for (const PngShape &s : {PngShape{1500, 700, 6, 8, false, false, Pack::zlib_fast, 0, 11},
+                              PngShape{777, 301, 2, 16, true, false, Pack::zlib_fast, 0, 13},
+                              PngShape{4000, 3, 0, 1, false, false, Pack::fixed, 8191, 14},
+                              PngShape{600, 600, 3, 8, false, true, Pack::stored, 0, 15}}) {
+        const Bytes file = make_png(s);
+        for (Checksums c : {Checksums::ignore, Checksums::verify}) {
+            vt::PieceSource src(file);
+            const Outcome o = decode_from(src, Reader::fast, c);
+            ASSERT_TRUE(same(o, decode(file, Reader::fast, c), "pieces/memory")) << describe(s);
+            EXPECT_TRUE(o.ok) << describe(s);
+            EXPECT_EQ(src.memory(), nullptr) << "held whole: " << describe(s);
+            EXPECT_LE(src.largest_read, size_t(65536)) << describe(s);
+            // Each byte about once: the image data's CRCs are summed as it is inflated.
+            EXPECT_LE(double(src.bytes_read), 1.1 * double(file.size()) + 4096) << describe(s);
+        }
+    }
+}
+
+TEST(PngPieces, AnyDamagedCrcOfThePixelsIsBadCrcWhereverItSits) {
+    // Several IDATs; one more after the end of the stream, which the inflater
+    // never needs; an ancillary chunk, whose CRC decides nothing.
+    for (int interlace = 0; interlace < 2; ++interlace)
+        for (int color : {3, 2}) {
+            PngShape s{23, 19, color, 8, interlace == 1, true, Pack::fixed, 64, 17};
+            Bytes file = make_png(s);
+            file = before_iend(file, "IDAT", {1, 2, 3});
+            file = before_iend(file, "tEXt", {'a', 0, 'b'});
+            ASSERT_TRUE(decode(file, Reader::fast, Checksums::verify).ok);
+            ASSERT_TRUE(decode_pieces(file, Checksums::verify).ok);
+            const std::vector<ChunkAt> chunks = chunks_of(file);
+            for (size_t k = 0; k < chunks.size(); ++k) {
+                const ChunkAt &c = chunks[k];
+                const std::string what = c.type + " #" + std::to_string(k) + " " + describe(s);
+                Bytes bad = file;
+                bad[c.at + 8 + c.length + 3] ^= 0x40;
+                const Outcome o = decode_pieces(bad, Checksums::verify);
+                ASSERT_TRUE(same(o, decode(bad, Reader::fast, Checksums::verify), "pieces/memory"))
+                    << what;
+                if (c.type == "tEXt") EXPECT_TRUE(o.ok) << what;
+                else EXPECT_EQ(o.reason, "bad CRC") << what;
+                // Unchecked, the damage is no matter.
+                EXPECT_TRUE(decode_pieces(bad, Checksums::ignore).ok) << what;
+            }
+        }
+}
+
+TEST(PngPieces, BadCrcWinsOverTheStreamsOwnFaults) {
+    const PngShape s{31, 17, 6, 8, false, false, Pack::zlib_best, 40, 23};
+    const Bytes file = before_iend(make_png(s), "IDAT", {9, 9});
+    std::vector<ChunkAt> chunks = chunks_of(file);
+    std::vector<size_t> idats;
+    for (size_t k = 0; k < chunks.size(); ++k)
+        if (chunks[k].type == "IDAT") idats.push_back(k);
+    ASSERT_GE(idats.size(), 4u);
+    struct Case {
+        const char *what;
+        size_t broken;   // the IDAT whose data is made wrong (its CRC fixed)
+        size_t damaged;  // the IDAT whose CRC is wrong
+    };
+    const Case cases[] = {{"zlib fault first, damage last", idats[0], idats.back()},
+                          {"zlib fault first, damage in the data after the stream", idats[1],
+                           idats.back()},
+                          {"zlib fault and damage in the same chunk", idats[2], idats[2]},
+                          {"damage before the fault", idats[3], idats[0]}};
+    for (const Case &c : cases) {
+        Bytes bad = file;
+        const ChunkAt &b = chunks[c.broken];
+        for (size_t i = 0; i < b.length; ++i) bad[b.at + 8 + i] ^= 0xA5;
+        fix_crc(bad, b.at + 8, b.length);
+        ASSERT_FALSE(decode(bad, Reader::fast, Checksums::verify).ok) << c.what;
+        const ChunkAt &d = chunks[c.damaged];
+        bad[d.at + 8 + d.length] ^= 0x01;
+        EXPECT_EQ(decode_pieces(bad, Checksums::verify).reason, "bad CRC") << c.what;
+        EXPECT_TRUE(pieces_as_memory(bad)) << c.what;
+    }
+    // Too little data: the stream cut after its first IDAT, a later chunk damaged.
+    Bytes cut(file.begin(), file.begin() + long(chunks[idats[0]].at + 12 + chunks[idats[0]].length));
+    cut.insert(cut.end(), file.begin() + long(chunks[idats.back()].at), file.end());
+    const ChunkAt last = chunks_of(cut)[chunks_of(cut).size() - 2];
+    cut[last.at + 8 + last.length + 2] ^= 0x10;
+    EXPECT_EQ(decode_pieces(cut, Checksums::verify).reason, "bad CRC");
+    EXPECT_TRUE(pieces_as_memory(cut));
+}
+
+TEST(PngPieces, ReadsThatFailPartWayRefuseTheFile) {
+    for (int interlace = 0; interlace < 2; ++interlace) {
+        const Bytes file = make_png(PngShape{13, 11, 3, 8, interlace == 1, true, Pack::zlib_best, 50, 7});
+        const Outcome good = decode(file, Reader::fast);
+        for (uint64_t from = 0; from < file.size(); ++from) {
+            vt::PieceSource verified(file, from);
+            const Outcome v = decode_from(verified, Reader::fast, Checksums::verify);
+            // Verified, every byte up to the end of IEND is read.
+            ASSERT_EQ(v.reason, velmora::kInputReadFailed) << "failing from " << from;
+            vt::PieceSource plain(file, from);
+            const Outcome o = decode_from(plain, Reader::fast, Checksums::ignore);
+            if (o.ok) EXPECT_TRUE(same(o, good, "unread failure")) << "failing from " << from;
+            else EXPECT_EQ(o.reason, velmora::kInputReadFailed) << "failing from " << from;
+        }
+    }
+}
+
+TEST(PngPieces, FromAFileOnDisk) {
+    vt::Sandbox box;
+    const Bytes file = make_png(PngShape{300, 200, 2, 8, false, false, Pack::zlib_fast, 5000, 3});
+    const std::string path = box.path("in.png");
+    vt::write_bytes(path, file);
+    std::unique_ptr<velmora::InputSource> src = velmora::open_input(path.c_str());
+    ASSERT_TRUE(src);
+    EXPECT_EQ(src->size(), file.size());
+    EXPECT_EQ(src->memory(), nullptr);
+    EXPECT_TRUE(same(decode_from(*src, Reader::fast, Checksums::verify),
+                     decode(file, Reader::fast, Checksums::verify), "file/memory"));
+    // read_file's refusals.
+    vt::write_bytes(box.path("empty.png"), {});
+    std::filesystem::create_directory(box.path("folder"));
+    for (const std::string &refused : {box.path("missing.png"), box.path("empty.png"),
+                                       box.path("folder")})
+        EXPECT_FALSE(velmora::open_input(refused.c_str())) << refused;
+    // A file cut short by someone else while it is read: refused, no crash.
+    // (the last IDAT CRC ends 12 bytes before the end: IEND was read at open)
+    for (uint64_t keep : {uint64_t(20), uint64_t(file.size() / 2), uint64_t(file.size() - 14)}) {
+        vt::write_bytes(path, file);
+        std::unique_ptr<velmora::InputSource> cut = velmora::open_input(path.c_str());
+        ASSERT_TRUE(cut);
+        const char *why = nullptr;
+        std::unique_ptr<velmora::RowReader> rows =
+            velmora::open_rows(*cut, &why, Reader::fast, Checksums::verify);
+        std::filesystem::resize_file(path, keep);
+        unsigned char *px = rows ? velmora::read_picture(*rows, &why) : nullptr;
+        EXPECT_EQ(px, nullptr) << keep;
+        std::free(px);
+        EXPECT_STREQ(why, velmora::kInputReadFailed) << keep;
+    }
 }
 
 // ---- the unfilters --------------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include "png_reader.h"
 #include "png_writer.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -199,6 +200,30 @@ std::unique_ptr<RowReader> open_rows(const unsigned char *bytes, int size, const
     Buffer pixels(decode_with_reference(bytes, size, &w, &h, reason, verify));
     if (!pixels) return nullptr;
     return std::make_unique<DecodedRows>(std::move(pixels), w, h);
+}
+
+std::unique_ptr<RowReader> open_rows(InputSource &src, const char **reason, Reader reader,
+                                     Checksums checksums) {
+    *reason = nullptr;
+    unsigned char head[8] = {0};
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(src.size(), sizeof head));
+    if (reader == Reader::fast && n > 0 && src.read_at(0, head, n) &&
+        detect_format(head, src.size()) == FORMAT_PNG) {
+        std::unique_ptr<RowReader> rows =
+            open_png_reader(src, reason, checksums == Checksums::verify);
+        if (rows) return rows;
+        if (*reason) {
+            *reason = printable_reason(*reason);
+            return nullptr;
+        }
+    }
+    // Everything else (and a PNG our reader leaves to the reference) whole.
+    const unsigned char *bytes = src.whole();
+    if (!bytes || src.size() > static_cast<uint64_t>(INT_MAX)) {
+        *reason = kInputReadFailed;
+        return nullptr;
+    }
+    return open_rows(bytes, static_cast<int>(src.size()), reason, reader, checksums);
 }
 
 unsigned char *read_picture(RowReader &rows, const char **reason) {

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "image.h"
+#include "input_file.h"
 #include "metadata.h"
 #include "output_file.h"
 #include "row_reader.h"
@@ -49,6 +50,16 @@ enum class Checksums { verify, ignore };
 // is refused at once; a refusal found later comes from the reader's
 // reason(), through decode_reason_text.
 std::unique_ptr<RowReader> open_rows(const unsigned char *bytes, int size, const char **reason,
+                                     Reader reader = kDefaultReader,
+                                     Checksums checksums = Checksums::verify);
+
+// The same from a source read in pieces: a PNG our reader takes is read
+// through `src` as the rows are asked for, never held whole (the reader keeps
+// a reference: `src` must outlive it); every other file is read whole by
+// src.whole() and goes the way above. The outcomes are the same as for the
+// file's bytes in memory, except that a source whose reads fail refuses the
+// file with kInputReadFailed.
+std::unique_ptr<RowReader> open_rows(InputSource &src, const char **reason,
                                      Reader reader = kDefaultReader,
                                      Checksums checksums = Checksums::verify);
 

@@ -124,12 +124,11 @@ struct Inflater::Tables {
     uint32_t codelen[size_t(1) << kCodeLenBits];
 };
 
-Inflater::Inflater(std::vector<ByteSpan> spans, bool zlib_header, uint32_t first_room, bool adler)
-    : spans_(std::move(spans)), zlib_header_(zlib_header), room_(first_room),
-      tables_(new Tables), buf_(new unsigned char[kBufSize]), sum_(adler) {
-    for (const ByteSpan &s : spans_) total_in_ += s.size;
-    span_ = spans_.size();
-    span_base_ = total_in_;
+Inflater::Inflater(StreamInput &input, bool zlib_header, uint32_t first_room, bool adler)
+    : input_(input), zlib_header_(zlib_header), room_(first_room), tables_(new Tables),
+      buf_(new unsigned char[kBufSize]), sum_(adler) {
+    total_in_ = input_.size();
+    win_base_ = total_in_;
     seek(0);
 }
 
@@ -142,17 +141,26 @@ void Inflater::fail(const char *why) {
 
 // ---- the input -------------------------------------------------------------
 
-void Inflater::seek(uint64_t pos) {
-    if (span_ > spans_.size()) span_ = spans_.size();
-    while (span_ > 0 && pos < span_base_) span_base_ -= spans_[--span_].size;
-    while (span_ < spans_.size() && pos >= span_base_ + spans_[span_].size)
-        span_base_ += spans_[span_++].size;
-    if (span_ < spans_.size()) {
-        in_ = spans_[span_].data + (pos - span_base_);
-        in_end_ = spans_[span_].data + spans_[span_].size;
-    } else {
-        in_ = in_end_ = nullptr;
+// The run of input from `pos`; none (as at the end of the data) when `pos`
+// is past the end or the input fails, which its owner reports.
+bool Inflater::load(uint64_t pos) {
+    const unsigned char *p = nullptr;
+    size_t n = 0;
+    win_base_ = pos;
+    if (pos < total_in_ && input_.fetch(pos, &p, &n) && n) {
+        win_ = in_ = p;
+        in_end_ = p + n;
+        return true;
     }
+    win_ = in_ = in_end_ = nullptr;
+    return false;
+}
+
+void Inflater::seek(uint64_t pos) {
+    if (win_ && pos >= win_base_ && pos <= win_base_ + uint64_t(in_end_ - win_))
+        in_ = win_ + (pos - win_base_);
+    else
+        load(pos);
     past_end_ = 0;
     bits_ = 0;
     count_ = 0;
@@ -160,16 +168,9 @@ void Inflater::seek(uint64_t pos) {
 
 unsigned char Inflater::next_byte() {
     while (in_ == in_end_) {
-        if (span_ >= spans_.size()) {
+        if (!load(win_base_ + uint64_t(in_end_ - win_))) {
             ++past_end_;  // the reference reads zeros past the data
             return 0;
-        }
-        span_base_ += spans_[span_++].size;
-        if (span_ < spans_.size()) {
-            in_ = spans_[span_].data;
-            in_end_ = in_ + spans_[span_].size;
-        } else {
-            in_ = in_end_ = nullptr;
         }
     }
     return *in_++;
@@ -191,8 +192,7 @@ void Inflater::refill() {
 }
 
 uint64_t Inflater::consumed_bits() const {
-    uint64_t loaded = span_base_ + past_end_;
-    if (span_ < spans_.size()) loaded += uint64_t(in_ - spans_[span_].data);
+    const uint64_t loaded = win_base_ + uint64_t(in_ - win_) + past_end_;
     return loaded * 8 - uint64_t(count_);
 }
 
@@ -281,9 +281,8 @@ void Inflater::stored_block() {
 void Inflater::copy_stored() {
     while (stored_left_ && wpos_ < kHigh) {
         if (in_ == in_end_) {
-            span_base_ += spans_[span_++].size;
-            in_ = spans_[span_].data;
-            in_end_ = in_ + spans_[span_].size;
+            // The data is there (the length was tested): only a read can fail.
+            if (!load(win_base_ + uint64_t(in_end_ - win_))) return fail(nullptr);
             continue;
         }
         const size_t n = std::min({size_t(stored_left_), size_t(in_end_ - in_), kHigh - wpos_});
@@ -569,20 +568,19 @@ bool Inflater::finish() {
     return state_ == State::done;
 }
 
-bool Inflater::checksum_ok() const {
+bool Inflater::checksum_ok() {
     if (state_ != State::done || end_pos_ + 4 > total_in_) return false;
+    // Nothing is read after this: the run of input can be replaced.
     uint32_t stored = 0;
-    uint64_t pos = end_pos_, base = 0;
-    int got = 0;
-    for (const ByteSpan &s : spans_) {
-        while (got < 4 && pos < base + s.size) {
-            stored = stored << 8 | s.data[pos - base];
-            ++pos;
-            ++got;
-        }
-        base += s.size;
-        if (got == 4) break;
+    uint64_t pos = end_pos_;
+    while (pos < end_pos_ + 4) {
+        const unsigned char *p = nullptr;
+        size_t n = 0;
+        if (!input_.fetch(pos, &p, &n) || !n) return false;
+        for (size_t i = 0; i < n && pos < end_pos_ + 4; ++i, ++pos) stored = stored << 8 | p[i];
     }
+    win_ = in_ = in_end_ = nullptr;
+    win_base_ = total_in_;
     return stored == adler_.value();
 }
 

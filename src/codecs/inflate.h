@@ -19,19 +19,26 @@
 
 namespace velmora {
 
-struct ByteSpan {
-    const unsigned char *data;
-    size_t size;
+// Where the compressed stream comes from: runs of its bytes, asked for in
+// order (with short steps back), each valid until the next is asked for.
+class StreamInput {
+public:
+    virtual ~StreamInput() = default;
+    // The stream's length.
+    virtual uint64_t size() const = 0;
+    // The bytes from stream offset `pos` (below size()) on: at least one, as
+    // many as lie together. False when they cannot be read.
+    virtual bool fetch(uint64_t pos, const unsigned char **data, size_t *n) = 0;
 };
 
 class Inflater {
 public:
-    // `spans` hold the stream in order (they must outlive the inflater);
-    // `zlib_header` whether two header bytes come first; `first_room` the
-    // reference's first guess of the output size, which it doubles as the
-    // output grows and whose growth past 2 GiB it refuses ("outofmem").
+    // `input` gives the stream (it must outlive the inflater); `zlib_header`
+    // whether two header bytes come first; `first_room` the reference's first
+    // guess of the output size, which it doubles as the output grows and
+    // whose growth past 2 GiB it refuses ("outofmem").
     // `adler` sums the output for the checksum test.
-    Inflater(std::vector<ByteSpan> spans, bool zlib_header, uint32_t first_room, bool adler);
+    Inflater(StreamInput &input, bool zlib_header, uint32_t first_room, bool adler);
     ~Inflater();
     Inflater(const Inflater &) = delete;
     Inflater &operator=(const Inflater &) = delete;
@@ -50,7 +57,7 @@ public:
 
     // After the last block: whether the four bytes after it (byte aligned)
     // are in the data and equal the Adler-32 of the output.
-    bool checksum_ok() const;
+    bool checksum_ok();
 
     struct Tables;
 
@@ -72,6 +79,7 @@ private:
     unsigned char next_byte();
     void refill();
     void seek(uint64_t pos);
+    bool load(uint64_t pos);
     uint64_t consumed_bits() const;
     bool decode_ok();            // before each code: the end-of-data test
     void note_receive(int n);    // before n plain bits
@@ -81,10 +89,10 @@ private:
         count_ -= n;
     }
 
-    std::vector<ByteSpan> spans_;
-    size_t span_ = 0;              // the piece being read
+    StreamInput &input_;
+    const unsigned char *win_ = nullptr;  // the run of input being read
     const unsigned char *in_ = nullptr, *in_end_ = nullptr;
-    uint64_t span_base_ = 0;       // stream offset of the piece's first byte
+    uint64_t win_base_ = 0;        // stream offset of win_[0]
     uint64_t total_in_ = 0;
     uint64_t past_end_ = 0;        // zero bytes loaded after the data
     uint64_t bits_ = 0;

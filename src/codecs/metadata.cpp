@@ -4,6 +4,7 @@
 // its buffer; a field that fails a check is simply not kept.
 #include "metadata.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "checksums.h"
@@ -196,18 +197,23 @@ bool is_keyword(const unsigned char *p, size_t n) {
     return true;
 }
 
-void read_png(Bytes b, Metadata &meta) {
-    size_t at = 8;
+// The chunks a PNG's metadata comes from: the first of each kind counts.
+struct PngKept {
     bool exif_seen = false, icc_seen = false, phys_seen = false;
-    while (b.has(at, 12)) {
-        const uint32_t len = b.be32(at);
-        if (!b.has(at + 8, size_t(len) + 4)) break;
-        const Bytes data{b.p + at + 8, len};
-        const char *type = reinterpret_cast<const char *>(b.p + at + 4);
-        if (std::memcmp(type, "IEND", 4) == 0) break;
+
+    bool wants(const unsigned char *type) const {
+        return (!icc_seen && std::memcmp(type, "iCCP", 4) == 0) ||
+               (!exif_seen && std::memcmp(type, "eXIf", 4) == 0) ||
+               (!phys_seen && std::memcmp(type, "pHYs", 4) == 0);
+    }
+
+    // `chunk` points at the length field of a whole chunk of `len` bytes of data.
+    void take(const unsigned char *chunk, uint32_t len, Metadata &meta) {
+        const Bytes data{chunk + 8, len};
+        const char *type = reinterpret_cast<const char *>(chunk + 4);
         // A damaged chunk is absent, as any malformed metadata is; it does
         // not stand in for a later one either.
-        const bool intact = png_chunk_crc_ok(b.p + at, len);
+        const bool intact = png_chunk_crc_ok(chunk, len);
         if (std::memcmp(type, "iCCP", 4) == 0 && !icc_seen) {
             icc_seen = true;
             size_t name_end = 0;
@@ -239,7 +245,40 @@ void read_png(Bytes b, Metadata &meta) {
                 meta.resolution = Resolution{x, 100, y, 100, UNIT_CENTIMETRE};
             }
         }
+    }
+};
+
+void read_png(Bytes b, Metadata &meta) {
+    size_t at = 8;
+    PngKept kept;
+    while (b.has(at, 12)) {
+        const uint32_t len = b.be32(at);
+        if (!b.has(at + 8, size_t(len) + 4)) break;
+        if (std::memcmp(b.p + at + 4, "IEND", 4) == 0) break;
+        if (kept.wants(b.p + at + 4)) kept.take(b.p + at, len, meta);
         at += 12 + size_t(len);
+    }
+}
+
+// The same walk read in pieces: the chunk headers, and only the chunks kept.
+void read_png(InputSource &src, Metadata &meta) {
+    const uint64_t size = src.size();
+    uint64_t at = 8;
+    PngKept kept;
+    std::vector<unsigned char> chunk;
+    unsigned char head[8];
+    while (at <= size && size - at >= 12) {
+        if (!src.read_at(at, head, 8)) return;
+        const uint32_t len = uint32_t(head[0]) << 24 | uint32_t(head[1]) << 16 |
+                             uint32_t(head[2]) << 8 | head[3];
+        if (uint64_t(len) + 4 > size - at - 8) break;
+        if (std::memcmp(head + 4, "IEND", 4) == 0) break;
+        if (kept.wants(head + 4)) {
+            chunk.resize(size_t(len) + 12);
+            if (!src.read_at(at, chunk.data(), chunk.size())) return;
+            kept.take(chunk.data(), len, meta);
+        }
+        at += 12 + uint64_t(len);
     }
 }
 
@@ -307,6 +346,24 @@ Metadata read_metadata(const unsigned char *bytes, size_t size) {
     const ImageFormat format = detect_format(bytes, size);
     if (format == FORMAT_JPEG) read_jpeg(b, meta);
     else if (format == FORMAT_PNG) read_png(b, meta);
+    return meta;
+}
+
+Metadata read_metadata(InputSource &src) {
+    Metadata meta;
+    if (const unsigned char *bytes = src.memory())
+        return read_metadata(bytes, static_cast<size_t>(src.size()));
+    unsigned char head[8] = {0};
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(src.size(), sizeof head));
+    if (!src.read_at(0, head, n)) return meta;
+    const ImageFormat format = detect_format(head, src.size());
+    if (format == FORMAT_PNG) {
+        read_png(src, meta);
+    } else if (format == FORMAT_JPEG) {
+        // The JPEG reader needs the file whole anyway: read once, for both.
+        if (const unsigned char *bytes = src.whole())
+            read_jpeg(Bytes{bytes, static_cast<size_t>(src.size())}, meta);
+    }
     return meta;
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "input_file.h"
+
 namespace velmora {
 
 // Resolution units as TIFF numbers them.
@@ -33,6 +35,11 @@ struct Metadata {
 // The three from JPEG or PNG bytes (anything else: none). Never reads past
 // `size`, never fails: what is malformed is left out.
 Metadata read_metadata(const unsigned char *bytes, size_t size);
+
+// The same from a source read in pieces: for a PNG only the chunk headers
+// and the chunks kept are read (an eXIf after the image data counts too); a
+// JPEG is read whole (src.whole()), as its reader reads it.
+Metadata read_metadata(InputSource &src);
 
 // APP1 Exif (orientation 2..8, resolution) and APP2 ICC_PROFILE segments,
 // to follow the writer's APP0; empty when there is nothing to keep.

@@ -2,6 +2,7 @@
 // as deflate_q8() left it: the file is never assembled in memory.
 #include "png_container.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "checksums.h"
@@ -91,20 +92,44 @@ bool png_chunk_crc_ok(const unsigned char *chunk, uint32_t length) {
 }
 
 bool png_pixel_chunks_damaged(const unsigned char *bytes, size_t size) {
+    return png_pixel_chunks_damaged(*InputSource::of_memory(bytes, size));
+}
+
+bool png_chunk_crc_ok(InputSource &src, uint64_t at, uint32_t length) {
+    if (const unsigned char *whole = src.memory()) return png_chunk_crc_ok(whole + at, length);
+    // The type and data a piece at a time, then the stored CRC.
+    std::vector<unsigned char> piece(size_t(std::min<uint64_t>(uint64_t(length) + 4, 65536)));
+    uint32_t crc = 0xFFFFFFFFu;
+    uint64_t pos = at + 4;
+    for (uint64_t left = uint64_t(length) + 4; left;) {
+        const size_t n = size_t(std::min<uint64_t>(left, piece.size()));
+        if (!src.read_at(pos, piece.data(), n)) return false;
+        crc = crc32_update(crc, piece.data(), n);
+        pos += n;
+        left -= n;
+    }
+    unsigned char stored[4];
+    return src.read_at(pos, stored, 4) && ~crc == be32(stored);
+}
+
+bool png_pixel_chunks_damaged(InputSource &src) {
     static const unsigned char signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
-    if (size < 8 || std::memcmp(bytes, signature, 8) != 0) return false;
-    for (size_t at = 8; size - at >= 12;) {
-        const uint32_t length = be32(bytes + at);
+    const uint64_t size = src.size();
+    unsigned char head[8];
+    if (size < 8 || !src.read_at(0, head, 8) || std::memcmp(head, signature, 8) != 0) return false;
+    for (uint64_t at = 8; size - at >= 12;) {
+        if (!src.read_at(at, head, 8)) return false;
+        const uint32_t length = be32(head);
         if (length > size - at - 12) break;  // a cut chunk: the decoder says what it makes of it
-        const unsigned char *type = bytes + at + 4;
+        const unsigned char *type = head + 4;
         const bool decides_pixels = std::memcmp(type, "IHDR", 4) == 0 ||
                                     std::memcmp(type, "PLTE", 4) == 0 ||
                                     std::memcmp(type, "tRNS", 4) == 0 ||
                                     std::memcmp(type, "IDAT", 4) == 0 ||
                                     std::memcmp(type, "IEND", 4) == 0;
-        if (decides_pixels && !png_chunk_crc_ok(bytes + at, length)) return true;
+        if (decides_pixels && !png_chunk_crc_ok(src, at, length)) return !src.failed();
         if (std::memcmp(type, "IEND", 4) == 0) break;
-        at += 12 + size_t(length);
+        at += 12 + uint64_t(length);
     }
     return false;
 }

@@ -10,6 +10,7 @@
 
 #include "byte_sink.h"
 #include "deflate.h"
+#include "input_file.h"
 
 namespace velmora {
 
@@ -61,6 +62,12 @@ bool png_chunk_crc_ok(const unsigned char *chunk, uint32_t length);
 // fails its CRC, walking from the signature as far as whole chunks go: the
 // decoder checks none, and a damaged file would decode to garbage.
 bool png_pixel_chunks_damaged(const unsigned char *bytes, size_t size);
+
+// The same two read in pieces: the chunk at `at` (its length field; the
+// whole chunk is in the source), and the walk over the whole source. A read
+// that fails gives false; src.failed() tells it apart.
+bool png_chunk_crc_ok(InputSource &src, uint64_t at, uint32_t length);
+bool png_pixel_chunks_damaged(InputSource &src);
 
 }  // namespace velmora
 

@@ -5,6 +5,14 @@
 // row, this reader hands rows out as they are inflated; a refusal that the
 // reference would find first (a fault later in the stream, too little data)
 // still wins, because a row's own fault is held until the stream is done.
+//
+// The file comes through an InputSource: the walk reads the chunk headers
+// and the small chunks, the inflater the image data in order, and nothing
+// holds the file whole. Checked, a damaged chunk wins over every other
+// reason: the small chunks are checked at open, the image data's CRCs as it
+// is inflated and its rest once the rows are done; a refusal from anywhere
+// else first goes over the whole file's CRCs, as the check before decoding
+// would have.
 #include "png_reader.h"
 
 #include <algorithm>
@@ -13,8 +21,11 @@
 #include <cstring>
 #include <vector>
 
+#include "checksums.h"
 #include "inflate.h"
+#include "input_file.h"
 #include "memory.h"
+#include "png_container.h"
 #include "png_unfilter.h"
 
 namespace velmora {
@@ -32,13 +43,34 @@ const uint8_t kDepthScale[9] = {0, 0xff, 0x55, 0, 0x11, 0, 0, 0, 0x01};
 thread_local char t_unknown_chunk[] = "XXXX PNG chunk not known";
 
 // Reading the file as the reference reads it: zeros past the end, and a skip
-// that may move past the end.
+// that may move past the end. The chunk headers and the small chunks come
+// through a little cache; the image data is only skipped here.
 struct Cursor {
-    const unsigned char *b;
-    size_t size;
-    size_t pos = 0;
+    Cursor(InputSource &source, uint64_t n) : src(source), size(n), mem(source.memory()) {}
 
-    unsigned get8() { return pos < size ? b[pos++] : 0; }
+    InputSource &src;
+    uint64_t size;
+    uint64_t pos = 0;
+    const unsigned char *mem;
+    unsigned char cache[512];
+    uint64_t cache_at = 0;
+    size_t cache_n = 0;
+
+    unsigned get8() {
+        if (pos >= size) return 0;
+        if (mem) return mem[pos++];
+        if (pos < cache_at || pos - cache_at >= cache_n) {
+            cache_at = pos;
+            cache_n = size_t(std::min<uint64_t>(sizeof cache, size - pos));
+            // A failed read reads as zeros; the caller reports the failure.
+            if (!src.read_at(pos, cache, cache_n)) cache_n = 0;
+            if (!cache_n) {
+                ++pos;
+                return 0;
+            }
+        }
+        return cache[pos++ - cache_at];
+    }
     unsigned get16() {
         const unsigned z = get8();
         return (z << 8) + get8();
@@ -54,8 +86,15 @@ struct Cursor {
             pos = size;
             return;
         }
-        pos += size_t(n);
+        pos += uint64_t(n);
     }
+};
+
+// An IDAT chunk's data: where it is in the file, and in the stream.
+struct Piece {
+    uint64_t file_at;
+    uint32_t length;
+    uint64_t stream_at;
 };
 
 struct PngInfo {
@@ -67,16 +106,20 @@ struct PngInfo {
     uint8_t tc[3] = {0};
     uint16_t tc16[3] = {0};
     uint32_t ioff = 0;
-    std::vector<ByteSpan> idat;
+    std::vector<Piece> idat;
+    uint64_t idat_bytes = 0;
     uint32_t first_room = 0;
+    // The other chunks whose CRC decides: where each starts, and its length.
+    std::vector<std::pair<uint64_t, uint32_t>> checked;
 };
 
 enum class Walk { ok, refused, reference };
 
 // The chunks up to IEND, with the reference's checks in its order.
-Walk walk_chunks(const unsigned char *bytes, size_t size, PngInfo &p, const char **reason) {
+Walk walk_chunks(InputSource &src, PngInfo &p, const char **reason) {
     static const unsigned char kSig[8] = {137, 80, 78, 71, 13, 10, 26, 10};
-    Cursor s{bytes, size};
+    const uint64_t size = src.size();
+    Cursor s{src, size};
     *reason = nullptr;
     // A wrong signature sends the reference on to its other formats.
     for (int i = 0; i < 8; ++i)
@@ -88,8 +131,13 @@ Walk walk_chunks(const unsigned char *bytes, size_t size, PngInfo &p, const char
     bool first = true;
     uint32_t pal_len = 0;
     for (;;) {
+        const uint64_t start = s.pos;
         const uint32_t length = s.get32();
         const uint32_t type = s.get32();
+        if (type == chunk_type('I', 'H', 'D', 'R') || type == chunk_type('P', 'L', 'T', 'E') ||
+            type == chunk_type('t', 'R', 'N', 'S') || type == chunk_type('I', 'E', 'N', 'D') ||
+            (type == chunk_type('I', 'D', 'A', 'T') && length == 0))
+            p.checked.push_back({start, length});
         switch (type) {
         case chunk_type('C', 'g', 'B', 'I'):
             p.is_iphone = true;
@@ -168,7 +216,10 @@ Walk walk_chunks(const unsigned char *bytes, size_t size, PngInfo &p, const char
             // The reference gives up here without a reason.
             if (int32_t(p.ioff + length) < int32_t(p.ioff)) return Walk::reference;
             if (s.pos > size || length > size - s.pos) return refuse("outofdata");
-            if (length) p.idat.push_back({bytes + s.pos, length});
+            if (length) {
+                p.idat.push_back({s.pos, length, p.idat_bytes});
+                p.idat_bytes += length;
+            }
             s.pos += length;
             p.ioff += length;
             break;
@@ -220,17 +271,112 @@ uint32_t row_bytes(const PngInfo &p, uint32_t w) {
     return (uint32_t(p.img_n) * w * uint32_t(p.depth) + 7) >> 3;
 }
 
+// The zlib stream as the IDAT chunks hold it, read from the source in order:
+// in place when the file is in memory, else through a buffer of its own. As
+// the bytes go by, each chunk's CRC is summed and tested at its end, so that
+// the image data is read once for both.
+class IdatInput final : public StreamInput {
+public:
+    IdatInput(InputSource &src, const PngInfo &p, bool crc)
+        : src_(src), pieces_(p.idat), total_(p.idat_bytes), mem_(src.memory()), crc_(crc) {
+        if (!mem_) buf_.reset(new unsigned char[kBuffer]);
+        if (crc_) start_chunk();
+    }
+
+    uint64_t size() const override { return total_; }
+
+    bool fetch(uint64_t pos, const unsigned char **data, size_t *n) override {
+        if (pos >= total_) return false;
+        while (pos < pieces_[at_].stream_at) --at_;
+        while (pos >= pieces_[at_].stream_at + pieces_[at_].length) ++at_;
+        const Piece &q = pieces_[at_];
+        const uint64_t in_piece = pos - q.stream_at;
+        size_t len = size_t(q.length - in_piece);
+        const uint64_t file_at = q.file_at + in_piece;
+        if (mem_) {
+            *data = mem_ + file_at;
+        } else {
+            len = std::min(len, kBuffer);
+            if (!src_.read_at(file_at, buf_.get(), len)) return false;
+            *data = buf_.get();
+        }
+        *n = len;
+        if (crc_) cover(pos, *data, len);
+        return true;
+    }
+
+    // The rest of the image data summed: true when every IDAT's CRC holds.
+    // Reads nothing the inflater wants again (it is done by now).
+    bool crc_ok() {
+        if (!crc_) return true;
+        std::vector<unsigned char> piece;
+        while (crc_pos_ < total_ && !bad_ && !src_.failed()) {
+            const Piece &q = pieces_[crc_piece_];
+            const uint64_t in_piece = crc_pos_ - q.stream_at;
+            const size_t len = size_t(std::min<uint64_t>(q.length - in_piece, kBuffer));
+            if (mem_) {
+                cover(crc_pos_, mem_ + q.file_at + in_piece, len);
+                continue;
+            }
+            piece.resize(len);
+            if (!src_.read_at(q.file_at + in_piece, piece.data(), len)) break;
+            cover(crc_pos_, piece.data(), len);
+        }
+        return !bad_ && !src_.failed();
+    }
+
+private:
+    static constexpr size_t kBuffer = 65536;
+
+    // A chunk's CRC starts with its type.
+    void start_chunk() {
+        sum_ = crc32_update(0xFFFFFFFFu, reinterpret_cast<const unsigned char *>("IDAT"), 4);
+    }
+
+    // Sums the part of [pos, pos + n) not summed yet (reads go back a few
+    // bytes at times; never forward past what was summed).
+    void cover(uint64_t pos, const unsigned char *p, size_t n) {
+        if (pos > crc_pos_ || pos + n <= crc_pos_) return;
+        const size_t skip = size_t(crc_pos_ - pos);
+        sum_ = crc32_update(sum_, p + skip, n - skip);
+        crc_pos_ = pos + n;
+        const Piece &q = pieces_[crc_piece_];
+        if (crc_pos_ < q.stream_at + q.length) return;
+        unsigned char stored[4];
+        if (src_.read_at(q.file_at + q.length, stored, 4)) {
+            const uint32_t want = uint32_t(stored[0]) << 24 | uint32_t(stored[1]) << 16 |
+                                  uint32_t(stored[2]) << 8 | stored[3];
+            if (~sum_ != want) bad_ = true;
+        }
+        if (++crc_piece_ < pieces_.size()) start_chunk();
+    }
+
+    InputSource &src_;
+    const std::vector<Piece> &pieces_;
+    uint64_t total_;
+    const unsigned char *mem_;
+    std::unique_ptr<unsigned char[]> buf_;
+    size_t at_ = 0;
+    bool crc_;
+    size_t crc_piece_ = 0;
+    uint64_t crc_pos_ = 0;  // the stream's bytes summed so far
+    uint32_t sum_ = 0;
+    bool bad_ = false;
+};
+
 class PngReader final : public RowReader {
 public:
-    PngReader(std::unique_ptr<PngInfo> info, bool verify_adler)
-        : p_(std::move(info)), adler_(verify_adler && !p_->is_iphone),
-          unfilter_(unfilter_for(Isa::best)) {
+    PngReader(std::unique_ptr<PngInfo> info, InputSource &src, std::unique_ptr<InputSource> owned,
+              bool verify_crc, bool verify_adler)
+        : owned_(std::move(owned)), src_(src), p_(std::move(info)),
+          input_(new IdatInput(src, *p_, verify_crc)), crc_(verify_crc),
+          adler_(verify_adler && !p_->is_iphone), unfilter_(unfilter_for(Isa::best)) {
         width_ = int(p_->x);
         height_ = int(p_->y);
         wb_ = row_bytes(*p_, p_->x);
         img_len_ = (uint64_t(wb_) + 1) * p_->y;
         fbytes_ = p_->depth < 8 ? 1 : p_->img_n * (p_->depth / 8);
-        z_.reset(new Inflater(p_->idat, !p_->is_iphone, p_->first_room, adler_));
+        z_.reset(new Inflater(*input_, !p_->is_iphone, p_->first_room, adler_));
     }
 
     int band_rows() const override { return 1; }
@@ -240,10 +386,21 @@ public:
     // so that a refusal comes before anything is sized from the header.
     bool inflate_interlaced();
 
+    // The outcome of a file this reader refuses for `why`: a failed read
+    // first, then a damaged chunk anywhere, which wins over every reason of
+    // the decoder's own (found by going over the file once more).
+    const char *outcome(const char *why) const {
+        if (src_.failed()) return kInputReadFailed;
+        if (crc_ && (std::strcmp(why ? why : "", "bad CRC") == 0 ||
+                     png_pixel_chunks_damaged(src_)))
+            return "bad CRC";
+        return src_.failed() ? kInputReadFailed : why;
+    }
+
 private:
     bool refuse(const char *why) {
         failed_ = true;
-        reason_ = why;
+        reason_ = outcome(why);
         return false;
     }
     bool short_or_faulty(const char *row_fault);
@@ -252,7 +409,11 @@ private:
     void to_rgba(const uint8_t *row, uint32_t w, uint8_t *out);
     void samples_to_rgba(const uint8_t *s, uint32_t w, uint8_t *out) const;
 
+    std::unique_ptr<InputSource> owned_;  // a source made here for bytes in memory
+    InputSource &src_;
     std::unique_ptr<PngInfo> p_;
+    std::unique_ptr<IdatInput> input_;
+    bool crc_;
     bool adler_;
     Unfilter unfilter_;
     std::unique_ptr<Inflater> z_;
@@ -348,7 +509,9 @@ void PngReader::to_rgba(const uint8_t *row, uint32_t w, uint8_t *o) {
 
 bool PngReader::finish_stream() {
     if (!z_->finish()) return refuse(z_->reason());
+    if (!input_->crc_ok()) return refuse("bad CRC");
     if (adler_ && !z_->checksum_ok()) return refuse("bad zlib checksum");
+    if (src_.failed()) return refuse(kInputReadFailed);
     return true;
 }
 
@@ -423,7 +586,9 @@ bool PngReader::inflate_interlaced() {
         at += size_t(len);
         left -= len;
     }
+    if (!input_->crc_ok()) return refuse("bad CRC");
     if (adler_ && !z_->checksum_ok()) return refuse("bad zlib checksum");
+    if (src_.failed()) return refuse(kInputReadFailed);
     return true;
 }
 
@@ -456,12 +621,32 @@ bool PngReader::assemble_interlaced() {
     return true;
 }
 
-}  // namespace
-
-std::unique_ptr<RowReader> open_png_reader(const unsigned char *bytes, size_t size,
-                                           const char **reason, bool verify_adler) {
+// The one reader behind both entry points. `owned` is the source when it was
+// made here, handed to the reader to keep.
+std::unique_ptr<RowReader> open_reader(InputSource &src, std::unique_ptr<InputSource> owned,
+                                       const char **reason, bool verify_crc,
+                                       bool verify_adler) {
     std::unique_ptr<PngInfo> p(new PngInfo);
-    if (walk_chunks(bytes, size, *p, reason) != Walk::ok) return nullptr;
+    // A refusal found before the reader exists has the reader's outcome too.
+    auto refused = [&](const char *why) -> std::unique_ptr<RowReader> {
+        *reason = why;
+        if (src.failed()) *reason = kInputReadFailed;
+        else if (verify_crc && png_pixel_chunks_damaged(src)) *reason = "bad CRC";
+        else if (src.failed()) *reason = kInputReadFailed;
+        return nullptr;
+    };
+    const Walk walk = walk_chunks(src, *p, reason);
+    if (walk == Walk::refused) return refused(*reason);
+    if (walk == Walk::reference) {
+        if (src.failed()) *reason = kInputReadFailed;
+        return nullptr;
+    }
+    // The chunks around the image data are small and whole: their CRCs now,
+    // the image data's as it is read.
+    if (verify_crc)
+        for (const auto &c : p->checked)
+            if (c.first + 12 + c.second <= src.size() && !png_chunk_crc_ok(src, c.first, c.second))
+                return refused("bad CRC");
     // The reference sizes its picture (and its 4-channel copy, where it
     // converts) in an int and gives "outofmem" when that overflows, at
     // points of its own between the other checks: pictures that large are
@@ -478,19 +663,15 @@ std::unique_ptr<RowReader> open_png_reader(const unsigned char *bytes, size_t si
         // buffer is sized from the header.
         const uint64_t img_len = (uint64_t(row_bytes(*p, p->x)) + 1) * p->y;
         if (uint64_t(p->ioff) * 1032 + 65536 < img_len) {
-            Inflater z(p->idat, !p->is_iphone, p->first_room, false);
-            if (!z.finish()) {
-                *reason = z.reason();
-                return nullptr;  // with no reason, the reference gives none either
-            }
-            if (z.total_out() < img_len) {
-                *reason = "not enough pixels";
-                return nullptr;
-            }
+            IdatInput input(src, *p, false);
+            Inflater z(input, !p->is_iphone, p->first_room, false);
+            if (!z.finish()) return refused(z.reason());  // no reason: the reference gives none
+            if (z.total_out() < img_len) return refused("not enough pixels");
         }
     }
     const bool interlaced = p->interlace != 0;
-    std::unique_ptr<PngReader> reader(new PngReader(std::move(p), verify_adler));
+    std::unique_ptr<PngReader> reader(
+        new PngReader(std::move(p), src, std::move(owned), verify_crc, verify_adler));
     if (interlaced && !reader->inflate_interlaced()) {
         *reason = reader->reason();  // with no reason, the reference gives none either
         return nullptr;
@@ -498,11 +679,28 @@ std::unique_ptr<RowReader> open_png_reader(const unsigned char *bytes, size_t si
     return std::unique_ptr<RowReader>(reader.release());
 }
 
+}  // namespace
+
+std::unique_ptr<RowReader> open_png_reader(InputSource &src, const char **reason, bool verify) {
+    *reason = nullptr;
+    return open_reader(src, nullptr, reason, verify, verify);
+}
+
+std::unique_ptr<RowReader> open_png_reader(const unsigned char *bytes, size_t size,
+                                           const char **reason, bool verify_adler) {
+    *reason = nullptr;
+    std::unique_ptr<InputSource> src = InputSource::of_memory(bytes, size);
+    InputSource &in = *src;
+    return open_reader(in, std::move(src), reason, false, verify_adler);
+}
+
 bool png_zlib_checksum_wrong(const unsigned char *bytes, size_t size) {
+    std::unique_ptr<InputSource> src = InputSource::of_memory(bytes, size);
     PngInfo p;
     const char *reason = nullptr;
-    if (walk_chunks(bytes, size, p, &reason) != Walk::ok || p.is_iphone) return false;
-    Inflater z(p.idat, true, p.first_room, true);
+    if (walk_chunks(*src, p, &reason) != Walk::ok || p.is_iphone) return false;
+    IdatInput input(*src, p, false);
+    Inflater z(input, true, p.first_room, true);
     return z.finish() && !z.checksum_ok();
 }
 

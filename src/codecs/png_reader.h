@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "input_file.h"
 #include "row_reader.h"
 
 namespace velmora {
@@ -20,6 +21,15 @@ namespace velmora {
 // Reasons are the reference's raw texts (a chunk's name comes in raw).
 std::unique_ptr<RowReader> open_png_reader(const unsigned char *bytes, size_t size,
                                            const char **reason, bool verify_adler = true);
+
+// The same reader on a source read in pieces: the chunk headers and the small
+// chunks as the walk meets them, the image data in order as it is inflated;
+// the file is never held whole. `src` must outlive the reader. With
+// `verify`, the CRC of every chunk that decides the pixels is tested too
+// ("bad CRC", which wins over every other reason, whenever it is found: at
+// open, or at the end of the rows for the image data) and the Adler-32 as
+// above. A read that fails part-way refuses the file with kInputReadFailed.
+std::unique_ptr<RowReader> open_png_reader(InputSource &src, const char **reason, bool verify);
 
 // For a file the reference decoded: whether its image data's zlib stream
 // fails its Adler-32, as open_png_reader with `verify_adler` would find.
