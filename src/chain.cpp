@@ -27,9 +27,15 @@ int run_chain(const ChainLink *links, size_t count, const char *input, const cha
         const ChainLink link = links[i];
         const KernelEntry *kernel = link.adjustment ? kernel_of(*link.adjustment) : nullptr;
         if (!kernel) return fail("chain: unknown adjustment");
-        steps.push_back(whole_picture_step([kernel, link](Image &img) {
-            return kernel->run(img, link.values, Isa::best);
-        }));
+        if (kernel->prepare) {
+            steps.push_back(band_step([kernel, link](int width, int height) {
+                return kernel->prepare(width, height, link.values, Isa::best);
+            }));
+        } else {
+            steps.push_back(whole_picture_step([kernel, link](Image &img) {
+                return kernel->run(img, link.values, Isa::best);
+            }));
+        }
     }
     // What each export checks before reading: only curves takes arguments
     // that its kernel cannot check.

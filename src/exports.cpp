@@ -25,40 +25,52 @@ VELMORA_API const char *velmora_last_error(void) { return last_error_text(); }
 
 VELMORA_API int velmora_grayscale(const char *input_path, const char *output_path) {
     return run_adjustment("grayscale", input_path, output_path,
-                          whole_picture_step([](Image &img) { return op_grayscale(img); }));
+                          band_step([](int width, int height) {
+        return prepare_grayscale(width, height);
+    }));
 }
 
 VELMORA_API int velmora_sepia(const char *input_path, const char *output_path) {
     return run_adjustment("sepia", input_path, output_path,
-                          whole_picture_step([](Image &img) { return op_sepia(img); }));
+                          band_step([](int width, int height) {
+        return prepare_sepia(width, height);
+    }));
 }
 
 VELMORA_API int velmora_invert(const char *input_path, const char *output_path) {
     return run_adjustment("invert", input_path, output_path,
-                          whole_picture_step([](Image &img) { return op_invert(img); }));
+                          band_step([](int width, int height) {
+        return prepare_invert(width, height);
+    }));
 }
 
 // ---- tone -----------------------------------------------------------------------
 
 VELMORA_API int velmora_brightness(const char *input_path, const char *output_path, int value) {
     return run_adjustment("brightness", input_path, output_path,
-                          whole_picture_step([=](Image &img) { return op_brightness(img, value); }));
+                          band_step([=](int width, int height) {
+        return prepare_brightness(width, height, value);
+    }));
 }
 
 VELMORA_API int velmora_contrast(const char *input_path, const char *output_path, int value) {
     return run_adjustment("contrast", input_path, output_path,
-                          whole_picture_step([=](Image &img) { return op_contrast(img, value); }));
+                          band_step([=](int width, int height) {
+        return prepare_contrast(width, height, value);
+    }));
 }
 
 VELMORA_API int velmora_gamma(const char *input_path, const char *output_path, float gamma) {
     return run_adjustment("gamma", input_path, output_path,
-                          whole_picture_step([=](Image &img) { return op_gamma(img, gamma); }));
+                          band_step([=](int width, int height) {
+        return prepare_gamma(width, height, gamma);
+    }));
 }
 
 VELMORA_API int velmora_levels(const char *input_path, const char *output_path, int black_point,
                                int white_point, float gamma) {
-    return run_adjustment("levels", input_path, output_path, whole_picture_step([=](Image &img) {
-        return op_levels(img, black_point, white_point, gamma);
+    return run_adjustment("levels", input_path, output_path, band_step([=](int width, int height) {
+        return prepare_levels(width, height, black_point, white_point, gamma);
     }));
 }
 
@@ -73,25 +85,33 @@ VELMORA_API int velmora_curves(const char *input_path, const char *output_path, 
     const auto check_arguments = [&] { return check_curve_arguments(xs, ys, count, per_channel); };
     const CurveSpec args{count, xs, ys, per_channel};
     return run_adjustment("curves", input_path, output_path, check_arguments,
-                          whole_picture_step([&](Image &img) { return op_curves(img, args); }));
+                          band_step([&](int width, int height) {
+        return prepare_curves(width, height, args);
+    }));
 }
 
 VELMORA_API int velmora_vignette(const char *input_path, const char *output_path, int strength,
                                  int radius) {
     return run_adjustment("vignette", input_path, output_path,
-                          whole_picture_step([=](Image &img) { return op_vignette(img, strength, radius); }));
+                          band_step([=](int width, int height) {
+        return prepare_vignette(width, height, strength, radius);
+    }));
 }
 
 // ---- colour -----------------------------------------------------------------------
 
 VELMORA_API int velmora_saturation(const char *input_path, const char *output_path, int value) {
     return run_adjustment("saturation", input_path, output_path,
-                          whole_picture_step([=](Image &img) { return op_saturation(img, value); }));
+                          band_step([=](int width, int height) {
+        return prepare_saturation(width, height, value);
+    }));
 }
 
 VELMORA_API int velmora_hue(const char *input_path, const char *output_path, int degrees) {
     return run_adjustment("hue", input_path, output_path,
-                          whole_picture_step([=](Image &img) { return op_hue(img, degrees); }));
+                          band_step([=](int width, int height) {
+        return prepare_hue(width, height, degrees);
+    }));
 }
 
 VELMORA_API int velmora_replace(const char *input_path, const char *output_path, int src_r,
@@ -99,19 +119,25 @@ VELMORA_API int velmora_replace(const char *input_path, const char *output_path,
                                 int tolerance) {
     const Replacement rep{{src_r, src_g, src_b}, {dst_r, dst_g, dst_b}, tolerance};
     return run_adjustment("replace", input_path, output_path,
-                          whole_picture_step([&](Image &img) { return op_replace(img, rep); }));
+                          band_step([&](int width, int height) {
+        return prepare_replace(width, height, rep);
+    }));
 }
 
 VELMORA_API int velmora_colorize(const char *input_path, const char *output_path, int r, int g,
                                  int b, int intensity) {
     return run_adjustment("colorize", input_path, output_path,
-                          whole_picture_step([=](Image &img) { return op_colorize(img, r, g, b, intensity); }));
+                          band_step([=](int width, int height) {
+        return prepare_colorize(width, height, r, g, b, intensity);
+    }));
 }
 
 VELMORA_API int velmora_white_balance(const char *input_path, const char *output_path,
                                       int temperature) {
     return run_adjustment("white_balance", input_path, output_path,
-                          whole_picture_step([=](Image &img) { return op_white_balance(img, temperature); }));
+                          band_step([=](int width, int height) {
+        return prepare_white_balance(width, height, temperature);
+    }));
 }
 
 VELMORA_API int velmora_color_balance(const char *input_path, const char *output_path,
@@ -122,7 +148,9 @@ VELMORA_API int velmora_color_balance(const char *input_path, const char *output
                       {midtones_r, midtones_g, midtones_b},
                       {highlights_r, highlights_g, highlights_b}};
     return run_adjustment("color_balance", input_path, output_path,
-                          whole_picture_step([&](Image &img) { return op_color_balance(img, bal); }));
+                          band_step([&](int width, int height) {
+        return prepare_color_balance(width, height, bal);
+    }));
 }
 
 VELMORA_API int velmora_selective(const char *input_path, const char *output_path,
@@ -131,6 +159,8 @@ VELMORA_API int velmora_selective(const char *input_path, const char *output_pat
     const Selection sel{target_hue, sat_min, hue_range,
                         {adj_r1, adj_r2, adj_g1, adj_g2, adj_b1, adj_b2}};
     return run_adjustment("selective", input_path, output_path,
-                          whole_picture_step([&](Image &img) { return op_selective(img, sel); }));
+                          band_step([&](int width, int height) {
+        return prepare_selective(width, height, sel);
+    }));
 }
 }

@@ -1,6 +1,7 @@
-// The kernels of the list's adjustments, by name, each run from a block of
-// values as the list gives them: what the kernel comparison tests and the
-// benchmarks run on pictures in memory. A test checks that it names every
+// The kernels of the list's adjustments, by name, each made ready from a
+// block of values as the list gives them: what the kernel comparison tests
+// and the benchmarks run on pictures in memory, and the command's chains on
+// its files. A test checks that it names every
 // adjustment of the list, in the list's order. Internal; header-only.
 #ifndef VELMORA_KERNEL_TABLE_H
 #define VELMORA_KERNEL_TABLE_H
@@ -23,7 +24,21 @@ inline int check_curve_arguments(const int *xs, const int *ys, int count, int pe
 
 struct KernelEntry {
     const char *name;
-    int (*run)(Image &img, const velmora_list::Values &values, Isa isa);
+    // The kernel made ready for a picture of a size, from the list's values;
+    // null after fail() when a value is refused.
+    BandKernelPtr (*prepare)(int width, int height, const velmora_list::Values &values, Isa isa);
+    // For the one adjustment that must see the whole picture first (auto
+    // levels), in place of `prepare`.
+    BandKernelPtr (*prepare_whole)(const Image &img, Isa isa);
+
+    // The adjustment on a whole picture in memory: 1, or 0 after fail().
+    int run(Image &img, const velmora_list::Values &values, Isa isa) const {
+        const BandKernelPtr kernel =
+            prepare ? prepare(img.width, img.height, values, isa) : prepare_whole(img, isa);
+        if (!kernel) return 0;
+        kernel->run_rows(img.pixels, static_cast<size_t>(img.width) * 4, img.width, 0, img.height);
+        return 1;
+    }
 };
 
 namespace kernel_table_detail {
@@ -32,77 +47,86 @@ inline float f(const velmora_list::Values &a, int k) { return static_cast<float>
 }  // namespace kernel_table_detail
 
 inline const KernelEntry kKernels[] = {
-    {"grayscale", [](Image &m, const velmora_list::Values &, Isa p) { return op_grayscale(m, p); }},
-    {"sepia", [](Image &m, const velmora_list::Values &, Isa p) { return op_sepia(m, p); }},
-    {"invert", [](Image &m, const velmora_list::Values &, Isa p) { return op_invert(m, p); }},
+    {"grayscale",
+     [](int w, int h, const velmora_list::Values &, Isa p) { return prepare_grayscale(w, h, p); },
+     nullptr},
+    {"sepia",
+     [](int w, int h, const velmora_list::Values &, Isa p) { return prepare_sepia(w, h, p); },
+     nullptr},
+    {"invert",
+     [](int w, int h, const velmora_list::Values &, Isa p) { return prepare_invert(w, h, p); },
+     nullptr},
     {"brightness",
-     [](Image &m, const velmora_list::Values &a, Isa p) {
-         return op_brightness(m, kernel_table_detail::i(a, 0), p);
-     }},
+     [](int w, int h, const velmora_list::Values &a, Isa p) {
+         return prepare_brightness(w, h, kernel_table_detail::i(a, 0), p);
+     }, nullptr},
     {"contrast",
-     [](Image &m, const velmora_list::Values &a, Isa p) {
-         return op_contrast(m, kernel_table_detail::i(a, 0), p);
-     }},
+     [](int w, int h, const velmora_list::Values &a, Isa p) {
+         return prepare_contrast(w, h, kernel_table_detail::i(a, 0), p);
+     }, nullptr},
     {"gamma",
-     [](Image &m, const velmora_list::Values &a, Isa p) {
-         return op_gamma(m, kernel_table_detail::f(a, 0), p);
-     }},
+     [](int w, int h, const velmora_list::Values &a, Isa p) {
+         return prepare_gamma(w, h, kernel_table_detail::f(a, 0), p);
+     }, nullptr},
     {"levels",
-     [](Image &m, const velmora_list::Values &a, Isa p) {
+     [](int w, int h, const velmora_list::Values &a, Isa p) {
          using namespace kernel_table_detail;
-         return op_levels(m, i(a, 0), i(a, 1), f(a, 2), p);
-     }},
-    {"auto_levels",
-     [](Image &m, const velmora_list::Values &, Isa p) { return op_auto_levels(m, p); }},
+         return prepare_levels(w, h, i(a, 0), i(a, 1), f(a, 2), p);
+     }, nullptr},
+    {"auto_levels", nullptr,
+     [](const Image &m, Isa p) { return prepare_auto_levels(m, p); }},
     {"curves",
-     [](Image &m, const velmora_list::Values &a, Isa p) {
+     [](int w, int h, const velmora_list::Values &a, Isa p) {
          using namespace kernel_table_detail;
-         return op_curves(m, CurveSpec{i(a, 0), a.xs, a.ys, i(a, 3)}, p);
-     }},
+         return prepare_curves(w, h, CurveSpec{i(a, 0), a.xs, a.ys, i(a, 3)}, p);
+     }, nullptr},
     {"vignette",
-     [](Image &m, const velmora_list::Values &a, Isa p) {
+     [](int w, int h, const velmora_list::Values &a, Isa p) {
          using namespace kernel_table_detail;
-         return op_vignette(m, i(a, 0), i(a, 1), p);
-     }},
+         return prepare_vignette(w, h, i(a, 0), i(a, 1), p);
+     }, nullptr},
     {"saturation",
-     [](Image &m, const velmora_list::Values &a, Isa p) {
-         return op_saturation(m, kernel_table_detail::i(a, 0), p);
-     }},
+     [](int w, int h, const velmora_list::Values &a, Isa p) {
+         return prepare_saturation(w, h, kernel_table_detail::i(a, 0), p);
+     }, nullptr},
     {"hue",
-     [](Image &m, const velmora_list::Values &a, Isa p) {
-         return op_hue(m, kernel_table_detail::i(a, 0), p);
-     }},
+     [](int w, int h, const velmora_list::Values &a, Isa p) {
+         return prepare_hue(w, h, kernel_table_detail::i(a, 0), p);
+     }, nullptr},
     {"replace",
-     [](Image &m, const velmora_list::Values &a, Isa p) {
+     [](int w, int h, const velmora_list::Values &a, Isa p) {
          using namespace kernel_table_detail;
-         return op_replace(m, Replacement{{i(a, 0), i(a, 1), i(a, 2)}, {i(a, 3), i(a, 4), i(a, 5)}, i(a, 6)},
-                           p);
-     }},
-    {"colorize",
-     [](Image &m, const velmora_list::Values &a, Isa p) {
-         using namespace kernel_table_detail;
-         return op_colorize(m, i(a, 0), i(a, 1), i(a, 2), i(a, 3), p);
-     }},
-    {"white_balance",
-     [](Image &m, const velmora_list::Values &a, Isa p) {
-         return op_white_balance(m, kernel_table_detail::i(a, 0), p);
-     }},
-    {"color_balance",
-     [](Image &m, const velmora_list::Values &a, Isa p) {
-         using namespace kernel_table_detail;
-         return op_color_balance(m,
-                                 Balance{{i(a, 0), i(a, 1), i(a, 2)},
-                                         {i(a, 3), i(a, 4), i(a, 5)},
-                                         {i(a, 6), i(a, 7), i(a, 8)}},
-                                 p);
-     }},
-    {"selective",
-     [](Image &m, const velmora_list::Values &a, Isa p) {
-         using namespace kernel_table_detail;
-         return op_selective(
-             m, Selection{i(a, 0), i(a, 1), i(a, 2), {i(a, 3), i(a, 4), i(a, 5), i(a, 6), i(a, 7), i(a, 8)}},
+         return prepare_replace(
+             w, h, Replacement{{i(a, 0), i(a, 1), i(a, 2)}, {i(a, 3), i(a, 4), i(a, 5)}, i(a, 6)},
              p);
-     }},
+     }, nullptr},
+    {"colorize",
+     [](int w, int h, const velmora_list::Values &a, Isa p) {
+         using namespace kernel_table_detail;
+         return prepare_colorize(w, h, i(a, 0), i(a, 1), i(a, 2), i(a, 3), p);
+     }, nullptr},
+    {"white_balance",
+     [](int w, int h, const velmora_list::Values &a, Isa p) {
+         return prepare_white_balance(w, h, kernel_table_detail::i(a, 0), p);
+     }, nullptr},
+    {"color_balance",
+     [](int w, int h, const velmora_list::Values &a, Isa p) {
+         using namespace kernel_table_detail;
+         return prepare_color_balance(w, h,
+                                      Balance{{i(a, 0), i(a, 1), i(a, 2)},
+                                              {i(a, 3), i(a, 4), i(a, 5)},
+                                              {i(a, 6), i(a, 7), i(a, 8)}},
+                                      p);
+     }, nullptr},
+    {"selective",
+     [](int w, int h, const velmora_list::Values &a, Isa p) {
+         using namespace kernel_table_detail;
+         return prepare_selective(
+             w, h,
+             Selection{i(a, 0), i(a, 1), i(a, 2),
+                       {i(a, 3), i(a, 4), i(a, 5), i(a, 6), i(a, 7), i(a, 8)}},
+             p);
+     }, nullptr},
 };
 
 }  // namespace velmora

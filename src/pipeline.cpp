@@ -24,7 +24,7 @@ namespace {
 
 struct EncodeJob {
     int width, height;
-    const unsigned char *pixels;
+    RowSource *rows;
     ImageFormat format;
     const Metadata *meta;
     Writer writer;
@@ -32,22 +32,13 @@ struct EncodeJob {
 
 int encode_job(OutputStream &out, void *context) {
     const EncodeJob &job = *static_cast<const EncodeJob *>(context);
-    return encode_to_stream(job.format, job.width, job.height, job.pixels, out, job.meta,
+    return encode_to_stream(job.format, job.width, job.height, *job.rows, out, job.meta,
                             job.writer);
 }
 
-// Until the writers take rows: the rows gathered into one picture.
 int encode_rows(const char *path, int width, int height, RowSource &rows, ImageFormat format,
                 const Metadata *meta, Writer writer) {
-    const size_t stride = static_cast<size_t>(width) * 4;
-    Buffer whole(static_cast<unsigned char *>(std::malloc(stride * static_cast<size_t>(height))));
-    if (!whole) return 0;
-    for (int y = 0; y < height; ++y) {
-        const unsigned char *row = rows.next_rows(1);
-        if (!row) return 0;
-        std::memcpy(whole.get() + static_cast<size_t>(y) * stride, row, stride);
-    }
-    EncodeJob job{width, height, whole.get(), format, meta, writer};
+    EncodeJob job{width, height, &rows, format, meta, writer};
     return write_file_safely(path, encode_job, &job);
 }
 
@@ -55,8 +46,8 @@ int encode_rows(const char *path, int width, int height, RowSource &rows, ImageF
 
 int encode_image(const char *path, int width, int height, const unsigned char *pixels,
                  ImageFormat format, const Metadata *meta, Writer writer) {
-    EncodeJob job{width, height, pixels, format, meta, writer};
-    return write_file_safely(path, encode_job, &job);
+    WholeImageRows rows(pixels, width, height);
+    return encode_rows(path, width, height, rows, format, meta, writer);
 }
 
 // ---- the bands --------------------------------------------------------------
@@ -69,9 +60,9 @@ namespace {
 // writer has taken them. Rewinding opens the file again.
 class BandRows final : public RowSource {
 public:
-    BandRows(const unsigned char *bytes, int size, Reader reader,
-             std::unique_ptr<RowReader> rows, const std::vector<BandKernelPtr> &kernels)
-        : bytes_(bytes), size_(size), reader_(reader), rows_(std::move(rows)),
+    BandRows(InputSource &input, Reader reader, std::unique_ptr<RowReader> rows,
+             const std::vector<BandKernelPtr> &kernels)
+        : input_(input), reader_(reader), rows_(std::move(rows)),
           kernels_(kernels), stride_(static_cast<size_t>(rows_->width()) * 4) {}
 
     const unsigned char *next_rows(int count) override {
@@ -90,7 +81,7 @@ public:
 
     bool rewind() override {
         const char *reason = nullptr;
-        std::unique_ptr<RowReader> again = open_rows(bytes_, size_, &reason, reader_);
+        std::unique_ptr<RowReader> again = open_rows(input_, &reason, reader_);
         if (!again) return false;
         rows_ = std::move(again);
         failed_ = false;
@@ -165,14 +156,14 @@ private:
             return false;
         }
         if (apply)
-            for (const BandKernelPtr &k : kernels_) k->run_rows(at, stride_, rows_->width(), decoded_, n);
+            for (const BandKernelPtr &k : kernels_)
+                k->run_rows(at, stride_, rows_->width(), decoded_, n);
         decoded_ += n;
         held_ += n;
         return true;
     }
 
-    const unsigned char *bytes_;
-    int size_;
+    InputSource &input_;
     Reader reader_;
     std::unique_ptr<RowReader> rows_;
     const std::vector<BandKernelPtr> &kernels_;
@@ -189,8 +180,8 @@ private:
 
 // Reads, applies and writes one call whose steps all run band by band.
 int stream_steps(const char *op_name, const char *input_path, const char *output_path,
-                 const char *last_name, const std::vector<Step> &steps,
-                 const unsigned char *bytes, int size, std::unique_ptr<RowReader> rows,
+                 const char *last_name, const std::vector<Step> &steps, InputSource &input,
+                 std::unique_ptr<RowReader> rows,
                  ImageFormat output_format, const Metadata &meta, Writer writer,
                  Reader reader) {
     const int width = rows->width(), height = rows->height();
@@ -203,14 +194,14 @@ int stream_steps(const char *op_name, const char *input_path, const char *output
             // was decoded before any kernel ran.
             const std::string refusal = last_error_text();
             kernels.clear();
-            BandRows all(bytes, size, reader, std::move(rows), kernels);
+            BandRows all(input, reader, std::move(rows), kernels);
             if (!all.decode_rest())
                 return fail("%s: cannot decode %s (%s)", op_name, input_path,
                             str_or_null(decode_reason_text(all.reason())));
             return fail("%s", refusal.c_str());
         }
     }
-    BandRows band(bytes, size, reader, std::move(rows), kernels);
+    BandRows band(input, reader, std::move(rows), kernels);
     const int written = encode_rows(output_path, width, height, band, output_format, &meta, writer);
     if (!written || band.failed()) {
         if (!band.decode_rest())
@@ -225,14 +216,15 @@ int stream_steps(const char *op_name, const char *input_path, const char *output
 // Reads, applies and writes one call with a step that sees the whole picture.
 int whole_steps(const char *op_name, const char *input_path, const char *output_path,
                 const char *last_name, const std::vector<Step> &steps,
-                std::unique_ptr<RowReader> rows, Buffer &bytes, ImageFormat output_format,
+                std::unique_ptr<RowReader> rows, std::unique_ptr<InputSource> &input,
+                ImageFormat output_format,
                 const Metadata &meta, Writer writer) {
     Image img{rows->width(), rows->height(), nullptr};
     const size_t stride = static_cast<size_t>(img.width) * 4;
     const char *reason = nullptr;
     Buffer pixels(read_picture(*rows, &reason));
     rows.reset();
-    bytes.reset();  // the file bytes are not needed past the decoder
+    input.reset();  // the file is not needed past the decoder
     if (!pixels)
         return fail("%s: cannot decode %s (%s)", op_name, input_path, str_or_null(reason));
     img.pixels = pixels.get();
@@ -264,20 +256,22 @@ int run_steps(const char *op_name, const char *input_path, const char *output_pa
     if (precheck && !precheck()) return 0;
 
     try {
-        uint64_t size = 0;
-        Buffer bytes = read_file(input_path, &size);
-        if (!bytes) return fail("%s: cannot read %s", op_name, input_path);
+        std::unique_ptr<InputSource> input = open_input(input_path);
+        if (!input) return fail("%s: cannot read %s", op_name, input_path);
 
-        ImageFormat input_format = detect_format(bytes.get(), size);
+        unsigned char head[8];
+        const uint64_t seen = input->size() < sizeof head ? input->size() : sizeof head;
+        if (!input->read_at(0, head, static_cast<size_t>(seen)))
+            return fail("%s: cannot read %s", op_name, input_path);
+        const ImageFormat input_format = detect_format(head, seen);
         if (input_format == FORMAT_UNKNOWN)
             return fail("%s: unsupported image format: %s", op_name, input_path);
 
         // The profile, orientation and resolution travel to the output.
-        const Metadata meta = read_metadata(bytes.get(), size);
+        const Metadata meta = read_metadata(*input);
 
         const char *reason = nullptr;
-        std::unique_ptr<RowReader> rows =
-            open_rows(bytes.get(), static_cast<int>(size), &reason, reader);
+        std::unique_ptr<RowReader> rows = open_rows(*input, &reason, reader);
         if (!rows)
             return fail("%s: cannot decode %s (%s)", op_name, input_path, str_or_null(reason));
 
@@ -285,11 +279,10 @@ int run_steps(const char *op_name, const char *input_path, const char *output_pa
         bool streams = true;
         for (const Step &s : steps) streams = streams && s.for_size;
         if (streams)
-            return stream_steps(op_name, input_path, output_path, last_name, steps, bytes.get(),
-                                static_cast<int>(size), std::move(rows), output_format, meta,
-                                writer, reader);
+            return stream_steps(op_name, input_path, output_path, last_name, steps, *input,
+                                std::move(rows), output_format, meta, writer, reader);
         return whole_steps(op_name, input_path, output_path, last_name, steps, std::move(rows),
-                           bytes, output_format, meta, writer);
+                           input, output_format, meta, writer);
     } catch (const std::bad_alloc &) {
         return fail("%s: out of memory", op_name);
     }
