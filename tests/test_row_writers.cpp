@@ -249,7 +249,9 @@ TEST(PngRows, ASourceThatFailsStopsTheWriter) {
 // nothing more is asked of it.
 TEST(PngRows, StopsAtTheFirstCallTheOutputRefuses) {
     for (bool noise : {false, true}) {
-        const int w = 200, h = 100;
+        // Noise: stored in two blocks, one call a row; few rows, as every
+        // call is refused in turn.
+        const int w = noise ? 300 : 200, h = noise ? 28 : 100;
         const Bytes px = picture(noise, w, h, 11);
         for (const PngWay &way : kPngWays) {
             vt::BandRows all_rows(px.data(), w, h);

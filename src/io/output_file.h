@@ -1,6 +1,8 @@
 // Writing the output file: the encoders append their bytes to an
 // OutputStream, which either collects them in memory or stages them in a
-// fixed buffer that is passed on to a file whenever it fills. Internal.
+// fixed buffer that is passed on to a file whenever it fills. Bytes already
+// appended can be patched, and the stream cut back, wherever they now are
+// (the PNG writer patches its IDAT's length in once known). Internal.
 #ifndef VELMORA_OUTPUT_FILE_H
 #define VELMORA_OUTPUT_FILE_H
 
