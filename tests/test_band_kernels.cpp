@@ -2,11 +2,14 @@
 // random runs and bands, run in shuffled order (and from two threads at
 // once), must come out byte for byte as the whole-image op leaves it, on
 // every instruction set the processor runs; the factories refuse what the ops
-// refuse, with the same messages; and replace's fast passes agree with the
-// scalar one at every distance boundary.
+// refuse, with the same messages; per-channel tables run as saturating
+// additions or as affine arithmetic give the scalar bytes for every parameter;
+// and replace's fast passes agree with the scalar one at every distance
+// boundary.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
