@@ -2,11 +2,14 @@
 // random runs and bands, run in shuffled order (and from two threads at
 // once), must come out byte for byte as the whole-image op leaves it, on
 // every instruction set the processor runs; the factories refuse what the ops
-// refuse, with the same messages; and replace's fast passes agree with the
-// scalar one at every distance boundary.
+// refuse, with the same messages; per-channel tables run as saturating
+// additions or as affine arithmetic give the scalar bytes for every parameter;
+// and replace's fast passes agree with the scalar one at every distance
+// boundary.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -341,17 +344,23 @@ TEST(BandKernelFactories, RefuseWithTheOpsMessages) {
     }
 }
 
-// ---- tables that only shift the levels ----------------------------------------------
+// ---- tables run as arithmetic ----------------------------------------------------------
+
+// Every level of every channel, in a row of odd length.
+Pixels level_row() {
+    Pixels row(1031, 1);
+    for (int i = 0; i < 1031; ++i) row.set(i, i % 256, (i * 7 + 3) % 256, 255 - i % 256, i % 251);
+    return row;
+}
 
 // Tables of the form clamp(v + k) run as saturating byte additions in the
 // fast passes, and tables that change nothing are skipped: every brightness,
 // curves that are such shifts for one channel or all, and tables one entry
-// away from a shift, each against the scalar reference on a row of odd length.
+// away from a shift, each against the scalar reference.
 class ShiftTables : public EachFastPass<int> {};
 
 TEST_P(ShiftTables, AgreeWithTheScalarReference) {
-    Pixels row(1031, 1);
-    for (int i = 0; i < 1031; ++i) row.set(i, i % 256, (i * 7 + 3) % 256, 255 - i % 256, i % 251);
+    const Pixels row = level_row();
     for (int v = -100; v <= 100; ++v)
         ASSERT_TRUE(same_bytes(
             row, [v](Image &img, Isa isa) { return op_brightness(img, v, isa); }, fast()))
@@ -375,6 +384,36 @@ TEST_P(ShiftTables, AgreeWithTheScalarReference) {
 
 INSTANTIATE_TEST_SUITE_P(Passes, ShiftTables, testing::Combine(testing::ValuesIn(kFastIsas),
                                                                testing::Values(0)),
+                         pass_and<int>([](int) { return "all"; }));
+
+// Contrast, colorize and white balance state their tables as arithmetic too,
+// which the AVX2 pass runs over lanes: every value of each parameter.
+class AffineTables : public EachFastPass<int> {};
+
+TEST_P(AffineTables, AgreeWithTheScalarReference) {
+    const Pixels row = level_row();
+    for (int v = -100; v <= 100; ++v)
+        ASSERT_TRUE(same_bytes(
+            row, [v](Image &img, Isa isa) { return op_contrast(img, v, isa); }, fast()))
+            << "contrast " << v;
+    for (int t = -50; t <= 50; ++t)
+        ASSERT_TRUE(same_bytes(
+            row, [t](Image &img, Isa isa) { return op_white_balance(img, t, isa); }, fast()))
+            << "white balance " << t;
+    const int colours[][3] = {{0, 0, 0}, {255, 255, 255}, {255, 128, 0}, {17, 200, 99}, {1, 254, 127}};
+    for (const auto &c : colours)
+        for (int intensity = 0; intensity <= 100; ++intensity)
+            ASSERT_TRUE(same_bytes(
+                row,
+                [&](Image &img, Isa isa) {
+                    return op_colorize(img, c[0], c[1], c[2], intensity, isa);
+                },
+                fast()))
+                << "colorize " << c[0] << " " << c[1] << " " << c[2] << " " << intensity;
+}
+
+INSTANTIATE_TEST_SUITE_P(Passes, AffineTables, testing::Combine(testing::ValuesIn(kFastIsas),
+                                                                testing::Values(0)),
                          pass_and<int>([](int) { return "all"; }));
 
 // ---- replace at every distance boundary ------------------------------------------------

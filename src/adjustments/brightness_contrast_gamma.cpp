@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "kernels.h"
+#include "vector_passes.h"
 
 namespace velmora {
 
@@ -20,12 +21,18 @@ BandKernelPtr prepare_contrast(int, int, int value, Isa isa) {
         return refused(fail("contrast: value %d out of range -100..+100", value));
     // A true division: multiplying by 0.01f would round differently.
     const float factor = static_cast<float>(value + 100) / 100.0f;
-    return prepare_channels("contrast", isa, [=](int, int v) {
-        float x = static_cast<float>(v) - 128.0f;
-        x = x * factor;
-        x = x + 128.0f;
-        return round_clamp(x);
-    });
+    // The same steps for the vector passes: v + -128 is v - 128 exactly.
+    const AffinePass affine{{-128.0f, -128.0f, -128.0f}, {factor, factor, factor},
+                            {128.0f, 128.0f, 128.0f}};
+    return prepare_channels(
+        "contrast", isa,
+        [=](int, int v) {
+            float x = static_cast<float>(v) - 128.0f;
+            x = x * factor;
+            x = x + 128.0f;
+            return round_clamp(x);
+        },
+        &affine);
 }
 
 BandKernelPtr prepare_gamma(int, int, float gamma, Isa isa) {

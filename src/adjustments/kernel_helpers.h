@@ -106,21 +106,27 @@ struct ChannelTables {
     unsigned char level[3][256];  // red, green, blue
 };
 
+struct AffinePass;  // vector_passes.h
+
 // Maps R, G and B of every pixel through the tables; A keeps its value.
-// Null after fail() when there is no memory for it.
-BandKernelPtr table_kernel(const char *name, const ChannelTables &tables, Isa isa);
+// `affine`, if given, states the tables as arithmetic that the vector passes
+// do faster than the look-ups, with the same results. Null after fail() when
+// there is no memory for it.
+BandKernelPtr table_kernel(const char *name, const ChannelTables &tables, Isa isa,
+                           const AffinePass *affine = nullptr);
 
 // The per-channel kernel: `level(channel, old)` (channel 0 red, 1 green,
 // 2 blue) gives the new value 0..255. The fast passes evaluate it 768 times
 // into tables, once, and map every pixel through them; the scalar reference
 // evaluates it for every channel of every pixel. `level` is kept by value.
 template <class Level>
-BandKernelPtr prepare_channels(const char *name, Isa isa, Level level) {
+BandKernelPtr prepare_channels(const char *name, Isa isa, Level level,
+                               const AffinePass *affine = nullptr) {
     if (fast_pass(isa)) {
         ChannelTables t;
         for (int c = 0; c < 3; ++c)
             for (int v = 0; v < 256; ++v) t.level[c][v] = static_cast<unsigned char>(level(c, v));
-        return table_kernel(name, t, isa);
+        return table_kernel(name, t, isa, affine);
     }
     return pixel_kernel(name, [level](unsigned char *p) {
         for (int c = 0; c < 3; ++c) p[c] = static_cast<unsigned char>(level(c, p[c]));

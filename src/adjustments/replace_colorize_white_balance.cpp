@@ -45,9 +45,12 @@ BandKernelPtr prepare_colorize(int, int, int r, int g, int b, int intensity, Isa
     const float k = 1.0f - a;
     const float add[3] = {static_cast<float>(r) * a, static_cast<float>(g) * a,
                           static_cast<float>(b) * a};
-    return prepare_channels("colorize", isa, [k, add](int c, int v) {
-        return round_clamp(static_cast<float>(v) * k + add[c]);
-    });
+    // The same steps for the vector passes: v + 0 is v for every level.
+    const AffinePass affine{{0.0f, 0.0f, 0.0f}, {k, k, k}, {add[0], add[1], add[2]}};
+    return prepare_channels(
+        "colorize", isa,
+        [k, add](int c, int v) { return round_clamp(static_cast<float>(v) * k + add[c]); },
+        &affine);
 }
 
 BandKernelPtr prepare_white_balance(int, int, int temperature, Isa isa) {
@@ -57,10 +60,16 @@ BandKernelPtr prepare_white_balance(int, int, int temperature, Isa isa) {
 
     const float x = static_cast<float>(temperature) * 0.04f;
     const float factor[3] = {1.0f + x, 1.0f, 1.0f - x};
-    return prepare_channels("white_balance", isa, [factor](int c, int v) {
-        // Green keeps its value.
-        return c == 1 ? v : round_clamp(static_cast<float>(v) * factor[c]);
-    });
+    // The same for the vector passes: adding 0 changes no product's rounded
+    // level (it only turns -0 into 0), and green times 1 is green.
+    const AffinePass affine{{0.0f, 0.0f, 0.0f}, {factor[0], 1.0f, factor[2]}, {0.0f, 0.0f, 0.0f}};
+    return prepare_channels(
+        "white_balance", isa,
+        [factor](int c, int v) {
+            // Green keeps its value.
+            return c == 1 ? v : round_clamp(static_cast<float>(v) * factor[c]);
+        },
+        &affine);
 }
 
 int op_replace(Image &img, const Replacement &rep, Isa isa) {

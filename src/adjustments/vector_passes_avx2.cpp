@@ -26,6 +26,10 @@ uint64_t darken_avx2(unsigned char *p, uint64_t from, uint64_t count, const Vign
     return lanes::darken<Avx2Lanes>(p, from, count, row);
 }
 
+uint64_t affine_levels_avx2(unsigned char *p, uint64_t from, uint64_t count, const AffinePass &pass) {
+    return lanes::affine_levels<Avx2Lanes>(p, from, count, pass);
+}
+
 uint64_t shift_levels_avx2(unsigned char *p, uint64_t from, uint64_t count, const ShiftPass &pass) {
     const __m256i up = _mm256_set1_epi32(static_cast<int>(pass.up));
     const __m256i down = _mm256_set1_epi32(static_cast<int>(pass.down));
