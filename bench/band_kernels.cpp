@@ -10,12 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "codec.h"
+#include "bench_support.h"
 #include "kernels.h"
 #include "memory.h"
 
@@ -34,51 +32,11 @@ struct Picture {
     std::vector<unsigned char> rgba;
 };
 
-// Bilinear scaling of RGBA, enough to give a real photograph's statistics at
-// the benchmark's size.
-Picture scaled(const unsigned char *src, int sw, int sh, int dw, int dh) {
-    Picture out{dw, dh, std::vector<unsigned char>(static_cast<size_t>(dw) * dh * 4)};
-    for (int y = 0; y < dh; ++y) {
-        const double fy = (y + 0.5) * sh / dh - 0.5;
-        const int y0 = fy < 0 ? 0 : static_cast<int>(fy);
-        const int y1 = y0 + 1 < sh ? y0 + 1 : sh - 1;
-        const double wy = fy < 0 ? 0 : fy - y0;
-        for (int x = 0; x < dw; ++x) {
-            const double fx = (x + 0.5) * sw / dw - 0.5;
-            const int x0 = fx < 0 ? 0 : static_cast<int>(fx);
-            const int x1 = x0 + 1 < sw ? x0 + 1 : sw - 1;
-            const double wx = fx < 0 ? 0 : fx - x0;
-            for (int c = 0; c < 4; ++c) {
-                const auto at = [&](int xx, int yy) {
-                    return static_cast<double>(src[(static_cast<size_t>(yy) * sw + xx) * 4 + c]);
-                };
-                const double top = at(x0, y0) * (1 - wx) + at(x1, y0) * wx;
-                const double bottom = at(x0, y1) * (1 - wx) + at(x1, y1) * wx;
-                out.rgba[(static_cast<size_t>(y) * dw + x) * 4 + c] =
-                    static_cast<unsigned char>(top * (1 - wy) + bottom * wy + 0.5);
-            }
-        }
-    }
-    return out;
-}
-
 const Picture &photo() {
-    static const Picture picture = [] {
-        std::ifstream in(g_photo_path, std::ios::binary);
-        const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
-                                               std::istreambuf_iterator<char>());
-        int w = 0, h = 0;
-        const char *reason = nullptr;
-        velmora::Buffer px(bytes.empty() ? nullptr
-                                         : velmora::decode_rgba(bytes.data(),
-                                                                static_cast<int>(bytes.size()),
-                                                                &w, &h, &reason));
-        if (!px.get()) {
-            std::fprintf(stderr, "cannot read the photograph %s\n", g_photo_path.c_str());
-            return Picture{};
-        }
-        return scaled(px.get(), w, h, kWidth, kHeight);
-    }();
+    static const Picture picture{kWidth, kHeight,
+                                 vb::photograph(kWidth, kHeight, g_photo_path.c_str())};
+    if (picture.rgba.empty())
+        std::fprintf(stderr, "cannot read the photograph %s\n", g_photo_path.c_str());
     return picture;
 }
 

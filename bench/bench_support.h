@@ -41,6 +41,11 @@ void count_out(void *p);
 // with a little grain, like a photograph rather than noise or flat colour.
 std::vector<unsigned char> photo_like(int width, int height);
 
+// The bundled photograph (or the file `path` names), decoded and scaled
+// bilinearly to width x height RGBA: a real photograph's statistics at the
+// benchmarks' size. Empty when it cannot be read.
+std::vector<unsigned char> photograph(int width, int height, const char *path = nullptr);
+
 // Rows of a picture in memory copied, as many as asked, into a buffer of
 // the source's own: what a streaming pipeline hands to a writer.
 class CopiedStrips final : public velmora::RowSource {
