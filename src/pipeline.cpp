@@ -80,6 +80,7 @@ public:
     size_t stride() const override { return stride_; }
 
     bool rewind() override {
+        if (decoded_ == 0) return true;  // nothing read yet: a writer's probe costs nothing
         const char *reason = nullptr;
         std::unique_ptr<RowReader> again = open_rows(input_, &reason, reader_);
         if (!again) return false;

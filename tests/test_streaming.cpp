@@ -116,6 +116,30 @@ TEST(Streaming, BandsGiveTheWholePicturesBytes) {
     }
 }
 
+// Noise does not compress: the PNG writer then stores the rows and asks for
+// them again from the first, so the reader is opened a second time.
+TEST(Streaming, StoredPngOutputReadsTheInputAgain) {
+    vt::Sandbox box;
+    vt::Picture noise;
+    noise.width = 157;
+    noise.height = 93;
+    uint32_t state = 12345;
+    for (int i = 0; i < noise.width * noise.height; ++i) {
+        state = state * 1664525u + 1013904223u;
+        noise.px.push_back(vt::rgb(state >> 24, (state >> 16) & 255, (state >> 8) & 255));
+    }
+    for (const char *format : {"png", "bmp", "jpg"}) {
+        const std::string in = box.path(std::string("noise.") + format);
+        write_input(in, format, noise);
+        const Outcome band = run(in, box.path("band.png"), {band_mark()});
+        const Outcome whole = run(in, box.path("whole.png"), {whole_mark()});
+        ASSERT_EQ(band.ok, 1) << format << ": " << band.message;
+        EXPECT_EQ(band.bytes, whole.bytes) << format;
+        // Stored: the file is larger than the pixels.
+        EXPECT_GT(band.bytes.size(), size_t(noise.width) * noise.height * 4) << format;
+    }
+}
+
 // Every failure gives what the whole-picture pipeline gives: a file that
 // fails to decode wins over a refused step and over an output that cannot
 // be written, and nothing is left at the output.
