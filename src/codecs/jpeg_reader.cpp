@@ -27,6 +27,17 @@
 
 namespace velmora {
 
+#if defined(VELMORA_HAVE_AVX2)
+// jpeg_reader_avx2.cpp, compiled for AVX2; called only where the processor has it.
+namespace jpeg_read_avx2 {
+void idct2(unsigned char *out_a, int stride_a, const short *a, unsigned char *out_b, int stride_b,
+           const short *b);
+int ycc_row(unsigned char *out, const unsigned char *y, const unsigned char *cb, const unsigned char *cr,
+            int count);
+int up_hv2(unsigned char *out, const unsigned char *nr, const unsigned char *fr, int from, int to);
+}  // namespace jpeg_read_avx2
+#endif
+
 namespace {
 
 constexpr int kFastBits = 9;
@@ -231,6 +242,18 @@ IdctFn idct_for(Isa isa) {
     return idct_scalar;
 }
 
+// Two blocks at once, where a set does that faster than one after the other;
+// null otherwise.
+using Idct2Fn = void (*)(unsigned char *, int, const short *, unsigned char *, int, const short *);
+
+Idct2Fn idct2_for(Isa isa) {
+#if defined(VELMORA_HAVE_AVX2)
+    if (resolve(isa) == Isa::avx2) return jpeg_read_avx2::idct2;
+#endif
+    (void)isa;
+    return nullptr;
+}
+
 // A block with only its DC term: every lane of both passes sees the same
 // single value, so the block is one sample, worked out with the same
 // wrapping and saturating steps as the full transform.
@@ -303,7 +326,18 @@ void ycc_row_sse2(unsigned char *out, const unsigned char *y, const unsigned cha
 using YccFn = void (*)(unsigned char *, const unsigned char *, const unsigned char *,
                        const unsigned char *, int);
 
+#if defined(VELMORA_HAVE_AVX2)
+void ycc_row_avx2(unsigned char *out, const unsigned char *y, const unsigned char *cb,
+                  const unsigned char *cr, int count) {
+    const int done = jpeg_read_avx2::ycc_row(out, y, cb, cr, count);
+    ycc_row_sse2(out + 4 * done, y + done, cb + done, cr + done, count - done);
+}
+#endif
+
 YccFn ycc_for(Isa isa) {
+#if defined(VELMORA_HAVE_AVX2)
+    if (resolve(isa) == Isa::avx2) return ycc_row_avx2;
+#endif
 #if defined(VELMORA_HAVE_SSE2)
     if (resolve(isa) != Isa::scalar) return ycc_row_sse2;
 #endif
@@ -358,6 +392,20 @@ void up_hv2(unsigned char *out, const unsigned char *nr, const unsigned char *fr
     out[w * 2 - 1] = div4(t1 + 2);
 }
 
+// The filter for inputs [from, to) of a row of w, neighbours clamped at its
+// ends: every output is (3 * t[j] + t[j -/+ 1] + 8) >> 4, which at the ends
+// equals (t + 2) >> 2.
+void up_hv2_clamped(unsigned char *out, const unsigned char *nr, const unsigned char *fr, int from,
+                    int to, int w) {
+    for (int i = from; i < to; ++i) {
+        const int t = 3 * nr[i] + fr[i];
+        const int tp = i > 0 ? 3 * nr[i - 1] + fr[i - 1] : t;
+        const int tn = i + 1 < w ? 3 * nr[i + 1] + fr[i + 1] : t;
+        out[2 * i] = div16(3 * t + tp + 8);
+        out[2 * i + 1] = div16(3 * t + tn + 8);
+    }
+}
+
 #if defined(VELMORA_HAVE_SSE2)
 // The same filter eight inputs at a time: with the neighbours clamped at the
 // row's ends, every output is (3 * t[j] + t[j -/+ 1] + 8) >> 4, the end
@@ -379,19 +427,26 @@ void up_hv2_sse2(unsigned char *out, const unsigned char *nr, const unsigned cha
         const __m128i lo = _mm_unpacklo_epi16(even, odd), hi = _mm_unpackhi_epi16(even, odd);
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 2 * i), _mm_packus_epi16(lo, hi));
     }
-    for (; i < w; ++i) {
-        const int t = 3 * nr[i] + fr[i];
-        const int tp = i > 0 ? 3 * nr[i - 1] + fr[i - 1] : t;
-        const int tn = i + 1 < w ? 3 * nr[i + 1] + fr[i + 1] : t;
-        out[2 * i] = div16(3 * t + tp + 8);
-        out[2 * i + 1] = div16(3 * t + tn + 8);
-    }
+    up_hv2_clamped(out, nr, fr, i, w, w);
+}
+#endif
+
+#if defined(VELMORA_HAVE_AVX2)
+// The first input and the last few with their clamped neighbours; between
+// them, where both neighbours are in the row, sixteen inputs a step.
+void up_hv2_avx2(unsigned char *out, const unsigned char *nr, const unsigned char *fr, int w) {
+    up_hv2_clamped(out, nr, fr, 0, 1, w);
+    const int done = w > 1 ? jpeg_read_avx2::up_hv2(out, nr, fr, 1, w - 1) : 1;
+    up_hv2_clamped(out, nr, fr, done, w, w);
 }
 #endif
 
 using UpHv2Fn = void (*)(unsigned char *, const unsigned char *, const unsigned char *, int);
 
 UpHv2Fn up_hv2_for(Isa isa) {
+#if defined(VELMORA_HAVE_AVX2)
+    if (resolve(isa) == Isa::avx2) return up_hv2_avx2;
+#endif
 #if defined(VELMORA_HAVE_SSE2)
     if (resolve(isa) != Isa::scalar) return up_hv2_sse2;
 #endif
@@ -421,8 +476,8 @@ struct Component {
 class JpegReader final : public RowReader {
 public:
     JpegReader(const unsigned char *bytes, size_t size, Isa isa)
-        : start_(bytes), pos_(bytes), end_(bytes + size), idct_(idct_for(isa)), ycc_(ycc_for(isa)),
-          up_hv2_(up_hv2_for(isa)) {}
+        : start_(bytes), pos_(bytes), end_(bytes + size), idct_(idct_for(isa)), idct2_(idct2_for(isa)),
+          ycc_(ycc_for(isa)), up_hv2_(up_hv2_for(isa)) {}
 
     // Null with reason_ set: refused. Null reason with false: leave it.
     bool open();
@@ -487,8 +542,44 @@ private:
     }
     void convert_row(int y, unsigned char *out);
 
+    // Blocks waiting for their transform, so that a set that transforms two
+    // at once gets pairs: the coefficients, where the samples go.
+    struct Pending {
+        alignas(32) short data[2][64];
+        unsigned char *dst[2] = {};
+        int stride[2] = {};
+        int count = 0;
+        int next = 0;  // the slot the next block decodes into
+    };
+    Pending pending_;
+    short *next_block() { return pending_.data[pending_.next]; }
+    // The block just decoded into next_block() goes to `dst`.
+    void transform(unsigned char *dst, int stride, bool flat) {
+        short *data = pending_.data[pending_.next];
+        if (flat) {
+            idct_flat(dst, stride, data[0]);
+        } else if (!idct2_) {
+            idct_(dst, stride, data);
+        } else if (pending_.count == 0) {
+            pending_.dst[0] = dst;
+            pending_.stride[0] = stride;
+            pending_.count = 1;
+            pending_.next ^= 1;
+        } else {
+            idct2_(pending_.dst[0], pending_.stride[0], pending_.data[pending_.next ^ 1], dst, stride, data);
+            pending_.count = 0;
+        }
+    }
+    void flush_transforms() {
+        if (pending_.count) {
+            idct_(pending_.dst[0], pending_.stride[0], pending_.data[pending_.next ^ 1]);
+            pending_.count = 0;
+        }
+    }
+
     const unsigned char *start_, *pos_, *end_;
     IdctFn idct_;
+    Idct2Fn idct2_;
     YccFn ycc_;
     UpHv2Fn up_hv2_;
 
@@ -1346,21 +1437,21 @@ bool JpegReader::decode_unit(int u) {
         unsigned char *dst = comp_row(c, u * 8);
         for (int i = 0; i < w; ++i) {
             bool flat;
-            if (!decode_block(data, huff_dc_[c.hd], huff_ac_[c.ha], fast_ac_[c.ha], n, dequant_[c.tq], &flat))
+            if (!decode_block(next_block(), huff_dc_[c.hd], huff_ac_[c.ha], fast_ac_[c.ha], n, dequant_[c.tq],
+                              &flat))
                 return false;
-            if (flat)
-                idct_flat(dst + i * 8, c.w2, data[0]);
-            else
-                idct_(dst + i * 8, c.w2, data);
+            transform(dst + i * 8, c.w2, flat);
             if (--todo_ <= 0) {
                 if (code_bits_ < 24) grow();
                 if (!(marker_ >= 0xd0 && marker_ <= 0xd7)) {
+                    flush_transforms();
                     scan_over_ = true;
                     return true;
                 }
                 reset();
             }
         }
+        flush_transforms();
     } else {
         for (int i = 0; i < mcu_x_; ++i) {
             for (int k = 0; k < scan_n_; ++k) {
@@ -1370,25 +1461,24 @@ bool JpegReader::decode_unit(int u) {
                     unsigned char *dst = comp_row(c, u * c.v * 8 + y * 8);
                     for (int x = 0; x < c.h; ++x) {
                         bool flat;
-                        if (!decode_block(data, huff_dc_[c.hd], huff_ac_[c.ha], fast_ac_[c.ha], n,
+                        if (!decode_block(next_block(), huff_dc_[c.hd], huff_ac_[c.ha], fast_ac_[c.ha], n,
                                           dequant_[c.tq], &flat))
                             return false;
-                        if (flat)
-                            idct_flat(dst + (i * c.h + x) * 8, c.w2, data[0]);
-                        else
-                            idct_(dst + (i * c.h + x) * 8, c.w2, data);
+                        transform(dst + (i * c.h + x) * 8, c.w2, flat);
                     }
                 }
             }
             if (--todo_ <= 0) {
                 if (code_bits_ < 24) grow();
                 if (!(marker_ >= 0xd0 && marker_ <= 0xd7)) {
+                    flush_transforms();
                     scan_over_ = true;
                     return true;
                 }
                 reset();
             }
         }
+        flush_transforms();
     }
     if (u + 1 == units_) scan_over_ = true;
     return true;
@@ -1489,6 +1579,26 @@ bool JpegReader::read_rows(unsigned char *out, size_t stride, int count) {
 
 void jpeg_idct_block(Isa isa, unsigned char *out, int out_stride, const short coeffs[64]) {
     idct_for(isa)(out, out_stride, coeffs);
+}
+
+void jpeg_idct_pair(Isa isa, unsigned char *out_a, unsigned char *out_b, int out_stride,
+                    const short a[64], const short b[64]) {
+    if (const Idct2Fn two = idct2_for(isa)) {
+        two(out_a, out_stride, a, out_b, out_stride, b);
+        return;
+    }
+    idct_for(isa)(out_a, out_stride, a);
+    idct_for(isa)(out_b, out_stride, b);
+}
+
+void jpeg_ycc_row(Isa isa, unsigned char *out, const unsigned char *y, const unsigned char *cb,
+                  const unsigned char *cr, int count) {
+    ycc_for(isa)(out, y, cb, cr, count);
+}
+
+void jpeg_upsample_hv2(Isa isa, unsigned char *out, const unsigned char *near, const unsigned char *far,
+                       int w) {
+    up_hv2_for(isa)(out, near, far, w);
 }
 
 std::unique_ptr<RowReader> open_jpeg_reader(const unsigned char *bytes, size_t size,
