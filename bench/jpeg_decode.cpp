@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "codec.h"
@@ -58,11 +59,36 @@ void run(benchmark::State &state, bool reference, velmora::Isa isa) {
     }
 }
 
+// Every set's pixels against stb_image's, once, before any timing: a faster
+// reader that differs is no result.
+bool same_pixels() {
+    uint64_t size = 0;
+    velmora::Buffer bytes = velmora::read_file(g_path.c_str(), &size);
+    if (!bytes) return false;
+    int w = 0, h = 0;
+    const char *reason = nullptr;
+    velmora::Buffer want(velmora::decode_rgba(bytes.get(), static_cast<int>(size), &w, &h, &reason,
+                                              velmora::Reader::reference));
+    if (!want) return false;
+    const size_t stride = static_cast<size_t>(w) * 4;
+    for (velmora::Isa isa : velmora::available_isas()) {
+        auto rows = velmora::open_jpeg_reader(bytes.get(), size, &reason, isa);
+        velmora::Buffer got(static_cast<unsigned char *>(std::malloc(stride * h)));
+        if (!rows || !got || !rows->read_rows(got.get(), stride, h) ||
+            std::memcmp(got.get(), want.get(), stride * h) != 0) {
+            std::fprintf(stderr, "%s: not stb_image's pixels on %s\n", g_path.c_str(), velmora::isa_name(isa));
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     if (argc > 1) g_path = argv[1];
+    if (!same_pixels()) return 1;
     benchmark::RegisterBenchmark("jpeg-decode/stb", [](benchmark::State &s) {
         run(s, true, velmora::Isa::scalar);
     })->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
