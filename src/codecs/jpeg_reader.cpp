@@ -1453,12 +1453,18 @@ bool JpegReader::decode_unit(int u) {
         }
         flush_transforms();
     } else {
+        // each component's unit of rows in its ring, worked out once
+        unsigned char *unit_rows[4];
+        for (int k = 0; k < scan_n_; ++k) {
+            Component &c = comp_[order_[k]];
+            unit_rows[k] = comp_row(c, u * c.v * 8);
+        }
         for (int i = 0; i < mcu_x_; ++i) {
             for (int k = 0; k < scan_n_; ++k) {
                 const int n = order_[k];
                 Component &c = comp_[n];
                 for (int y = 0; y < c.v; ++y) {
-                    unsigned char *dst = comp_row(c, u * c.v * 8 + y * 8);
+                    unsigned char *dst = unit_rows[k] + static_cast<size_t>(y) * 8 * c.w2;
                     for (int x = 0; x < c.h; ++x) {
                         bool flat;
                         if (!decode_block(next_block(), huff_dc_[c.hd], huff_ac_[c.ha], fast_ac_[c.ha], n,
