@@ -232,6 +232,49 @@ TEST(JpegReader, DamagedScanData) {
     }
 }
 
+// Scans long enough for the block decoder that runs away from markers: noise
+// (long codes, large magnitudes, a stuffed 0xFF every few hundred bytes)
+// and a smoother picture, subsampled and not. Each whole, cut at points
+// across the scan, and damaged there, so that the decoder hands over to the
+// careful one near markers and the end in every kind of state.
+TEST(JpegReader, LongScansWholeCutAndDamaged) {
+    Sandbox box;
+    std::mt19937 rng(31);
+    struct Source {
+        const char *name;
+        int w, h, quality;
+        bool noise;
+    };
+    const Source sources[] = {{"noise-q92", 160, 120, 92, true},
+                              {"noise-q60-420", 200, 136, 60, true},
+                              {"gradient-q90-420", 333, 211, 90, false},
+                              {"gradient-q100", 257, 129, 100, false}};
+    for (const Source &src : sources) {
+        Picture pic = gradient(src.w, src.h);
+        if (src.noise)
+            for (Rgba &p : pic.px) p = Rgba{uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), 255};
+        write_jpg(box.path("long.jpg"), pic, src.quality);
+        const std::vector<uint8_t> f = read_bytes(box.path("long.jpg"));
+        size_t sos = 2;
+        while (sos + 1 < f.size() && !(f[sos] == 0xFF && f[sos + 1] == 0xDA)) ++sos;
+        ASSERT_GT(f.size(), sos + 4000) << src.name << ": too short a scan to test";
+        EXPECT_TRUE(same_as_reference(f, src.name));
+        for (int n = 0; n < 48; ++n) {
+            const size_t at = sos + 14 + rng() % (f.size() - sos - 14);
+            same_as_reference(std::vector<uint8_t>(f.begin(), f.begin() + at),
+                              std::string(src.name) + " cut to " + std::to_string(at));
+            std::vector<uint8_t> g = f;
+            switch (n % 4) {
+            case 0: g[at] = 0xFF; break;
+            case 1: g[at] = 0x00; break;
+            case 2: g[at] = 0xFF; if (at + 1 < g.size()) g[at + 1] = uint8_t(0xD0 + rng() % 8); break;
+            default: g[at] = static_cast<uint8_t>(rng()); break;
+            }
+            same_as_reference(g, std::string(src.name) + " damaged at " + std::to_string(at));
+        }
+    }
+}
+
 TEST(JpegReader, FuzzCorpora) {
     for (const auto &dir : {kFuzzDir + "/corpus", kFuzzDir + "/crashers", kFuzzDir + "/corpus-jpeg-reader"})
         for (const std::string &path : files_in(dir))

@@ -65,6 +65,16 @@ struct WideEntry {
     uint8_t len;    // bits consumed
     uint8_t kind_run;  // kind | run << 2
 };
+// The same table as one step for every kind: move `skip` on, write `value`
+// there, move one on. A run of sixteen zeros writes a zero where nothing was
+// written yet; an end of block moves past the block (its write goes to the
+// scratch slot). `len` zero: not in the table.
+struct WideStep {
+    int16_t value;
+    uint8_t len;
+    uint8_t skip;
+};
+constexpr int kEndSkip = 80;
 
 const uint8_t kDezigzag[64 + 15] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33,
@@ -74,12 +84,28 @@ const uint8_t kDezigzag[64 + 15] = {
     // corrupt runs index past the end
     63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
 
+// The zigzag order for the block decoder away from markers, where an end of
+// block moves the position 80 on: past 63 up to 78 (a corrupt run) the write
+// goes to 63 as above; beyond, to a scratch slot, 64, that nothing reads.
+constexpr int kZigSpan = 64 + 80;
+struct ZigzagSpan {
+    uint8_t at[kZigSpan];
+    constexpr ZigzagSpan() : at() {
+        for (int k = 0; k < kZigSpan; ++k) at[k] = k < 64 + 15 ? kDezigzag[k] : 64;
+    }
+};
+constexpr ZigzagSpan kZigzagSpan;
+
 const uint32_t kBmask[17] = {0,    1,    3,    7,     15,    31,    63,    127,  255,
                              511,  1023, 2047, 4095,  8191,  16383, 32767, 65535};
 const int kJbias[16] = {0,    -1,   -3,    -7,    -15,   -31,   -63,    -127,
                         -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
 
 constexpr int kMarkerNone = 0xff;
+
+// How far the next marker must be for a block to be decoded without looking
+// for one (see decode_block_clear).
+constexpr ptrdiff_t kClearBytes = 640;
 
 // The refusals for which the reference sets no reason of its own.
 const char *const kUnnamedRefusal = kJpegUnnamedRefusal;
@@ -477,7 +503,7 @@ class JpegReader final : public RowReader {
 public:
     JpegReader(const unsigned char *bytes, size_t size, Isa isa)
         : start_(bytes), pos_(bytes), end_(bytes + size), idct_(idct_for(isa)), idct2_(idct2_for(isa)),
-          ycc_(ycc_for(isa)), up_hv2_(up_hv2_for(isa)) {}
+          ycc_(ycc_for(isa)), up_hv2_(up_hv2_for(isa)), clear_to_(bytes) {}
 
     // Null with reason_ set: refused. Null reason with false: leave it.
     bool open();
@@ -517,6 +543,7 @@ private:
     bool build_huffman(Huffman &h, const int *count);
     void build_fast_ac(int16_t *fast_ac, const Huffman &h);
     static void build_wide_ac(WideEntry *wide, const Huffman &h);
+    static void build_wide_steps(WideStep *steps, const WideEntry *wide);
 
     // -- entropy decoding
     void grow();
@@ -527,6 +554,9 @@ private:
     void reset();
     bool decode_block(short data[64], const Huffman &hdc, const Huffman &hac, const int16_t *fac,
                       int b, const uint16_t *dq, bool *dc_only);
+    bool decode_block_clear(short data[65], const Huffman &hdc, const Huffman &hac, int b,
+                            const uint16_t *dq, bool *dc_only);
+    const unsigned char *next_marker(const unsigned char *p) const;
     bool decode_block_prog_dc(short data[64], const Huffman &hdc, int b);
     bool decode_block_prog_ac(short data[64], const Huffman &hac, const int16_t *fac);
     bool parse_progressive_scan();
@@ -545,7 +575,7 @@ private:
     // Blocks waiting for their transform, so that a set that transforms two
     // at once gets pairs: the coefficients, where the samples go.
     struct Pending {
-        alignas(32) short data[2][64];
+        alignas(32) short data[2][80];  // 64 and the scratch slot
         unsigned char *dst[2] = {};
         int stride[2] = {};
         int count = 0;
@@ -587,6 +617,11 @@ private:
     uint16_t dequant_[4][64] = {};
     int16_t fast_ac_[4][1 << kFastBits] = {};
     WideEntry wide_ac_[4][1 << kWideBits] = {};
+    WideStep wide_steps_[4][1 << kWideBits] = {};
+    // the dequantisation factors in kZigzagSpan's order (scratch: zero)
+    uint16_t dequant_span_[4][kZigSpan] = {};
+    // the first marker at or after the decoder's position when last looked
+    const unsigned char *clear_to_;
     Component comp_[4];
     int img_n_ = 0;
     int h_max_ = 1, v_max_ = 1, mcu_x_ = 0, mcu_y_ = 0;
@@ -708,6 +743,23 @@ void JpegReader::build_wide_ac(WideEntry *wide, const Huffman &h) {
     }
 }
 
+void JpegReader::build_wide_steps(WideStep *steps, const WideEntry *wide) {
+    for (int i = 0; i < (1 << kWideBits); ++i) {
+        const WideEntry &e = wide[i];
+        WideStep &o = steps[i];
+        o = WideStep{0, e.len, 0};
+        switch (e.kind_run & 3) {
+        case kWideCoeff:
+            o.value = e.value;
+            o.skip = static_cast<uint8_t>(e.kind_run >> 2);
+            break;
+        case kWideEnd: o.skip = kEndSkip; break;
+        case kWideSkip16: o.skip = 15; break;
+        default: o.len = 0; break;
+        }
+    }
+}
+
 bool JpegReader::process_marker(int m) {
     int L;
     switch (m) {
@@ -748,6 +800,7 @@ bool JpegReader::process_marker(int m) {
             if (tc != 0) {
                 build_fast_ac(fast_ac_[th], h);
                 build_wide_ac(wide_ac_[th], h);
+                build_wide_steps(wide_steps_[th], wide_ac_[th]);
             }
             L -= n;
         }
@@ -1011,6 +1064,10 @@ void JpegReader::reset() {
 // and the end, and otherwise hands over to grow() itself.
 bool JpegReader::decode_block(short data[64], const Huffman &hdc, const Huffman &hac,
                               const int16_t *fac, int b, const uint16_t *dq, bool *dc_only) {
+    if (!nomore_ && code_bits_ >= 0) {
+        if (clear_to_ < pos_) clear_to_ = next_marker(pos_);
+        if (clear_to_ - pos_ >= kClearBytes) return decode_block_clear(data, hdc, hac, b, dq, dc_only);
+    }
     const WideEntry *wide = wide_ac_[&hac - huff_ac_];
     uint32_t buf = code_buffer_;
     int bits = code_bits_;
@@ -1140,6 +1197,144 @@ bool JpegReader::decode_block(short data[64], const Huffman &hdc, const Huffman 
     // A written AC value may still be zero (a zero factor): the shortcut
     // below checks nothing else, so count it as written.
     *dc_only = !any_ac;
+    return done(true);
+}
+
+// The first 0xFF at or after p that is not a stuffed 0xFF 0x00 (a marker,
+// or fill bytes before one), or the end.
+const unsigned char *JpegReader::next_marker(const unsigned char *p) const {
+    for (;;) {
+        p = static_cast<const unsigned char *>(std::memchr(p, 0xff, static_cast<size_t>(end_ - p)));
+        if (!p) return end_;
+        if (p + 1 >= end_ || p[1] != 0) return p;
+        p += 2;
+    }
+}
+
+// The baseline block decoder where no marker can be reached within the
+// block: at most 64 codes of 16 bits and 15 magnitude bits, 248 bytes, and
+// the look-ahead below, each byte at worst a stuffed pair, well inside
+// kClearBytes. There the reference's reads never meet a marker, so its state
+// is the bits it has consumed and its count of buffered bits (`bits`, which
+// its refills raise by whole bytes to 25..32 exactly as here); the bits
+// themselves come from a 64-bit buffer filled eight bytes at a time, ahead
+// of the reference's reads. At the end, the reference's byte position is
+// where its buffered bits end, found by stepping back over the bytes read
+// ahead.
+bool JpegReader::decode_block_clear(short data[65], const Huffman &hdc, const Huffman &hac, int b,
+                                    const uint16_t *dq, bool *dc_only) {
+    const int table = static_cast<int>(&hac - huff_ac_);
+    const WideStep *wide = wide_steps_[table];
+    const uint16_t *dqs = dequant_span_[(dq - dequant_[0]) / 64];
+    int bits = code_bits_;  // the reference's count of buffered bits
+    int avail = bits;       // bits in acc from the reference's position on
+    uint64_t acc = static_cast<uint64_t>(code_buffer_) << 32;
+    const unsigned char *rd = pos_;  // the next byte into acc
+
+    auto top_up = [&]() {
+        uint64_t w;
+        std::memcpy(&w, rd, 8);
+        const uint64_t inv = ~w;
+        if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0) {
+            acc |= __builtin_bswap64(w) >> avail;
+            rd += (63 - avail) >> 3;
+            avail |= 56;
+            return;
+        }
+        while (avail <= 56) {
+            const uint64_t c = *rd++;
+            if (c == 0xff) ++rd;  // the stuffed zero
+            acc |= c << (56 - avail);
+            avail += 8;
+        }
+    };
+    // the reference's refill when fewer than `need` bits are buffered
+    auto refill = [&](int need) {
+        if (bits < need) {
+            if (avail < 32) top_up();
+            bits = 32 - ((32 - bits) & 7);
+        }
+    };
+    auto consume = [&](int n) {
+        acc <<= n;
+        bits -= n;
+        avail -= n;
+    };
+    auto done = [&](bool ok) {
+        code_bits_ = bits;
+        code_buffer_ = bits <= 0 ? 0u : static_cast<uint32_t>(acc >> 32) & (0xffffffffu << (32 - bits));
+        const unsigned char *p = rd;
+        for (int ahead = (avail - bits) >> 3; ahead > 0; --ahead)
+            p -= (p[-1] == 0 && p[-2] == 0xff) ? 2 : 1;
+        pos_ = p;
+        return ok;
+    };
+    auto decode = [&](const Huffman &h) -> int {
+        refill(16);
+        int c = static_cast<int>(acc >> (64 - kFastBits));
+        int k = h.fast[c];
+        if (k < 255) {
+            const int s = h.size[k];
+            if (s > bits) return -1;
+            consume(s);
+            return h.values[k];
+        }
+        const uint32_t temp = static_cast<uint32_t>(acc >> 48);
+        for (k = kFastBits + 1;; ++k)
+            if (temp < h.maxcode[k]) break;
+        if (k == 17) {
+            bits -= 16;
+            return -1;
+        }
+        if (k > bits) return -1;
+        c = static_cast<int>(((acc >> (64 - k)) & kBmask[k]) + h.delta[k]);
+        consume(k);
+        return h.values[c & 255];
+    };
+    auto receive = [&](int n) -> int {
+        refill(n);
+        const int sgn = static_cast<int>(acc >> 63);
+        const int k = static_cast<int>(acc >> (64 - n));
+        consume(n);
+        return k + (kJbias[n] & (sgn - 1));
+    };
+
+    refill(16);
+    const int t = decode(hdc);
+    if (t < 0 || t > 15) return done(fail("bad huffman code"));
+    std::memset(data, 0, 64 * sizeof(short));
+    const int diff = t ? receive(t) : 0;
+    const int dc = static_cast<int>(static_cast<unsigned>(comp_[b].dc_pred) + static_cast<unsigned>(diff));
+    comp_[b].dc_pred = dc;
+    data[0] = static_cast<short>(static_cast<unsigned>(dc) * dq[0]);
+    int any = 0;
+    int k = 1;
+    do {
+        refill(16);
+        const WideStep e = wide[acc >> (64 - kWideBits)];
+        if (e.len) {
+            consume(e.len);
+            k += e.skip;
+            data[kZigzagSpan.at[k]] = static_cast<short>(e.value * dqs[k]);
+            any |= e.value;
+            ++k;
+            continue;
+        }
+        // not in the wide table, so not in the reference's 9-bit one either
+        const int rs = decode(hac);
+        if (rs < 0) return done(fail("bad huffman code"));
+        const int s = rs & 15;
+        if (s == 0) {
+            if (rs != 0xf0) break;
+            k += 16;
+        } else {
+            k += rs >> 4;
+            const unsigned zig = kDezigzag[k++];
+            data[zig] = static_cast<short>(receive(s) * dq[zig]);
+            any = 1;
+        }
+    } while (k < 64);
+    *dc_only = any == 0;
     return done(true);
 }
 
@@ -1376,6 +1571,9 @@ bool JpegReader::open() {
                     if (q == 0xDA || (img_n_ > 1 && (q == 0xE0 || q == 0xEE))) return fail(nullptr);
                 }
                 single_ = (scan_n_ == 1);
+                for (int t = 0; t < 4; ++t)
+                    for (int k = 0; k < kZigSpan; ++k)
+                        dequant_span_[t][k] = kZigzagSpan.at[k] < 64 ? dequant_[t][kZigzagSpan.at[k]] : 0;
                 reset();
             }
         }
