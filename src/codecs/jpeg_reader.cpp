@@ -1200,6 +1200,16 @@ bool JpegReader::decode_block(short data[64], const Huffman &hdc, const Huffman 
     return done(true);
 }
 
+// A block's 64 coefficients to zero in whole vector stores (a library call
+// for 128 bytes costs more than the stores).
+inline void clear_block(short *data) {
+#if defined(VELMORA_HAVE_SSE2)
+    for (int i = 0; i < 64; i += 8) _mm_storeu_si128(reinterpret_cast<__m128i *>(data + i), _mm_setzero_si128());
+#else
+    std::memset(data, 0, 64 * sizeof(short));
+#endif
+}
+
 // The first 0xFF at or after p that is not a stuffed 0xFF 0x00 (a marker,
 // or fill bytes before one), or the end.
 const unsigned char *JpegReader::next_marker(const unsigned char *p) const {
@@ -1302,7 +1312,7 @@ bool JpegReader::decode_block_clear(short data[65], const Huffman &hdc, const Hu
     refill(16);
     const int t = decode(hdc);
     if (t < 0 || t > 15) return done(fail("bad huffman code"));
-    std::memset(data, 0, 64 * sizeof(short));
+    clear_block(data);
     const int diff = t ? receive(t) : 0;
     const int dc = static_cast<int>(static_cast<unsigned>(comp_[b].dc_pred) + static_cast<unsigned>(diff));
     comp_[b].dc_pred = dc;
