@@ -622,6 +622,18 @@ private:
     uint16_t dequant_span_[4][kZigSpan] = {};
     // the first marker at or after the decoder's position when last looked
     const unsigned char *clear_to_;
+    // The bit state of decode_block_clear, kept from block to block while
+    // no marker is near; the reference's own (code_buffer_, code_bits_,
+    // pos_) are made from it when the run ends.
+    struct ClearRun {
+        uint64_t acc = 0;  // bits from the reference's position on
+        int bits = 0;      // the reference's count of buffered bits
+        int avail = 0;     // bits in acc (at least `bits`)
+        const unsigned char *rd = nullptr;  // the next byte into acc
+        bool on = false;
+    };
+    ClearRun run_;
+    void leave_clear();
     Component comp_[4];
     int img_n_ = 0;
     int h_max_ = 1, v_max_ = 1, mcu_x_ = 0, mcu_y_ = 0;
@@ -1064,9 +1076,19 @@ void JpegReader::reset() {
 // and the end, and otherwise hands over to grow() itself.
 bool JpegReader::decode_block(short data[64], const Huffman &hdc, const Huffman &hac,
                               const int16_t *fac, int b, const uint16_t *dq, bool *dc_only) {
+    if (run_.on) {
+        if (clear_to_ - run_.rd >= kClearBytes) return decode_block_clear(data, hdc, hac, b, dq, dc_only);
+        leave_clear();
+    }
     if (!nomore_ && code_bits_ >= 0) {
         if (clear_to_ < pos_) clear_to_ = next_marker(pos_);
-        if (clear_to_ - pos_ >= kClearBytes) return decode_block_clear(data, hdc, hac, b, dq, dc_only);
+        if (clear_to_ - pos_ >= kClearBytes) {
+            run_.acc = static_cast<uint64_t>(code_buffer_) << 32;
+            run_.bits = run_.avail = code_bits_;
+            run_.rd = pos_;
+            run_.on = true;
+            return decode_block_clear(data, hdc, hac, b, dq, dc_only);
+        }
     }
     const WideEntry *wide = wide_ac_[&hac - huff_ac_];
     uint32_t buf = code_buffer_;
@@ -1210,6 +1232,22 @@ inline void clear_block(short *data) {
 #endif
 }
 
+// Ends a run of decode_block_clear: the reference's state from the run's.
+// Its position is where its buffered bits end: back from the next byte
+// into the buffer over the whole bytes read ahead of it (a stuffed 0xFF
+// being two).
+void JpegReader::leave_clear() {
+    if (!run_.on) return;
+    run_.on = false;
+    const int bits = run_.bits;
+    code_bits_ = bits;
+    code_buffer_ = bits <= 0 ? 0u : static_cast<uint32_t>(run_.acc >> 32) & (0xffffffffu << (32 - bits));
+    const unsigned char *p = run_.rd;
+    for (int ahead = (run_.avail - bits) >> 3; ahead > 0; --ahead)
+        p -= (p[-1] == 0 && p[-2] == 0xff) ? 2 : 1;
+    pos_ = p;
+}
+
 // The first 0xFF at or after p that is not a stuffed 0xFF 0x00 (a marker,
 // or fill bytes before one), or the end.
 const unsigned char *JpegReader::next_marker(const unsigned char *p) const {
@@ -1228,18 +1266,16 @@ const unsigned char *JpegReader::next_marker(const unsigned char *p) const {
 // is the bits it has consumed and its count of buffered bits (`bits`, which
 // its refills raise by whole bytes to 25..32 exactly as here); the bits
 // themselves come from a 64-bit buffer filled eight bytes at a time, ahead
-// of the reference's reads. At the end, the reference's byte position is
-// where its buffered bits end, found by stepping back over the bytes read
-// ahead.
+// of the reference's reads. The state stays in run_ from block to block
+// until leave_clear() makes the reference's from it.
 bool JpegReader::decode_block_clear(short data[65], const Huffman &hdc, const Huffman &hac, int b,
                                     const uint16_t *dq, bool *dc_only) {
     const int table = static_cast<int>(&hac - huff_ac_);
     const WideStep *wide = wide_steps_[table];
     const uint16_t *dqs = dequant_span_[(dq - dequant_[0]) / 64];
-    int bits = code_bits_;  // the reference's count of buffered bits
-    int avail = bits;       // bits in acc from the reference's position on
-    uint64_t acc = static_cast<uint64_t>(code_buffer_) << 32;
-    const unsigned char *rd = pos_;  // the next byte into acc
+    int bits = run_.bits, avail = run_.avail;
+    uint64_t acc = run_.acc;
+    const unsigned char *rd = run_.rd;
 
     auto top_up = [&]() {
         uint64_t w;
@@ -1271,12 +1307,10 @@ bool JpegReader::decode_block_clear(short data[65], const Huffman &hdc, const Hu
         avail -= n;
     };
     auto done = [&](bool ok) {
-        code_bits_ = bits;
-        code_buffer_ = bits <= 0 ? 0u : static_cast<uint32_t>(acc >> 32) & (0xffffffffu << (32 - bits));
-        const unsigned char *p = rd;
-        for (int ahead = (avail - bits) >> 3; ahead > 0; --ahead)
-            p -= (p[-1] == 0 && p[-2] == 0xff) ? 2 : 1;
-        pos_ = p;
+        run_.acc = acc;
+        run_.bits = bits;
+        run_.avail = avail;
+        run_.rd = rd;
         return ok;
     };
     auto decode = [&](const Huffman &h) -> int {
@@ -1650,6 +1684,7 @@ bool JpegReader::decode_unit(int u) {
                 return false;
             transform(dst + i * 8, c.w2, flat);
             if (--todo_ <= 0) {
+                leave_clear();
                 if (code_bits_ < 24) grow();
                 if (!(marker_ >= 0xd0 && marker_ <= 0xd7)) {
                     flush_transforms();
@@ -1660,6 +1695,7 @@ bool JpegReader::decode_unit(int u) {
             }
         }
         flush_transforms();
+        leave_clear();
     } else {
         // each component's unit of rows in its ring, worked out once
         unsigned char *unit_rows[4];
@@ -1683,6 +1719,7 @@ bool JpegReader::decode_unit(int u) {
                 }
             }
             if (--todo_ <= 0) {
+                leave_clear();
                 if (code_bits_ < 24) grow();
                 if (!(marker_ >= 0xd0 && marker_ <= 0xd7)) {
                     flush_transforms();
@@ -1693,6 +1730,7 @@ bool JpegReader::decode_unit(int u) {
             }
         }
         flush_transforms();
+        leave_clear();
     }
     if (u + 1 == units_) scan_over_ = true;
     return true;
