@@ -630,10 +630,15 @@ private:
         int bits = 0;      // the reference's count of buffered bits
         int avail = 0;     // bits in acc (at least `bits`)
         const unsigned char *rd = nullptr;  // the next byte into acc
+        const unsigned char *ff = nullptr;  // the first stuffed 0xFF at or after rd, or clear_to_
         bool on = false;
     };
     ClearRun run_;
     void leave_clear();
+    const unsigned char *next_ff(const unsigned char *p) const {
+        const void *f = std::memchr(p, 0xff, static_cast<size_t>(clear_to_ - p));
+        return f ? static_cast<const unsigned char *>(f) : clear_to_;
+    }
     Component comp_[4];
     int img_n_ = 0;
     int h_max_ = 1, v_max_ = 1, mcu_x_ = 0, mcu_y_ = 0;
@@ -1086,6 +1091,7 @@ bool JpegReader::decode_block(short data[64], const Huffman &hdc, const Huffman 
             run_.acc = static_cast<uint64_t>(code_buffer_) << 32;
             run_.bits = run_.avail = code_bits_;
             run_.rd = pos_;
+            run_.ff = next_ff(pos_);
             run_.on = true;
             return decode_block_clear(data, hdc, hac, b, dq, dc_only);
         }
@@ -1275,31 +1281,33 @@ bool JpegReader::decode_block_clear(short data[65], const Huffman &hdc, const Hu
     const uint16_t *dqs = dequant_span_[(dq - dequant_[0]) / 64];
     int bits = run_.bits, avail = run_.avail;
     uint64_t acc = run_.acc;
-    const unsigned char *rd = run_.rd;
+    const unsigned char *rd = run_.rd, *ff = run_.ff;
 
+    // acc to 56..63 bits before every step, without a branch the data
+    // decides: eight bytes at once up to the next stuffed 0xFF, byte by byte
+    // over it
     auto top_up = [&]() {
-        uint64_t w;
-        std::memcpy(&w, rd, 8);
-        const uint64_t inv = ~w;
-        if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0) {
+        if (rd + 8 <= ff) {
+            uint64_t w;
+            std::memcpy(&w, rd, 8);
             acc |= __builtin_bswap64(w) >> avail;
             rd += (63 - avail) >> 3;
             avail |= 56;
             return;
         }
-        while (avail <= 56) {
+        while (avail < 56) {
             const uint64_t c = *rd++;
             if (c == 0xff) ++rd;  // the stuffed zero
             acc |= c << (56 - avail);
             avail += 8;
         }
+        if (rd > ff) ff = next_ff(rd);
     };
-    // the reference's refill when fewer than `need` bits are buffered
+    // the reference's refill when fewer than `need` bits are buffered: whole
+    // bytes up to 25..32 bits
     auto refill = [&](int need) {
-        if (bits < need) {
-            if (avail < 32) top_up();
-            bits = 32 - ((32 - bits) & 7);
-        }
+        top_up();
+        bits = bits < need ? 32 - ((32 - bits) & 7) : bits;
     };
     auto consume = [&](int n) {
         acc <<= n;
@@ -1311,6 +1319,7 @@ bool JpegReader::decode_block_clear(short data[65], const Huffman &hdc, const Hu
         run_.bits = bits;
         run_.avail = avail;
         run_.rd = rd;
+        run_.ff = ff;
         return ok;
     };
     auto decode = [&](const Huffman &h) -> int {
