@@ -1619,7 +1619,8 @@ bool JpegReader::open() {
                 // Anything after the scan that could change the result once
                 // rows are out: another scan, or colour flags.
                 for (const unsigned char *p = pos_; p + 1 < end_; ++p) {
-                    if (*p != 0xff) continue;
+                    p = static_cast<const unsigned char *>(std::memchr(p, 0xff, static_cast<size_t>(end_ - 1 - p)));
+                    if (!p) break;
                     const unsigned char q = p[1];
                     if (q == 0xDA || (img_n_ > 1 && (q == 0xE0 || q == 0xEE))) return fail(nullptr);
                 }
