@@ -101,9 +101,9 @@ void idct2(unsigned char *out_a, int stride_a, const short *a, unsigned char *ou
     for (int i = 0; i < 4; ++i) {
         const __m128i lo = _mm256_castsi256_si128(rows[i]), hi = _mm256_extracti128_si256(rows[i], 1);
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out_a + (2 * i) * stride_a), lo);
-        _mm_storeh_pd(reinterpret_cast<double *>(out_a + (2 * i + 1) * stride_a), _mm_castsi128_pd(lo));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out_a + (2 * i + 1) * stride_a), _mm_shuffle_epi32(lo, 0x4e));
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out_b + (2 * i) * stride_b), hi);
-        _mm_storeh_pd(reinterpret_cast<double *>(out_b + (2 * i + 1) * stride_b), _mm_castsi128_pd(hi));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out_b + (2 * i + 1) * stride_b), _mm_shuffle_epi32(hi, 0x4e));
     }
 }
 
