@@ -232,6 +232,49 @@ TEST(JpegReader, DamagedScanData) {
     }
 }
 
+// Scans long enough for the block decoder that runs away from markers: noise
+// (long codes, large magnitudes, a stuffed 0xFF every few hundred bytes)
+// and a smoother picture, subsampled and not. Each whole, cut at points
+// across the scan, and damaged there, so that the decoder hands over to the
+// careful one near markers and the end in every kind of state.
+TEST(JpegReader, LongScansWholeCutAndDamaged) {
+    Sandbox box;
+    std::mt19937 rng(31);
+    struct Source {
+        const char *name;
+        int w, h, quality;
+        bool noise;
+    };
+    const Source sources[] = {{"noise-q92", 160, 120, 92, true},
+                              {"noise-q60-420", 200, 136, 60, true},
+                              {"gradient-q90-420", 333, 211, 90, false},
+                              {"gradient-q100", 257, 129, 100, false}};
+    for (const Source &src : sources) {
+        Picture pic = gradient(src.w, src.h);
+        if (src.noise)
+            for (Rgba &p : pic.px) p = Rgba{uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), 255};
+        write_jpg(box.path("long.jpg"), pic, src.quality);
+        const std::vector<uint8_t> f = read_bytes(box.path("long.jpg"));
+        size_t sos = 2;
+        while (sos + 1 < f.size() && !(f[sos] == 0xFF && f[sos + 1] == 0xDA)) ++sos;
+        ASSERT_GT(f.size(), sos + 4000) << src.name << ": too short a scan to test";
+        EXPECT_TRUE(same_as_reference(f, src.name));
+        for (int n = 0; n < 48; ++n) {
+            const size_t at = sos + 14 + rng() % (f.size() - sos - 14);
+            same_as_reference(std::vector<uint8_t>(f.begin(), f.begin() + at),
+                              std::string(src.name) + " cut to " + std::to_string(at));
+            std::vector<uint8_t> g = f;
+            switch (n % 4) {
+            case 0: g[at] = 0xFF; break;
+            case 1: g[at] = 0x00; break;
+            case 2: g[at] = 0xFF; if (at + 1 < g.size()) g[at + 1] = uint8_t(0xD0 + rng() % 8); break;
+            default: g[at] = static_cast<uint8_t>(rng()); break;
+            }
+            same_as_reference(g, std::string(src.name) + " damaged at " + std::to_string(at));
+        }
+    }
+}
+
 TEST(JpegReader, FuzzCorpora) {
     for (const auto &dir : {kFuzzDir + "/corpus", kFuzzDir + "/crashers", kFuzzDir + "/corpus-jpeg-reader"})
         for (const std::string &path : files_in(dir))
@@ -251,6 +294,7 @@ TEST(JpegReader, BlockTransformSameOnEverySet) {
     };
     const Kind kinds[] = {{"dc only", -1024, 1023, 64}, {"small", -64, 64, 3},
                           {"full range", -32768, 32767, 1}, {"sparse extreme", -32768, 32767, 9}};
+    std::vector<std::vector<short>> blocks;
     for (const Kind &kind : kinds) {
         for (int rep = 0; rep < 2000; ++rep) {
             alignas(16) short c[64] = {};
@@ -262,6 +306,81 @@ TEST(JpegReader, BlockTransformSameOnEverySet) {
             for (Isa isa : velmora::available_isas()) {
                 velmora::jpeg_idct_block(isa, got, 8, c);
                 ASSERT_EQ(0, std::memcmp(want, got, 64)) << kind.name << " on " << velmora::isa_name(isa);
+            }
+            blocks.emplace_back(c, c + 64);
+        }
+    }
+    // In pairs, as the reader transforms them where a set can: every block
+    // next to blocks of every kind, each half its own block's bytes, written
+    // only inside its 8x8 (a wider stride, the space between left alone).
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const std::vector<short> &a = blocks[i], &b = blocks[(i * 7919 + 1) % blocks.size()];
+        unsigned char want_a[64], want_b[64];
+        velmora::jpeg_idct_block(Isa::scalar, want_a, 8, a.data());
+        velmora::jpeg_idct_block(Isa::scalar, want_b, 8, b.data());
+        for (Isa isa : velmora::available_isas()) {
+            unsigned char out[2][8 * 12];
+            std::memset(out, 0x5a, sizeof out);
+            velmora::jpeg_idct_pair(isa, out[0], out[1], 12, a.data(), b.data());
+            for (int y = 0; y < 8; ++y) {
+                ASSERT_EQ(0, std::memcmp(want_a + 8 * y, out[0] + 12 * y, 8)) << "block " << i << " row " << y
+                                                                            << " on " << velmora::isa_name(isa);
+                ASSERT_EQ(0, std::memcmp(want_b + 8 * y, out[1] + 12 * y, 8)) << "block " << i << " row " << y
+                                                                            << " on " << velmora::isa_name(isa);
+                for (int x = 8; x < 12; ++x)
+                    ASSERT_TRUE(out[0][12 * y + x] == 0x5a && out[1][12 * y + x] == 0x5a);
+            }
+        }
+    }
+}
+
+// Colour conversion: every Y, Cb, Cr triple, on every set against the scalar
+// statement, in rows of lengths that leave every tail a vector step can.
+TEST(JpegReader, ColourConversionEveryTripleOnEverySet) {
+    const int n = 1 << 16;  // every Y with every Cb, for one Cr at a time
+    std::vector<unsigned char> y(n), cb(n), cr(n), want(4 * n), got(4 * n);
+    for (int i = 0; i < n; ++i) {
+        y[i] = static_cast<unsigned char>(i);
+        cb[i] = static_cast<unsigned char>(i >> 8);
+    }
+    for (int v = 0; v < 256; ++v) {
+        std::fill(cr.begin(), cr.end(), static_cast<unsigned char>(v));
+        velmora::jpeg_ycc_row(Isa::scalar, want.data(), y.data(), cb.data(), cr.data(), n);
+        for (Isa isa : velmora::available_isas()) {
+            velmora::jpeg_ycc_row(isa, got.data(), y.data(), cb.data(), cr.data(), n);
+            ASSERT_EQ(want, got) << "Cr " << v << " on " << velmora::isa_name(isa);
+        }
+    }
+    // short rows: the vector steps and the tails meet at every length
+    for (int count = 1; count <= 40; ++count) {
+        velmora::jpeg_ycc_row(Isa::scalar, want.data(), y.data() + 77, cb.data() + 300, cr.data(), count);
+        for (Isa isa : velmora::available_isas()) {
+            std::fill(got.begin(), got.end(), 0);
+            velmora::jpeg_ycc_row(isa, got.data(), y.data() + 77, cb.data() + 300, cr.data(), count);
+            ASSERT_TRUE(std::equal(want.begin(), want.begin() + 4 * count, got.begin()))
+                << count << " pixels on " << velmora::isa_name(isa);
+            ASSERT_EQ(0, got[4 * count]) << "wrote past " << count << " pixels";
+        }
+    }
+}
+
+// The 2x2 upsampler: random and extreme rows of every length up to a few
+// vector steps, against the scalar statement, nothing written past 2 * w.
+TEST(JpegReader, UpsamplerSameOnEverySet) {
+    std::mt19937 rng(9);
+    for (int w = 1; w <= 80; ++w) {
+        for (int kind = 0; kind < 4; ++kind) {
+            std::vector<unsigned char> nr(w), fr(w);
+            for (int i = 0; i < w; ++i) {
+                nr[i] = kind == 0 ? static_cast<unsigned char>(rng()) : kind == 1 ? 255 : kind == 2 ? 0 : (i & 1) * 255;
+                fr[i] = kind == 0 ? static_cast<unsigned char>(rng()) : kind == 1 ? 255 : kind == 2 ? 255 : (~i & 1) * 255;
+            }
+            std::vector<unsigned char> want(2 * w + 32, 0xa5), got(2 * w + 32);
+            velmora::jpeg_upsample_hv2(Isa::scalar, want.data(), nr.data(), fr.data(), w);
+            for (Isa isa : velmora::available_isas()) {
+                std::fill(got.begin(), got.end(), 0xa5);
+                velmora::jpeg_upsample_hv2(isa, got.data(), nr.data(), fr.data(), w);
+                ASSERT_EQ(want, got) << w << " inputs, kind " << kind << " on " << velmora::isa_name(isa);
             }
         }
     }

@@ -4,7 +4,10 @@
 // refuses or decodes oddly must come out the same here. The speed comes from
 // elsewhere: no full-size component planes (a band of MCU rows of each
 // component, decoded and turned into RGBA rows on demand), no per-byte calls
-// in the bit reader, and the block transform and colour conversion in SIMD.
+// in the bit reader, a 64-bit bit buffer and one table step per common code
+// wherever no marker is near (the reference's bit count kept alongside), and
+// the block transform (two blocks at once with AVX2), upsampling and colour
+// conversion in SIMD.
 //
 // Files this reader leaves to the reference (decided before any row):
 // baseline files with more than one scan or a first scan of one component of
@@ -26,6 +29,17 @@
 #endif
 
 namespace velmora {
+
+#if defined(VELMORA_HAVE_AVX2)
+// jpeg_reader_avx2.cpp, compiled for AVX2; called only where the processor has it.
+namespace jpeg_read_avx2 {
+void idct2(unsigned char *out_a, int stride_a, const short *a, unsigned char *out_b, int stride_b,
+           const short *b);
+int ycc_row(unsigned char *out, const unsigned char *y, const unsigned char *cb, const unsigned char *cr,
+            int count);
+int up_hv2(unsigned char *out, const unsigned char *nr, const unsigned char *fr, int from, int to);
+}  // namespace jpeg_read_avx2
+#endif
 
 namespace {
 
@@ -54,8 +68,18 @@ struct WideEntry {
     uint8_t len;    // bits consumed
     uint8_t kind_run;  // kind | run << 2
 };
+// The same table as one step for every kind: move `skip` on, write `value`
+// there, move one on. A run of sixteen zeros writes a zero where nothing was
+// written yet; an end of block moves past the block (its write goes to the
+// scratch slot). `len` zero: not in the table.
+struct WideStep {
+    int16_t value;
+    uint8_t len;
+    uint8_t skip;
+};
+constexpr int kEndSkip = 80;
 
-const uint8_t kDezigzag[64 + 15] = {
+constexpr uint8_t kDezigzag[64 + 15] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33,
     40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36,
     29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54,
@@ -63,12 +87,28 @@ const uint8_t kDezigzag[64 + 15] = {
     // corrupt runs index past the end
     63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
 
+// The zigzag order for the block decoder away from markers, where an end of
+// block moves the position 80 on: past 63 up to 78 (a corrupt run) the write
+// goes to 63 as above; beyond, to a scratch slot, 64, that nothing reads.
+constexpr int kZigSpan = 64 + 80;
+struct ZigzagSpan {
+    uint8_t at[kZigSpan];
+    constexpr ZigzagSpan() : at() {
+        for (int k = 0; k < kZigSpan; ++k) at[k] = k < 64 + 15 ? kDezigzag[k] : 64;
+    }
+};
+constexpr ZigzagSpan kZigzagSpan;
+
 const uint32_t kBmask[17] = {0,    1,    3,    7,     15,    31,    63,    127,  255,
                              511,  1023, 2047, 4095,  8191,  16383, 32767, 65535};
 const int kJbias[16] = {0,    -1,   -3,    -7,    -15,   -31,   -63,    -127,
                         -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
 
 constexpr int kMarkerNone = 0xff;
+
+// How far the next marker must be for a block to be decoded without looking
+// for one (see decode_block_clear).
+constexpr ptrdiff_t kClearBytes = 640;
 
 // The refusals for which the reference sets no reason of its own.
 const char *const kUnnamedRefusal = kJpegUnnamedRefusal;
@@ -231,6 +271,18 @@ IdctFn idct_for(Isa isa) {
     return idct_scalar;
 }
 
+// Two blocks at once, where a set does that faster than one after the other;
+// null otherwise.
+using Idct2Fn = void (*)(unsigned char *, int, const short *, unsigned char *, int, const short *);
+
+Idct2Fn idct2_for(Isa isa) {
+#if defined(VELMORA_HAVE_AVX2)
+    if (resolve(isa) == Isa::avx2) return jpeg_read_avx2::idct2;
+#endif
+    (void)isa;
+    return nullptr;
+}
+
 // A block with only its DC term: every lane of both passes sees the same
 // single value, so the block is one sample, worked out with the same
 // wrapping and saturating steps as the full transform.
@@ -303,7 +355,18 @@ void ycc_row_sse2(unsigned char *out, const unsigned char *y, const unsigned cha
 using YccFn = void (*)(unsigned char *, const unsigned char *, const unsigned char *,
                        const unsigned char *, int);
 
+#if defined(VELMORA_HAVE_AVX2)
+void ycc_row_avx2(unsigned char *out, const unsigned char *y, const unsigned char *cb,
+                  const unsigned char *cr, int count) {
+    const int done = jpeg_read_avx2::ycc_row(out, y, cb, cr, count);
+    ycc_row_sse2(out + 4 * done, y + done, cb + done, cr + done, count - done);
+}
+#endif
+
 YccFn ycc_for(Isa isa) {
+#if defined(VELMORA_HAVE_AVX2)
+    if (resolve(isa) == Isa::avx2) return ycc_row_avx2;
+#endif
 #if defined(VELMORA_HAVE_SSE2)
     if (resolve(isa) != Isa::scalar) return ycc_row_sse2;
 #endif
@@ -358,6 +421,20 @@ void up_hv2(unsigned char *out, const unsigned char *nr, const unsigned char *fr
     out[w * 2 - 1] = div4(t1 + 2);
 }
 
+// The filter for inputs [from, to) of a row of w, neighbours clamped at its
+// ends: every output is (3 * t[j] + t[j -/+ 1] + 8) >> 4, which at the ends
+// equals (t + 2) >> 2.
+void up_hv2_clamped(unsigned char *out, const unsigned char *nr, const unsigned char *fr, int from,
+                    int to, int w) {
+    for (int i = from; i < to; ++i) {
+        const int t = 3 * nr[i] + fr[i];
+        const int tp = i > 0 ? 3 * nr[i - 1] + fr[i - 1] : t;
+        const int tn = i + 1 < w ? 3 * nr[i + 1] + fr[i + 1] : t;
+        out[2 * i] = div16(3 * t + tp + 8);
+        out[2 * i + 1] = div16(3 * t + tn + 8);
+    }
+}
+
 #if defined(VELMORA_HAVE_SSE2)
 // The same filter eight inputs at a time: with the neighbours clamped at the
 // row's ends, every output is (3 * t[j] + t[j -/+ 1] + 8) >> 4, the end
@@ -379,19 +456,26 @@ void up_hv2_sse2(unsigned char *out, const unsigned char *nr, const unsigned cha
         const __m128i lo = _mm_unpacklo_epi16(even, odd), hi = _mm_unpackhi_epi16(even, odd);
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 2 * i), _mm_packus_epi16(lo, hi));
     }
-    for (; i < w; ++i) {
-        const int t = 3 * nr[i] + fr[i];
-        const int tp = i > 0 ? 3 * nr[i - 1] + fr[i - 1] : t;
-        const int tn = i + 1 < w ? 3 * nr[i + 1] + fr[i + 1] : t;
-        out[2 * i] = div16(3 * t + tp + 8);
-        out[2 * i + 1] = div16(3 * t + tn + 8);
-    }
+    up_hv2_clamped(out, nr, fr, i, w, w);
+}
+#endif
+
+#if defined(VELMORA_HAVE_AVX2)
+// The first input and the last few with their clamped neighbours; between
+// them, where both neighbours are in the row, sixteen inputs a step.
+void up_hv2_avx2(unsigned char *out, const unsigned char *nr, const unsigned char *fr, int w) {
+    up_hv2_clamped(out, nr, fr, 0, 1, w);
+    const int done = w > 1 ? jpeg_read_avx2::up_hv2(out, nr, fr, 1, w - 1) : 1;
+    up_hv2_clamped(out, nr, fr, done, w, w);
 }
 #endif
 
 using UpHv2Fn = void (*)(unsigned char *, const unsigned char *, const unsigned char *, int);
 
 UpHv2Fn up_hv2_for(Isa isa) {
+#if defined(VELMORA_HAVE_AVX2)
+    if (resolve(isa) == Isa::avx2) return up_hv2_avx2;
+#endif
 #if defined(VELMORA_HAVE_SSE2)
     if (resolve(isa) != Isa::scalar) return up_hv2_sse2;
 #endif
@@ -421,8 +505,8 @@ struct Component {
 class JpegReader final : public RowReader {
 public:
     JpegReader(const unsigned char *bytes, size_t size, Isa isa)
-        : start_(bytes), pos_(bytes), end_(bytes + size), idct_(idct_for(isa)), ycc_(ycc_for(isa)),
-          up_hv2_(up_hv2_for(isa)) {}
+        : start_(bytes), pos_(bytes), end_(bytes + size), idct_(idct_for(isa)), idct2_(idct2_for(isa)),
+          ycc_(ycc_for(isa)), up_hv2_(up_hv2_for(isa)), clear_to_(bytes) {}
 
     // Null with reason_ set: refused. Null reason with false: leave it.
     bool open();
@@ -462,6 +546,7 @@ private:
     bool build_huffman(Huffman &h, const int *count);
     void build_fast_ac(int16_t *fast_ac, const Huffman &h);
     static void build_wide_ac(WideEntry *wide, const Huffman &h);
+    static void build_wide_steps(WideStep *steps, const WideEntry *wide);
 
     // -- entropy decoding
     void grow();
@@ -472,6 +557,9 @@ private:
     void reset();
     bool decode_block(short data[64], const Huffman &hdc, const Huffman &hac, const int16_t *fac,
                       int b, const uint16_t *dq, bool *dc_only);
+    bool decode_block_clear(short data[65], const Huffman &hdc, const Huffman &hac, int b,
+                            const uint16_t *dq, bool *dc_only);
+    const unsigned char *next_marker(const unsigned char *p) const;
     bool decode_block_prog_dc(short data[64], const Huffman &hdc, int b);
     bool decode_block_prog_ac(short data[64], const Huffman &hac, const int16_t *fac);
     bool parse_progressive_scan();
@@ -487,8 +575,44 @@ private:
     }
     void convert_row(int y, unsigned char *out);
 
+    // Blocks waiting for their transform, so that a set that transforms two
+    // at once gets pairs: the coefficients, where the samples go.
+    struct Pending {
+        alignas(32) short data[2][80];  // 64 and the scratch slot
+        unsigned char *dst[2] = {};
+        int stride[2] = {};
+        int count = 0;
+        int next = 0;  // the slot the next block decodes into
+    };
+    Pending pending_;
+    short *next_block() { return pending_.data[pending_.next]; }
+    // The block just decoded into next_block() goes to `dst`.
+    void transform(unsigned char *dst, int stride, bool flat) {
+        short *data = pending_.data[pending_.next];
+        if (flat) {
+            idct_flat(dst, stride, data[0]);
+        } else if (!idct2_) {
+            idct_(dst, stride, data);
+        } else if (pending_.count == 0) {
+            pending_.dst[0] = dst;
+            pending_.stride[0] = stride;
+            pending_.count = 1;
+            pending_.next ^= 1;
+        } else {
+            idct2_(pending_.dst[0], pending_.stride[0], pending_.data[pending_.next ^ 1], dst, stride, data);
+            pending_.count = 0;
+        }
+    }
+    void flush_transforms() {
+        if (pending_.count) {
+            idct_(pending_.dst[0], pending_.stride[0], pending_.data[pending_.next ^ 1]);
+            pending_.count = 0;
+        }
+    }
+
     const unsigned char *start_, *pos_, *end_;
     IdctFn idct_;
+    Idct2Fn idct2_;
     YccFn ycc_;
     UpHv2Fn up_hv2_;
 
@@ -496,6 +620,28 @@ private:
     uint16_t dequant_[4][64] = {};
     int16_t fast_ac_[4][1 << kFastBits] = {};
     WideEntry wide_ac_[4][1 << kWideBits] = {};
+    WideStep wide_steps_[4][1 << kWideBits] = {};
+    // the dequantisation factors in kZigzagSpan's order (scratch: zero)
+    uint16_t dequant_span_[4][kZigSpan] = {};
+    // the first marker at or after the decoder's position when last looked
+    const unsigned char *clear_to_;
+    // The bit state of decode_block_clear, kept from block to block while
+    // no marker is near; the reference's own (code_buffer_, code_bits_,
+    // pos_) are made from it when the run ends.
+    struct ClearRun {
+        uint64_t acc = 0;  // bits from the reference's position on
+        int bits = 0;      // the reference's count of buffered bits
+        int avail = 0;     // bits in acc (at least `bits`)
+        const unsigned char *rd = nullptr;  // the next byte into acc
+        const unsigned char *ff = nullptr;  // the first stuffed 0xFF at or after rd, or clear_to_
+        bool on = false;
+    };
+    ClearRun run_;
+    void leave_clear();
+    const unsigned char *next_ff(const unsigned char *p) const {
+        const void *f = std::memchr(p, 0xff, static_cast<size_t>(clear_to_ - p));
+        return f ? static_cast<const unsigned char *>(f) : clear_to_;
+    }
     Component comp_[4];
     int img_n_ = 0;
     int h_max_ = 1, v_max_ = 1, mcu_x_ = 0, mcu_y_ = 0;
@@ -617,6 +763,23 @@ void JpegReader::build_wide_ac(WideEntry *wide, const Huffman &h) {
     }
 }
 
+void JpegReader::build_wide_steps(WideStep *steps, const WideEntry *wide) {
+    for (int i = 0; i < (1 << kWideBits); ++i) {
+        const WideEntry &e = wide[i];
+        WideStep &o = steps[i];
+        o = WideStep{0, e.len, 0};
+        switch (e.kind_run & 3) {
+        case kWideCoeff:
+            o.value = e.value;
+            o.skip = static_cast<uint8_t>(e.kind_run >> 2);
+            break;
+        case kWideEnd: o.skip = kEndSkip; break;
+        case kWideSkip16: o.skip = 15; break;
+        default: o.len = 0; break;
+        }
+    }
+}
+
 bool JpegReader::process_marker(int m) {
     int L;
     switch (m) {
@@ -657,6 +820,7 @@ bool JpegReader::process_marker(int m) {
             if (tc != 0) {
                 build_fast_ac(fast_ac_[th], h);
                 build_wide_ac(wide_ac_[th], h);
+                build_wide_steps(wide_steps_[th], wide_ac_[th]);
             }
             L -= n;
         }
@@ -920,6 +1084,21 @@ void JpegReader::reset() {
 // and the end, and otherwise hands over to grow() itself.
 bool JpegReader::decode_block(short data[64], const Huffman &hdc, const Huffman &hac,
                               const int16_t *fac, int b, const uint16_t *dq, bool *dc_only) {
+    if (run_.on) {
+        if (clear_to_ - run_.rd >= kClearBytes) return decode_block_clear(data, hdc, hac, b, dq, dc_only);
+        leave_clear();
+    }
+    if (!nomore_ && code_bits_ >= 0) {
+        if (clear_to_ < pos_) clear_to_ = next_marker(pos_);
+        if (clear_to_ - pos_ >= kClearBytes) {
+            run_.acc = static_cast<uint64_t>(code_buffer_) << 32;
+            run_.bits = run_.avail = code_bits_;
+            run_.rd = pos_;
+            run_.ff = next_ff(pos_);
+            run_.on = true;
+            return decode_block_clear(data, hdc, hac, b, dq, dc_only);
+        }
+    }
     const WideEntry *wide = wide_ac_[&hac - huff_ac_];
     uint32_t buf = code_buffer_;
     int bits = code_bits_;
@@ -1049,6 +1228,169 @@ bool JpegReader::decode_block(short data[64], const Huffman &hdc, const Huffman 
     // A written AC value may still be zero (a zero factor): the shortcut
     // below checks nothing else, so count it as written.
     *dc_only = !any_ac;
+    return done(true);
+}
+
+// A block's 64 coefficients to zero in whole vector stores (a library call
+// for 128 bytes costs more than the stores).
+inline void clear_block(short *data) {
+#if defined(VELMORA_HAVE_SSE2)
+    for (int i = 0; i < 64; i += 8) _mm_storeu_si128(reinterpret_cast<__m128i *>(data + i), _mm_setzero_si128());
+#else
+    std::memset(data, 0, 64 * sizeof(short));
+#endif
+}
+
+// Ends a run of decode_block_clear: the reference's state from the run's.
+// Its position is where its buffered bits end: back from the next byte
+// into the buffer over the whole bytes read ahead of it (a stuffed 0xFF
+// being two).
+void JpegReader::leave_clear() {
+    if (!run_.on) return;
+    run_.on = false;
+    const int bits = run_.bits;
+    code_bits_ = bits;
+    code_buffer_ = bits <= 0 ? 0u : static_cast<uint32_t>(run_.acc >> 32) & (0xffffffffu << (32 - bits));
+    const unsigned char *p = run_.rd;
+    for (int ahead = (run_.avail - bits) >> 3; ahead > 0; --ahead)
+        p -= (p[-1] == 0 && p[-2] == 0xff) ? 2 : 1;
+    pos_ = p;
+}
+
+// The first 0xFF at or after p that is not a stuffed 0xFF 0x00 (a marker,
+// or fill bytes before one), or the end.
+const unsigned char *JpegReader::next_marker(const unsigned char *p) const {
+    for (;;) {
+        p = static_cast<const unsigned char *>(std::memchr(p, 0xff, static_cast<size_t>(end_ - p)));
+        if (!p) return end_;
+        if (p + 1 >= end_ || p[1] != 0) return p;
+        p += 2;
+    }
+}
+
+// The baseline block decoder where no marker can be reached within the
+// block: at most 64 codes of 16 bits and 15 magnitude bits, 248 bytes, and
+// the look-ahead below, each byte at worst a stuffed pair, well inside
+// kClearBytes. There the reference's reads never meet a marker, so its state
+// is the bits it has consumed and its count of buffered bits (`bits`, which
+// its refills raise by whole bytes to 25..32 exactly as here); the bits
+// themselves come from a 64-bit buffer filled eight bytes at a time, ahead
+// of the reference's reads. The state stays in run_ from block to block
+// until leave_clear() makes the reference's from it.
+bool JpegReader::decode_block_clear(short data[65], const Huffman &hdc, const Huffman &hac, int b,
+                                    const uint16_t *dq, bool *dc_only) {
+    const int table = static_cast<int>(&hac - huff_ac_);
+    const WideStep *wide = wide_steps_[table];
+    const uint16_t *dqs = dequant_span_[(dq - dequant_[0]) / 64];
+    int bits = run_.bits, avail = run_.avail;
+    uint64_t acc = run_.acc;
+    const unsigned char *rd = run_.rd, *ff = run_.ff;
+
+    // acc to 56..63 bits before every step, without a branch the data
+    // decides: eight bytes at once up to the next stuffed 0xFF, byte by byte
+    // over it
+    auto top_up = [&]() {
+        if (rd + 8 <= ff) {
+            uint64_t w;
+            std::memcpy(&w, rd, 8);
+            acc |= __builtin_bswap64(w) >> avail;
+            rd += (63 - avail) >> 3;
+            avail |= 56;
+            return;
+        }
+        while (avail < 56) {
+            const uint64_t c = *rd++;
+            if (c == 0xff) ++rd;  // the stuffed zero
+            acc |= c << (56 - avail);
+            avail += 8;
+        }
+        if (rd > ff) ff = next_ff(rd);
+    };
+    // the reference's refill when fewer than `need` bits are buffered: whole
+    // bytes up to 25..32 bits
+    auto refill = [&](int need) {
+        top_up();
+        bits = bits < need ? 32 - ((32 - bits) & 7) : bits;
+    };
+    auto consume = [&](int n) {
+        acc <<= n;
+        bits -= n;
+        avail -= n;
+    };
+    auto done = [&](bool ok) {
+        run_.acc = acc;
+        run_.bits = bits;
+        run_.avail = avail;
+        run_.rd = rd;
+        run_.ff = ff;
+        return ok;
+    };
+    auto decode = [&](const Huffman &h) -> int {
+        refill(16);
+        int c = static_cast<int>(acc >> (64 - kFastBits));
+        int k = h.fast[c];
+        if (k < 255) {
+            const int s = h.size[k];
+            if (s > bits) return -1;
+            consume(s);
+            return h.values[k];
+        }
+        const uint32_t temp = static_cast<uint32_t>(acc >> 48);
+        for (k = kFastBits + 1;; ++k)
+            if (temp < h.maxcode[k]) break;
+        if (k == 17) {
+            bits -= 16;
+            return -1;
+        }
+        if (k > bits) return -1;
+        c = static_cast<int>(((acc >> (64 - k)) & kBmask[k]) + h.delta[k]);
+        consume(k);
+        return h.values[c & 255];
+    };
+    auto receive = [&](int n) -> int {
+        refill(n);
+        const int sgn = static_cast<int>(acc >> 63);
+        const int k = static_cast<int>(acc >> (64 - n));
+        consume(n);
+        return k + (kJbias[n] & (sgn - 1));
+    };
+
+    refill(16);
+    const int t = decode(hdc);
+    if (t < 0 || t > 15) return done(fail("bad huffman code"));
+    clear_block(data);
+    const int diff = t ? receive(t) : 0;
+    const int dc = static_cast<int>(static_cast<unsigned>(comp_[b].dc_pred) + static_cast<unsigned>(diff));
+    comp_[b].dc_pred = dc;
+    data[0] = static_cast<short>(static_cast<unsigned>(dc) * dq[0]);
+    int any = 0;
+    int k = 1;
+    do {
+        refill(16);
+        const WideStep e = wide[acc >> (64 - kWideBits)];
+        if (e.len) {
+            consume(e.len);
+            k += e.skip;
+            data[kZigzagSpan.at[k]] = static_cast<short>(e.value * dqs[k]);
+            any |= e.value;
+            ++k;
+            continue;
+        }
+        // not in the wide table, so not in the reference's 9-bit one either
+        const int rs = decode(hac);
+        if (rs < 0) return done(fail("bad huffman code"));
+        const int s = rs & 15;
+        if (s == 0) {
+            if (rs != 0xf0) break;
+            k += 16;
+        } else {
+            k += rs >> 4;
+            const unsigned zig = kDezigzag[k++];
+            data[zig] = static_cast<short>(receive(s) * dq[zig]);
+            any = 1;
+        }
+    } while (k < 64);
+    *dc_only = any == 0;
     return done(true);
 }
 
@@ -1280,11 +1622,15 @@ bool JpegReader::open() {
                 // Anything after the scan that could change the result once
                 // rows are out: another scan, or colour flags.
                 for (const unsigned char *p = pos_; p + 1 < end_; ++p) {
-                    if (*p != 0xff) continue;
+                    p = static_cast<const unsigned char *>(std::memchr(p, 0xff, static_cast<size_t>(end_ - 1 - p)));
+                    if (!p) break;
                     const unsigned char q = p[1];
                     if (q == 0xDA || (img_n_ > 1 && (q == 0xE0 || q == 0xEE))) return fail(nullptr);
                 }
                 single_ = (scan_n_ == 1);
+                for (int t = 0; t < 4; ++t)
+                    for (int k = 0; k < kZigSpan; ++k)
+                        dequant_span_[t][k] = kZigzagSpan.at[k] < 64 ? dequant_[t][kZigzagSpan.at[k]] : 0;
                 reset();
             }
         }
@@ -1346,49 +1692,58 @@ bool JpegReader::decode_unit(int u) {
         unsigned char *dst = comp_row(c, u * 8);
         for (int i = 0; i < w; ++i) {
             bool flat;
-            if (!decode_block(data, huff_dc_[c.hd], huff_ac_[c.ha], fast_ac_[c.ha], n, dequant_[c.tq], &flat))
+            if (!decode_block(next_block(), huff_dc_[c.hd], huff_ac_[c.ha], fast_ac_[c.ha], n, dequant_[c.tq],
+                              &flat))
                 return false;
-            if (flat)
-                idct_flat(dst + i * 8, c.w2, data[0]);
-            else
-                idct_(dst + i * 8, c.w2, data);
+            transform(dst + i * 8, c.w2, flat);
             if (--todo_ <= 0) {
+                leave_clear();
                 if (code_bits_ < 24) grow();
                 if (!(marker_ >= 0xd0 && marker_ <= 0xd7)) {
+                    flush_transforms();
                     scan_over_ = true;
                     return true;
                 }
                 reset();
             }
         }
+        flush_transforms();
+        leave_clear();
     } else {
+        // each component's unit of rows in its ring, worked out once
+        unsigned char *unit_rows[4];
+        for (int k = 0; k < scan_n_; ++k) {
+            Component &c = comp_[order_[k]];
+            unit_rows[k] = comp_row(c, u * c.v * 8);
+        }
         for (int i = 0; i < mcu_x_; ++i) {
             for (int k = 0; k < scan_n_; ++k) {
                 const int n = order_[k];
                 Component &c = comp_[n];
                 for (int y = 0; y < c.v; ++y) {
-                    unsigned char *dst = comp_row(c, u * c.v * 8 + y * 8);
+                    unsigned char *dst = unit_rows[k] + static_cast<size_t>(y) * 8 * c.w2;
                     for (int x = 0; x < c.h; ++x) {
                         bool flat;
-                        if (!decode_block(data, huff_dc_[c.hd], huff_ac_[c.ha], fast_ac_[c.ha], n,
+                        if (!decode_block(next_block(), huff_dc_[c.hd], huff_ac_[c.ha], fast_ac_[c.ha], n,
                                           dequant_[c.tq], &flat))
                             return false;
-                        if (flat)
-                            idct_flat(dst + (i * c.h + x) * 8, c.w2, data[0]);
-                        else
-                            idct_(dst + (i * c.h + x) * 8, c.w2, data);
+                        transform(dst + (i * c.h + x) * 8, c.w2, flat);
                     }
                 }
             }
             if (--todo_ <= 0) {
+                leave_clear();
                 if (code_bits_ < 24) grow();
                 if (!(marker_ >= 0xd0 && marker_ <= 0xd7)) {
+                    flush_transforms();
                     scan_over_ = true;
                     return true;
                 }
                 reset();
             }
         }
+        flush_transforms();
+        leave_clear();
     }
     if (u + 1 == units_) scan_over_ = true;
     return true;
@@ -1489,6 +1844,26 @@ bool JpegReader::read_rows(unsigned char *out, size_t stride, int count) {
 
 void jpeg_idct_block(Isa isa, unsigned char *out, int out_stride, const short coeffs[64]) {
     idct_for(isa)(out, out_stride, coeffs);
+}
+
+void jpeg_idct_pair(Isa isa, unsigned char *out_a, unsigned char *out_b, int out_stride,
+                    const short a[64], const short b[64]) {
+    if (const Idct2Fn two = idct2_for(isa)) {
+        two(out_a, out_stride, a, out_b, out_stride, b);
+        return;
+    }
+    idct_for(isa)(out_a, out_stride, a);
+    idct_for(isa)(out_b, out_stride, b);
+}
+
+void jpeg_ycc_row(Isa isa, unsigned char *out, const unsigned char *y, const unsigned char *cb,
+                  const unsigned char *cr, int count) {
+    ycc_for(isa)(out, y, cb, cr, count);
+}
+
+void jpeg_upsample_hv2(Isa isa, unsigned char *out, const unsigned char *near, const unsigned char *far,
+                       int w) {
+    up_hv2_for(isa)(out, near, far, w);
 }
 
 std::unique_ptr<RowReader> open_jpeg_reader(const unsigned char *bytes, size_t size,

@@ -32,6 +32,20 @@ constexpr const char *kJpegUnnamedRefusal = "corrupt JPEG";
 // tests: every `isa` must agree.
 void jpeg_idct_block(Isa isa, unsigned char *out, int out_stride, const short coeffs[64]);
 
+// Two blocks as the reader transforms them in pairs where `isa` can: each
+// must come out as jpeg_idct_block gives it. For tests.
+void jpeg_idct_pair(Isa isa, unsigned char *out_a, unsigned char *out_b, int out_stride,
+                    const short a[64], const short b[64]);
+
+// YCbCr to RGBA for `count` pixels, as the reader converts a row. For tests.
+void jpeg_ycc_row(Isa isa, unsigned char *out, const unsigned char *y, const unsigned char *cb,
+                  const unsigned char *cr, int count);
+
+// One output row (2 * w samples) of a component subsampled both ways: `near`
+// is the nearer input row, `far` the other. For tests.
+void jpeg_upsample_hv2(Isa isa, unsigned char *out, const unsigned char *near, const unsigned char *far,
+                       int w);
+
 }  // namespace velmora
 
 #endif
