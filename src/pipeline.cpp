@@ -3,6 +3,7 @@
 #include "pipeline.h"
 
 #include <cstdint>
+#include <functional>
 #include <cstring>
 #include <cstdlib>
 #include <new>
@@ -28,17 +29,20 @@ struct EncodeJob {
     ImageFormat format;
     const Metadata *meta;
     Writer writer;
+    std::function<void()> encoded;  // after the whole file is encoded, before it is put in place
 };
 
 int encode_job(OutputStream &out, void *context) {
     const EncodeJob &job = *static_cast<const EncodeJob *>(context);
-    return encode_to_stream(job.format, job.width, job.height, *job.rows, out, job.meta,
-                            job.writer);
+    const int ok = encode_to_stream(job.format, job.width, job.height, *job.rows, out, job.meta,
+                                    job.writer);
+    if (ok && job.encoded) job.encoded();
+    return ok;
 }
 
 int encode_rows(const char *path, int width, int height, RowSource &rows, ImageFormat format,
-                const Metadata *meta, Writer writer) {
-    EncodeJob job{width, height, &rows, format, meta, writer};
+                const Metadata *meta, Writer writer, std::function<void()> encoded = nullptr) {
+    EncodeJob job{width, height, &rows, format, meta, writer, std::move(encoded)};
     return write_file_safely(path, encode_job, &job);
 }
 
@@ -80,6 +84,7 @@ public:
     size_t stride() const override { return stride_; }
 
     bool rewind() override {
+        if (!rows_) return false;
         if (decoded_ == 0) return true;  // nothing read yet: a writer's probe costs nothing
         const char *reason = nullptr;
         std::unique_ptr<RowReader> again = open_rows(input_, &reason, reader_);
@@ -94,6 +99,7 @@ public:
     // the whole file; false when it refuses it.
     bool decode_rest() {
         if (failed_) return false;
+        if (!rows_) return true;  // closed after every row was read
         while (decoded_ < rows_->height()) {
             first_ = held_ = 0;
             if (!make_room(1) || !read_band(1, false)) return false;
@@ -101,8 +107,13 @@ public:
         return true;
     }
 
+    // Lets go of the reader once every row is read.
+    void close() { rows_.reset(); }
+
     // Why the rows could not be made, in the decoder's words.
-    const char *reason() const { return out_of_memory_ ? "outofmem" : rows_->reason(); }
+    const char *reason() const {
+        return out_of_memory_ || !rows_ ? "outofmem" : rows_->reason();
+    }
     bool failed() const { return failed_; }
 
 private:
@@ -181,8 +192,8 @@ private:
 
 // Reads, applies and writes one call whose steps all run band by band.
 int stream_steps(const char *op_name, const char *input_path, const char *output_path,
-                 const char *last_name, const std::vector<Step> &steps, InputSource &input,
-                 std::unique_ptr<RowReader> rows,
+                 const char *last_name, const std::vector<Step> &steps,
+                 std::unique_ptr<InputSource> &input, std::unique_ptr<RowReader> rows,
                  ImageFormat output_format, const Metadata &meta, Writer writer,
                  Reader reader) {
     const int width = rows->width(), height = rows->height();
@@ -195,15 +206,21 @@ int stream_steps(const char *op_name, const char *input_path, const char *output
             // was decoded before any kernel ran.
             const std::string refusal = last_error_text();
             kernels.clear();
-            BandRows all(input, reader, std::move(rows), kernels);
+            BandRows all(*input, reader, std::move(rows), kernels);
             if (!all.decode_rest())
                 return fail("%s: cannot decode %s (%s)", op_name, input_path,
                             str_or_null(decode_reason_text(all.reason())));
             return fail("%s", refusal.c_str());
         }
     }
-    BandRows band(input, reader, std::move(rows), kernels);
-    const int written = encode_rows(output_path, width, height, band, output_format, &meta, writer);
+    BandRows band(*input, reader, std::move(rows), kernels);
+    // The input is closed before the output is put in place: Windows renames
+    // nothing over a file still open, and the output may be the input.
+    const int written = encode_rows(output_path, width, height, band, output_format, &meta, writer,
+                                    [&] {
+                                        band.close();
+                                        input.reset();
+                                    });
     if (!written || band.failed()) {
         if (!band.decode_rest())
             return fail("%s: cannot decode %s (%s)", op_name, input_path,
@@ -280,7 +297,7 @@ int run_steps(const char *op_name, const char *input_path, const char *output_pa
         bool streams = true;
         for (const Step &s : steps) streams = streams && s.for_size;
         if (streams)
-            return stream_steps(op_name, input_path, output_path, last_name, steps, *input,
+            return stream_steps(op_name, input_path, output_path, last_name, steps, input,
                                 std::move(rows), output_format, meta, writer, reader);
         return whole_steps(op_name, input_path, output_path, last_name, steps, std::move(rows),
                            input, output_format, meta, writer);
