@@ -122,7 +122,8 @@ def main():
             header.append("%s %s Mpx/s" % (isa, "24 MP" if size == "6000x4000" else size))
     if len(isas) >= 2:
         header.append("speed-up")
-    formats = [f for f in ("jpeg", "png") if "file/%s/floor" % f in files]
+    formats = [f for f in ("jpeg", "png", "photo-jpeg", "photo-jpeg-bmp", "photo-png")
+               if "file/%s/floor" % f in files]
     for f in formats:
         header += ["%s ms" % f.upper(), "x floor", "x pass-through"]
     rows = []
@@ -154,24 +155,20 @@ def main():
     for r in rows:
         print(line(r))
 
-    # Peak heap of one call against what it must hold: the file bytes, one
-    # pixel buffer and one encoded output.
+    # Peak memory of one call against the sizes it streams through.
     print()
-    print("| format | file | pixels | output | file + pixels + output | peak, read + decode | "
-          "peak, adjustment | peak, encode + write | peak of any call |")
-    print("|---|---|---|---|---|---|---|---|---|")
+    print("| format | file | pixels | output | peak heap of any call | peak resident growth of any call |")
+    print("|---|---|---|---|---|---|")
     for f in formats:
         runs = [files[n] for n in files if n.startswith("file/%s/" % f)]
         fl = files["file/%s/floor" % f]
-        top = lambda key: max(b[key] for b in runs)
-        total = fl["file_MiB"] + fl["pixels_MiB"] + fl["out_MiB"]
-        print("| %s | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f |" % (
-            f.upper(), fl["file_MiB"], fl["pixels_MiB"], fl["out_MiB"], total,
-            top("heap_decode_MiB"), top("heap_kernel_MiB"), top("heap_encode_MiB"),
-            top("heap_MiB")))
+        top = lambda key: max(b.get(key, 0) for b in runs)
+        print("| %s | %.1f | %.1f | %.1f | %.1f | %.1f |" % (
+            f.upper(), fl["file_MiB"], fl["pixels_MiB"], fl["out_MiB"], top("heap_MiB"),
+            top("rss_MiB")))
     print()
-    print("MiB of heap held at once by the library during one call (largest over all "
-          "adjustments and repetitions).")
+    print("MiB held at once during one call (largest over all adjustments and repetitions): "
+          "the library's heap, and the process's resident memory over what it held before.")
     print("x floor: the call's time over the same call without the adjustment's own time "
           "(the same decode, encode and write of the same pixels).")
     print("x pass-through: the call's time over the codec floor row (no adjustment, "
