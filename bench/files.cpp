@@ -24,7 +24,6 @@
 #include "bench_support.h"
 #include "codec.h"
 #include "input_file.h"
-#include "jpeg_reader.h"
 #include "pipeline.h"
 #include "png_container.h"
 #include "png_filters.h"
@@ -388,33 +387,6 @@ void run_decode_file(benchmark::State &state, const Format &format, bool pieces)
     state.counters["file_MiB"] = static_cast<double>(file_size(format.input)) * mib;
 }
 
-// Our JPEG reader on one instruction set, a band at a time into one buffer.
-void run_jpeg_reader(benchmark::State &state, const Format &format, velmora::Isa isa) {
-    uint64_t size = 0;
-    velmora::Buffer bytes = velmora::read_file(format.input, &size);
-    if (!bytes) {
-        state.SkipWithError("cannot read the input");
-        return;
-    }
-    for (auto _ : state) {
-        const char *reason = nullptr;
-        auto rows = velmora::open_jpeg_reader(bytes.get(), size, &reason, isa);
-        if (!rows) {
-            state.SkipWithError(reason ? reason : "left to the reference");
-            return;
-        }
-        const size_t stride = static_cast<size_t>(rows->width()) * 4;
-        // as decode_rgba allocates: zeroed, huge pages asked for
-        velmora::Buffer px(static_cast<unsigned char *>(std::calloc(stride, rows->height())));
-        velmora::advise_huge_pages(px.get(), stride * rows->height());
-        if (!rows->read_rows(px.get(), stride, rows->height())) {
-            state.SkipWithError(rows->reason());
-            return;
-        }
-        benchmark::DoNotOptimize(px.get());
-    }
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -448,12 +420,7 @@ int main(int argc, char **argv) {
                     .c_str(),
                 [&format, pieces](benchmark::State &state) { run_decode_file(state, format, pieces); })
                 ->Unit(benchmark::kMillisecond);
-        if (format.code == velmora::FORMAT_JPEG && decodes)
-            for (velmora::Isa isa : velmora::available_isas())
-                benchmark::RegisterBenchmark(
-                    (std::string("decode-ours-") + velmora::isa_name(isa) + "/" + format.label).c_str(),
-                    [&format, isa](benchmark::State &state) { run_jpeg_reader(state, format, isa); })
-                    ->Unit(benchmark::kMillisecond);
+        // Our JPEG reader on each instruction set: velmora_bench_jpeg_decode.
         // The floor and one adjustment with the reference codecs, stb_image
         // and stb_image_write: the time a call took before our own.
         for (const char *name : {"floor", "invert"}) {
